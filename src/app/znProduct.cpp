@@ -1,0 +1,15 @@
+#include "app/znProduct.h"
+
+#include "project/znProject.h"
+
+void AssignProductConstants(TznProject& project)
+{
+    project.FileMask = QStringLiteral("*.doc?");
+    project.SourceFilter = QStringLiteral("Word Document (*.doc;*.docx)|*.doc;*.docx");
+    project.ProductCode = QStringLiteral("docslim");
+    project.ProjectExt = QStringLiteral(".batch-") + project.ProductCode;
+    project.ProjectFilter = QStringLiteral("Leafpress Project|*") + project.ProjectExt;
+    project.Title = QStringLiteral("Leafpress Compactor");
+    project.OverwriteDefault = false;
+    project.Version = QStringLiteral("2024.16.323.3021");
+}

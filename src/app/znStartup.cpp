@@ -1,0 +1,103 @@
+#include "app/znStartup.h"
+
+#include "app/znProduct.h"
+#include "engine/znMatch.h"
+#include "info/znInfo.h"
+#include "platform/znApp.h"
+#include "platform/znAppFiles.h"
+#include "project/znProject.h"
+#include "runner/znMain.h"
+#include "ui/znDocslimMain.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QGuiApplication>
+
+#include <memory>
+
+namespace {
+
+// Holds the process-wide objects and releases them in the reverse order of
+// their creation, however the program ends.
+struct TznProcessObjects
+{
+    std::unique_ptr<TznApp> app;
+    std::unique_ptr<TznInfo> info;
+    std::unique_ptr<TznProject> project;
+    std::unique_ptr<TznMain> runner;
+    std::unique_ptr<TznMatch> matcher;
+
+    ~TznProcessObjects()
+    {
+        matcher.reset();
+        Matcher = nullptr;
+        runner.reset();
+        Runner = nullptr;
+        project.reset();
+        Project = nullptr;
+        info.reset();
+        Info = nullptr;
+        app.reset();
+        App = nullptr;
+    }
+};
+
+} // namespace
+
+QString HelpText()
+{
+    return QStringLiteral(
+        "Usage: leafpress [PROJECT | DOCUMENT | FOLDER | -pOPTIONS | -i | -u]\n"
+        "Makes word-processing documents smaller by re-inserting every picture\n"
+        "that is shown smaller than its full size at the size it is shown.\n\n"
+        "  PROJECT      a project file (*.batch-docslim) to open\n"
+        "  DOCUMENT     a document or folder to use as the source\n"
+        "  -pOPTIONS    inline options, name=value pairs separated by ',' or ';'\n"
+        "               e.g. -pSource=/in/*.doc?,Target=/out,PureConsole=1\n"
+        "  -i, -u       open the product's web site\n"
+        "  --help       show this text\n"
+        "  --version    show the version\n\n"
+        "A project with PureConsole=1 runs without a window and ends when done.\n");
+}
+
+int RunProgram(int argc, char** argv)
+{
+    QCoreApplication::setApplicationName(QStringLiteral("leafpress"));
+    QStringList params;
+    for (int i = 1; i < argc; ++i)
+        params << QString::fromLocal8Bit(argv[i]);
+
+    TznProcessObjects objects;
+    objects.app = std::make_unique<TznApp>(ExecutablePath(), params);
+    App = objects.app.get();
+    objects.info = std::make_unique<TznInfo>();
+    Info = objects.info.get();
+    objects.project = std::make_unique<TznProject>();
+    Project = objects.project.get();
+    objects.runner = std::make_unique<TznMain>();
+    Runner = objects.runner.get();
+
+    AssignProductConstants(*Project);
+    QCoreApplication::setApplicationName(Project->Title);
+    Project->OnOpenLink = [](const QString& page, const QString& action, const QString& extra) {
+        Info->OpenLink(page, action, extra);
+    };
+    if (!Project->ParseCommandLine(App->FirstParam))
+        return 0;
+
+    objects.matcher = std::make_unique<TznMatch>();
+    Matcher = objects.matcher.get();
+
+    if (Project->PureConsole() && !Project->Source().contains(QStringLiteral("http"))) {
+        QCoreApplication core(argc, argv);
+        return Runner->Run();
+    }
+
+    QApplication gui(argc, argv);
+    QGuiApplication::setApplicationDisplayName(Project->Title);
+    auto mainWindow = std::make_unique<TznFrmDocslimMain>();
+    mainWindow->show();
+    const int rc = gui.exec();
+    mainWindow.reset();
+    return rc;
+}

@@ -1,0 +1,10 @@
+#include "info/znInfo.h"
+
+TznInfo* Info = nullptr;
+
+TznInfo::TznInfo() = default;
+TznInfo::~TznInfo() = default;
+
+void TznInfo::OpenLink(const QString&, const QString&, const QString&)
+{
+}

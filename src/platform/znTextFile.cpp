@@ -1,0 +1,86 @@
+#include "platform/znTextFile.h"
+
+#include "platform/znError.h"
+
+#include <QFile>
+#include <QSaveFile>
+#include <QStringDecoder>
+#include <QStringEncoder>
+
+QString DecodeText(const QByteArray& bytes)
+{
+    if (bytes.startsWith("\xEF\xBB\xBF"))
+        return QString::fromUtf8(bytes.constData() + 3, bytes.size() - 3);
+    if (bytes.startsWith("\xFF\xFE")) {
+        QStringDecoder dec(QStringConverter::Utf16LE);
+        return dec(bytes.mid(2));
+    }
+    if (bytes.startsWith("\xFE\xFF")) {
+        QStringDecoder dec(QStringConverter::Utf16BE);
+        return dec(bytes.mid(2));
+    }
+    QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    QString text = utf8(bytes);
+    if (!utf8.hasError())
+        return text;
+    QStringDecoder local(QStringConverter::System);
+    return local(bytes);
+}
+
+QByteArray EncodeText(const QString& text)
+{
+    QStringEncoder enc(QStringConverter::System);
+    return enc(text);
+}
+
+std::optional<QString> ReadTextFile(const QString& path, qint64 maxBytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    if (file.size() > maxBytes)
+        return std::nullopt;
+    const QByteArray bytes = file.read(maxBytes + 1);
+    if (bytes.size() > maxBytes)
+        return std::nullopt;
+    return DecodeText(bytes);
+}
+
+QStringList SplitLines(const QString& text)
+{
+    QStringList lines;
+    qsizetype start = 0;
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = text[i];
+        if (c == u'\r' || c == u'\n') {
+            lines << text.mid(start, i - start);
+            if (c == u'\r' && i + 1 < n && text[i + 1] == u'\n')
+                ++i;
+            start = i + 1;
+        }
+    }
+    if (start < n)
+        lines << text.mid(start);
+    return lines;
+}
+
+QString JoinLines(const QStringList& lines)
+{
+    QString text;
+    for (const QString& line : lines) {
+        text += line;
+        text += QStringLiteral("\r\n");
+    }
+    return text;
+}
+
+void WriteTextFile(const QString& path, const QStringList& lines)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        throw EznError(QStringLiteral("Cannot create file \"%1\". %2").arg(path, file.errorString()));
+    const QByteArray bytes = EncodeText(JoinLines(lines));
+    if (file.write(bytes) != bytes.size() || !file.commit())
+        throw EznError(QStringLiteral("Cannot write file \"%1\". %2").arg(path, file.errorString()));
+}
