@@ -1,0 +1,33 @@
+#pragma once
+
+#include "word/znWordOle.h"
+
+// The product's converter: re-inserts every picture shown below its full
+// size at the size it is shown, saves the document to its target and keeps
+// the source's bytes when nothing was gained.
+class TznDocslim : public TznWordOle
+{
+public:
+    TznDocslim(TznBatch* batch, int count, const TznNodeEvent& onFileDone);
+
+    // The converter class the product constants name: creates a TznDocslim.
+    static TznConvertor* Create(TznBatch* batch, int count, const TznNodeEvent& onFileDone);
+
+    void ConvertFile(TznBatch* batch, TznNode* node) override;
+
+    // Visits the collection from its last item to its first and re-inserts
+    // every picture of shapeType shown below 100 % in both directions.
+    void CompactPictures(const TznVariant& collection, int shapeType);
+
+protected:
+    bool FDocToDocx = true;
+    // The paste type of the file being converted, read once per file.
+    int FPasteType = 13;
+
+private:
+    void passPictureSettings();
+};
+
+// Copies source over target through a temporary file in the target's
+// folder, so that the target is either the old file or a whole copy.
+bool CopyFileOver(const QString& source, const QString& target);
