@@ -1,14 +1,155 @@
 #include "runner/znMain.h"
 
+#include "info/znInfo.h"
+#include "platform/znError.h"
+#include "platform/znTextFile.h"
+#include "project/znFileUtils.h"
+#include "project/znProject.h"
+
+#include <QThread>
+
 #include <cstdio>
 
 TznMain* Runner = nullptr;
 
+namespace {
+
+void printLine(FILE* stream, const QString& line)
+{
+    const QByteArray bytes = EncodeText(line + u'\n');
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+QString megabytes(qint64 bytes)
+{
+    return QString::number(double(bytes) / (1024.0 * 1024.0), 'f', 1) + QStringLiteral(" MB");
+}
+
+bool needsQuotes(const QString& item)
+{
+    for (const QChar c : item)
+        if (c.unicode() <= 32 || c == u',' || c == u'"')
+            return true;
+    return false;
+}
+
+} // namespace
+
+QString StatusWord(int status)
+{
+    switch (status) {
+    case nsSuccess: return QStringLiteral("Success");
+    case nsFailure: return QStringLiteral("Failure");
+    default: return QStringLiteral("Running");
+    }
+}
+
+QString FailureReport(const QStringList& reasons)
+{
+    QStringList items;
+    for (const QString& reason : reasons) {
+        if (needsQuotes(reason)) {
+            QString quoted = reason;
+            quoted.replace(u'"', QStringLiteral("\"\""));
+            items << u'"' + quoted + u'"';
+        } else {
+            items << reason;
+        }
+    }
+    QString text = items.join(u',');
+    text.replace(u'?', QStringLiteral("%3F"));
+    // A web address carries ASCII only: every other character travels as
+    // its UTF-8 bytes, percent-encoded.
+    QString report;
+    for (const char byte : text.toUtf8()) {
+        const auto b = static_cast<unsigned char>(byte);
+        if (b < 0x80)
+            report += QChar(b);
+        else
+            report += QStringLiteral("%%1").arg(b, 2, 16, QChar(u'0')).toUpper();
+    }
+    return QStringLiteral("err&e=") + report;
+}
+
 TznMain::TznMain() = default;
-TznMain::~TznMain() = default;
+
+TznMain::~TznMain()
+{
+    // The workers use the batch: they have all ended before Run returns, and
+    // the batch is only freed here.
+    Batch.reset();
+}
 
 int TznMain::Run()
 {
-    std::fprintf(stderr, "leafpress: the unattended runner is not available in this build yet\n");
-    return 2;
+    FClock.start();
+    LogLines.clear();
+    Batch = std::make_unique<TznBatch>();
+
+    const bool subdir = Project->Subdir();
+    const QString target = Project->TargetFolder();
+    const QString source = Project->Source();
+    if (target.isEmpty()) {
+        printLine(stderr, QStringLiteral("leafpress: no target folder: set Target in the project "
+                                         "or on the command line (-pTarget=FOLDER)"));
+        return 2;
+    }
+    try {
+        Batch->StartScan(source, target, subdir);
+    } catch (const EznError& e) {
+        printLine(stderr, QStringLiteral("leafpress: %1: %2").arg(target, e.Message()));
+        return 2;
+    }
+
+    Converter = TznConvertor::StartConversion(Batch.get(), Project->TargetFolder(),
+                                              TznNodeEvent(this, &TznMain::OnFileDone));
+    RunningWorkers = Converter->WorkerCount();
+    Converter->Start();
+    if (Info)
+        Info->Tally(QStringLiteral("C"), 0, 1);
+    while (RunningWorkers.load() > 0)
+        QThread::msleep(100);
+    return Finish();
+}
+
+void TznMain::OnFileDone(TznBatch*, TznNode* node)
+{
+    const QString line = QStringLiteral("%1 => %2 => %3").arg(StatusWord(node->Status), node->Path, node->Message);
+    std::lock_guard lock(FLogLock);
+    LogLines << line;
+    if (node->Status == nsSuccess && node->SourceSize >= 0 && node->TargetSize >= 0) {
+        FBytesBefore += node->SourceSize;
+        FBytesAfter += node->TargetSize;
+    }
+    printLine(stdout, line);
+}
+
+int TznMain::Finish()
+{
+    const int count = Batch->NodeCount();
+    const int successes = Batch->Successes();
+    const int failures = Batch->Failures();
+    if (Info) {
+        Info->Tally(QStringLiteral("A"), 0, count);
+        Info->Tally(QStringLiteral("S"), 0, successes);
+        Info->Tally(QStringLiteral("F"), 0, failures);
+        if (failures > 0)
+            Info->OpenLink(QString(), FailureReport(Batch->Reasons()), QString());
+    }
+    printLine(stdout, QStringLiteral("%1 documents, %2 converted, %3 failed, %4 -> %5, %6 s")
+                          .arg(count).arg(successes).arg(failures)
+                          .arg(megabytes(FBytesBefore), megabytes(FBytesAfter))
+                          .arg(double(FClock.elapsed()) / 1000.0, 0, 'f', 1));
+
+    const QString logFile = Project->LogFile();
+    if (logFile.isEmpty())
+        return 0;
+    try {
+        WriteTextFile(logFile, LogLines);
+    } catch (const EznError& e) {
+        printLine(stderr, QStringLiteral("leafpress: the log file was not written: %1").arg(e.Message()));
+        return 2;
+    }
+    return 0;
 }

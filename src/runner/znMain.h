@@ -1,15 +1,51 @@
 #pragma once
 
-// The unattended runner: converts one batch without a window.
+#include "engine/znConvertor.h"
+
+#include <QElapsedTimer>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <mutex>
+
+// The unattended runner: converts one batch with the project's options
+// without any window, waits for every worker, records the run, reports its
+// failures and writes the log file.
 class TznMain
 {
 public:
     TznMain();
     ~TznMain();
 
-    // The whole unattended run; returns when it is over.
+    // The whole run. Returns the exit status: 0 after a normal run (failed
+    // documents included), 2 when no run was possible or the log file could
+    // not be written.
     int Run();
+    // The per-file callback, on a worker thread: one result line per document.
+    void OnFileDone(TznBatch* batch, TznNode* node);
+    // Counters, failure report, log file; returns the exit status.
+    int Finish();
+
+    std::unique_ptr<TznBatch> Batch;
+    TznChainRef Converter;
+    QStringList LogLines;
+
+private:
+    std::mutex FLogLock;
+    qint64 FBytesBefore = 0;
+    qint64 FBytesAfter = 0;
+    QElapsedTimer FClock;
 };
+
+// "Success", "Failure" or "Running" for a node status.
+QString StatusWord(int status);
+
+// The failure reasons as one report text: comma-separated, an item with a
+// blank, control character, comma or double quote in double quotes (inner
+// quotes doubled), "?" as "%3F", characters outside ASCII percent-encoded
+// as UTF-8, "err&e=" in front.
+QString FailureReport(const QStringList& reasons);
 
 // The one runner of the process.
 extern TznMain* Runner;
