@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <type_traits>
 #include <set>
 #include <utility>
 #include <vector>
@@ -52,7 +53,9 @@ struct TznNodeEvent
     std::function<void(TznBatch*, TznNode*)> Code;
 
     TznNodeEvent() = default;
-    TznNodeEvent(std::function<void(TznBatch*, TznNode*)> code) : Code(std::move(code)) {}
+    // Any callable taking (batch, node).
+    template <class F, class = std::enable_if_t<std::is_invocable_v<F&, TznBatch*, TznNode*>>>
+    TznNodeEvent(F code) : Code(std::move(code)) {}
     // The method of obj as the callback.
     template <class T>
     TznNodeEvent(T* obj, void (T::*method)(TznBatch*, TznNode*))
