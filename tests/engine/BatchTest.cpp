@@ -203,7 +203,7 @@ TEST(BatchTest, AddSingleAcceptsAnyPathAndEndsTheListing)
     EXPECT_TRUE(batch.Listed());
     ASSERT_EQ(batch.NodeCount(), 1);
     EXPECT_EQ(batch.NodeAt(0)->Path, "C:\\x\\y.txt");
-    EXPECT_EQ(batch.NodeAt(0)->Status, nsPending);
+    EXPECT_EQ(batch.NodeAt(0)->Status.load(), nsPending);
     EXPECT_EQ(added, std::vector<int>({0}));
     EXPECT_EQ(batch.NextNode(), batch.NodeAt(0));
     EXPECT_FALSE(batch.Drained());
