@@ -45,6 +45,10 @@ public:
     const int32_t Index;
     const QString Path;
     QString Message;
+    // Sizes in bytes of the source and of the saved result, -1 until the
+    // converter knows them; written by the worker holding the node.
+    qint64 SourceSize = -1;
+    qint64 TargetSize = -1;
 };
 
 // A callback bound to an object, called as (batch, node).

@@ -113,6 +113,8 @@ void TznDocslim::ConvertFile(TznBatch* batch, TznNode* node)
                 percentage = 99;
             }
             prefix = QStringLiteral("[%1%] ").arg(percentage);
+            node->SourceSize = sourceSize;
+            node->TargetSize = qMin(targetSize, sourceSize);
         }
         CloseDocument();
         FinishSource(batch, node, target);
