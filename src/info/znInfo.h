@@ -34,7 +34,9 @@ public:
     TznInfo& operator=(const TznInfo&) = delete;
 
     // The object the window's event dispatch hands unhandled errors to, that
-    // is the live TznInfo constructed last; nullptr when there is none.
+    // is the live TznInfo constructed last; nullptr when there is none. The
+    // window's notify() override catches what a handler throws and calls
+    // ExceptionHandler()->AppException(receiver, error) when it is not null.
     static TznInfo* ExceptionHandler();
 
     // Creation time of the executable's folder as a packed DOS date-time in
@@ -52,7 +54,8 @@ public:
     // "R" line, gives an empty store. Sets "v" to "2". Never raises.
     void LoadStore();
     // Writes the store keyed by InstallStamp, clearing a read-only attribute
-    // first. Raises EznError when the file cannot be written.
+    // first. Raises EznError when the file cannot be written; does nothing
+    // when the store could not be written at start-up.
     void SaveStore();
 
     // With value > 0 sets the counter name to value; otherwise advances it by
