@@ -1,0 +1,284 @@
+#include "info/znInfo.h"
+#include "platform/znApp.h"
+#include "platform/znTextFile.h"
+#include "project/znProject.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// One unattended run of the real program in a folder of its own: the
+// executable is copied there so that its usage store, recent list and
+// default project are the test's, and a recording xdg-open comes first on
+// PATH so that no browser is ever started.
+class RunnerTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(FDir.isValid());
+        QDir(FDir.path()).mkpath(QStringLiteral("in"));
+        QDir(FDir.path()).mkpath(QStringLiteral("out"));
+        QDir(FDir.path()).mkpath(QStringLiteral("bin"));
+        FExe = path("bin/leafpress");
+        ASSERT_TRUE(QFile::copy(QStringLiteral(LP_EXE_PATH), FExe));
+        const QString opener = path("bin/xdg-open");
+        writeText(opener, "#!/bin/sh\nprintf '%s\\n' \"$1\" >> \"$(dirname \"$0\")/links.txt\"\n");
+        QFile::setPermissions(opener, QFile::permissions(opener) | QFileDevice::ExeOwner);
+    }
+
+    QString path(const QString& name) const { return FDir.filePath(name); }
+    QString path(const char* name) const { return path(QString::fromUtf8(name)); }
+
+    static void writeText(const QString& file, const QByteArray& bytes)
+    {
+        QDir().mkpath(QFileInfo(file).path());
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    }
+
+    // A bundled sample document copied to name below the folder.
+    void addSample(const char* sample, const QString& name)
+    {
+        const QString dest = path(name);
+        QDir().mkpath(QFileInfo(dest).path());
+        ASSERT_TRUE(QFile::copy(QStringLiteral(LP_SOURCE_DIR "/examples/documents/") + QString::fromUtf8(sample), dest));
+    }
+
+    void addDamaged(const QString& name) { writeText(path(name), "PK\x03\x04 this is no document at all"); }
+
+    struct Result
+    {
+        int status = -1;
+        QString out, err;
+    };
+
+    // Runs the program with inline options; Source and Target default to in/ and out/.
+    Result run(const QString& options)
+    {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("PATH"), path("bin") + u':' + env.value(QStringLiteral("PATH")));
+        env.insert(QStringLiteral("HOME"), FDir.path());
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), path("config"));
+        p.setProcessEnvironment(env);
+        p.setWorkingDirectory(FDir.path());
+        p.start(FExe, {QStringLiteral("-p") + options});
+        EXPECT_TRUE(p.waitForFinished(120000));
+        Result r;
+        r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        r.out = QString::fromUtf8(p.readAllStandardOutput());
+        r.err = QString::fromUtf8(p.readAllStandardError());
+        return r;
+    }
+
+    QString standardOptions() const
+    {
+        return QStringLiteral("PureConsole=1,Source=%1,Target=%2").arg(path("in/*.doc?"), path("out"));
+    }
+
+    QStringList lines(const char* file) const
+    {
+        const auto text = ReadTextFile(path(file));
+        return text ? SplitLines(*text) : QStringList();
+    }
+
+    QStringList links() const { return lines("bin/links.txt"); }
+
+    QTemporaryDir FDir;
+    QString FExe;
+};
+
+TEST_F(RunnerTest, ThreeDocumentsOneFailing)
+{
+    addSample("trip-report.docx", QStringLiteral("in/a.docx"));
+    addSample("plain-letter.docx", QStringLiteral("in/b.docx"));
+    addDamaged(QStringLiteral("in/c.docx"));
+    const Result r = run(standardOptions() + QStringLiteral(",LogFile=") + path("run.log"));
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+
+    const QStringList log = lines("run.log");
+    ASSERT_EQ(log.size(), 3);
+    EXPECT_EQ(log.filter(QStringLiteral("Success => ")).size(), 2);
+    const QStringList failed = log.filter(QStringLiteral("Failure => ") + path("in/c.docx") + QStringLiteral(" => "));
+    ASSERT_EQ(failed.size(), 1);
+    const QString reason = failed.first().section(QStringLiteral(" => "), 2);
+    EXPECT_FALSE(reason.isEmpty());
+    EXPECT_TRUE(log.contains(QStringLiteral("Success => %1 => [99%] %2").arg(path("in/b.docx"), path("out/b.docx"))))
+        << log.join(u'\n').toStdString();
+
+    // The compacted document is smaller and lies in the target folder.
+    EXPECT_LT(QFileInfo(path("out/a.docx")).size(), QFileInfo(path("in/a.docx")).size());
+    // No document is left half-written, and the failed one left nothing.
+    EXPECT_FALSE(QFileInfo::exists(path("out/c.docx")));
+
+    // One report, carrying the reason.
+    const QStringList sent = links();
+    ASSERT_EQ(sent.size(), 1);
+    EXPECT_TRUE(sent.first().contains(QStringLiteral("a=err&e=")));
+
+    // The result lines went to the terminal too, with one summary line.
+    EXPECT_EQ(r.out.count(QStringLiteral(" => ")), 6);
+    EXPECT_TRUE(r.out.contains(QStringLiteral("3 documents, 2 converted, 1 failed")));
+}
+
+TEST_F(RunnerTest, UsageStoreCountsTheRun)
+{
+    addSample("plain-letter.docx", QStringLiteral("in/a.docx"));
+    addDamaged(QStringLiteral("in/b.docx"));
+    ASSERT_EQ(run(standardOptions()).status, 0);
+    ASSERT_EQ(run(standardOptions() + QStringLiteral(",IsOverwrite=1")).status, 0);
+
+    TznApp app(FExe, {});
+    App = &app;
+    TznProject project;
+    Project = &project;
+    {
+        TznInfo info;
+        const QStringList store = info.StoreLines();
+        auto value = [&](const char* key) {
+            for (const QString& line : store)
+                if (line.section(u'=', 0, 0) == QString::fromUtf8(key))
+                    return line.section(u'=', 1);
+            return QString();
+        };
+        EXPECT_EQ(value("C"), QStringLiteral("2"));
+        EXPECT_EQ(value("A"), QStringLiteral("4"));
+        EXPECT_EQ(value("S"), QStringLiteral("2"));
+        EXPECT_EQ(value("F"), QStringLiteral("2"));
+        EXPECT_FALSE(value("W").isEmpty());
+    }
+    Project = nullptr;
+    App = nullptr;
+}
+
+TEST_F(RunnerTest, NoFailureNoReportAndNoLogWithoutLogFile)
+{
+    addSample("plain-letter.docx", QStringLiteral("in/a.docx"));
+    const Result r = run(standardOptions());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(links().isEmpty());
+    EXPECT_TRUE(QFileInfo::exists(path("out/a.docx")));
+    EXPECT_EQ(QDir(FDir.path()).entryList({QStringLiteral("*.log"), QStringLiteral("*.txt")}, QDir::Files),
+              QStringList());
+}
+
+TEST_F(RunnerTest, FourWorkersOnTwoDocuments)
+{
+    addSample("newsletter.docx", QStringLiteral("in/a.docx"));
+    addSample("trip-report.docx", QStringLiteral("in/b.docx"));
+    const Result r = run(standardOptions() + QStringLiteral(",ThreadsCount=4,LogFile=") + path("run.log"));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(lines("run.log").filter(QStringLiteral("Success => ")).size(), 2);
+}
+
+TEST_F(RunnerTest, SkipGivesSuccessWithEmptyMessage)
+{
+    addSample("plain-letter.docx", QStringLiteral("in/a.docx"));
+    writeText(path("out/a.docx"), "older result");
+    const Result r = run(standardOptions() + QStringLiteral(",IsOverwrite=Skip,LogFile=") + path("run.log"));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(lines("run.log"), QStringList{QStringLiteral("Success => %1 => ").arg(path("in/a.docx"))});
+    EXPECT_EQ(ReadTextFile(path("out/a.docx")).value_or(QString()), QStringLiteral("older result"));
+}
+
+TEST_F(RunnerTest, ExistingTargetIsKeptUnderTheRenameRule)
+{
+    addSample("plain-letter.docx", QStringLiteral("in/a.docx"));
+    writeText(path("out/a.docx"), "older result");
+    ASSERT_EQ(run(standardOptions()).status, 0);
+    EXPECT_EQ(ReadTextFile(path("out/a.docx")).value_or(QString()), QStringLiteral("older result"));
+    EXPECT_TRUE(QFileInfo::exists(path("out/-docslim-a.docx")));
+}
+
+TEST_F(RunnerTest, QuestionMarkInTheReasonTravelsEncoded)
+{
+    addDamaged(QStringLiteral("in/what?.docx"));
+    addDamaged(QStringLiteral(u"in/été.docx"));
+    ASSERT_EQ(run(standardOptions()).status, 0);
+    const QStringList sent = links();
+    ASSERT_EQ(sent.size(), 1);
+    EXPECT_TRUE(sent.first().contains(QStringLiteral("what%3F.docx")));
+    EXPECT_FALSE(sent.first().section(u'?', 1).contains(u'?'));
+    EXPECT_TRUE(sent.first().contains(QStringLiteral("%C3%A9t%C3%A9.docx")));
+}
+
+TEST_F(RunnerTest, SubfoldersKeptBelowTheTarget)
+{
+    addSample("plain-letter.docx", QStringLiteral("in/a.docx"));
+    addSample("plain-letter.docx", QStringLiteral("in/sub/deeper/b.docx"));
+    ASSERT_EQ(run(standardOptions() + QStringLiteral(",Subdir=1")).status, 0);
+    EXPECT_TRUE(QFileInfo::exists(path("out/a.docx")));
+    EXPECT_TRUE(QFileInfo::exists(path("out/sub/deeper/b.docx")));
+
+    ASSERT_EQ(run(QStringLiteral("PureConsole=1,Subdir=1,KeepTargetSubdirs=0,Source=%1,Target=%2")
+                      .arg(path("in/*.docx"), path("flat"))).status, 0);
+    EXPECT_TRUE(QFileInfo::exists(path("flat/a.docx")));
+    EXPECT_TRUE(QFileInfo::exists(path("flat/b.docx")));
+}
+
+TEST_F(RunnerTest, DeleteAndRenameTheSource)
+{
+    addSample("plain-letter.docx", QStringLiteral("in/a.docx"));
+    ASSERT_EQ(run(standardOptions() + QStringLiteral(",RenameSource=.bak")).status, 0);
+    EXPECT_FALSE(QFileInfo::exists(path("in/a.docx")));
+    EXPECT_TRUE(QFileInfo::exists(path("in/a.docx.bak")));
+
+    addSample("plain-letter.docx", QStringLiteral("in/b.docx"));
+    ASSERT_EQ(run(standardOptions() + QStringLiteral(",DeleteSource=1,RenameSource=.old,IsOverwrite=1")).status, 0);
+    EXPECT_FALSE(QFileInfo::exists(path("in/b.docx")));
+    EXPECT_FALSE(QFileInfo::exists(path("in/b.docx.old")));
+    EXPECT_TRUE(QFileInfo::exists(path("out/b.docx")));
+}
+
+TEST_F(RunnerTest, CompactingInPlaceKeepsTheResult)
+{
+    addSample("trip-report.docx", QStringLiteral("in/a.docx"));
+    const qint64 before = QFileInfo(path("in/a.docx")).size();
+    ASSERT_EQ(run(QStringLiteral("PureConsole=1,IsOverwrite=1,DeleteSource=1,Source=%1,Target=%2")
+                      .arg(path("in/*.docx"), path("in"))).status, 0);
+    ASSERT_TRUE(QFileInfo::exists(path("in/a.docx")));
+    EXPECT_LT(QFileInfo(path("in/a.docx")).size(), before);
+}
+
+struct RefusedCase
+{
+    const char* name;
+    const char* options; // %1 is the temporary folder
+    const char* message; // standard error must hold it
+};
+
+class RunnerRefusesTest : public RunnerTest, public ::testing::WithParamInterface<RefusedCase>
+{
+};
+
+TEST_P(RunnerRefusesTest, SaysWhyAndEndsWithStatusTwo)
+{
+    addSample("plain-letter.docx", QStringLiteral("in/a.docx"));
+    const Result r = run(QString::fromUtf8(GetParam().options).arg(FDir.path()));
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(r.err.contains(QString::fromUtf8(GetParam().message))) << r.err.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, RunnerRefusesTest, ::testing::Values(
+    RefusedCase{"EmptyTarget", "PureConsole=1,Source=%1/in/*.docx", "no target folder"},
+    RefusedCase{"UnwritableLog", "PureConsole=1,Source=%1/in/*.docx,Target=%1/out,LogFile=%1/no/such/dir/run.log",
+                "the log file was not written"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(RunnerTest, UnwritableLogKeepsTheResults)
+{
+    addSample("plain-letter.docx", QStringLiteral("in/a.docx"));
+    const Result r = run(standardOptions() + QStringLiteral(",LogFile=") + path("no/such/dir/run.log"));
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(QFileInfo::exists(path("out/a.docx")));
+}
+
+} // namespace
