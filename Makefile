@@ -17,6 +17,7 @@ build: deps $(BUILD)/build.ninja
 
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 900
+	@if [ -x scripts/sanitizer-tests.sh ]; then scripts/sanitizer-tests.sh; fi
 
 demo: build
 	@scripts/demo.sh $(BUILD)/bin/leafpress

@@ -23,8 +23,13 @@ QString DecodeText(const QByteArray& bytes)
     QString text = utf8(bytes);
     if (!utf8.hasError())
         return text;
-    QStringDecoder local(QStringConverter::System);
-    return local(bytes);
+    QStringDecoder local(QStringConverter::System, QStringConverter::Flag::Stateless);
+    text = local(bytes);
+    if (!local.hasError())
+        return text;
+    // The locale's code page cannot hold these bytes either (a UTF-8
+    // locale): take each byte as one character so that none is lost.
+    return QString::fromLatin1(bytes);
 }
 
 QByteArray EncodeText(const QString& text)

@@ -1,0 +1,73 @@
+#pragma once
+
+#include "platform/znApp.h"
+#include "project/znProject.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+// A project as start-up makes it, with the executable placed in a fresh
+// temporary folder so that the default project and the recent list live there.
+class ProjectFixture : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(FDir.isValid());
+        makeApp();
+        FProject = std::make_unique<TznProject>();
+        assignConstants(*FProject);
+        Project = FProject.get();
+    }
+
+    void TearDown() override
+    {
+        FProject.reset();
+        Project = nullptr;
+        FApp.reset();
+        App = nullptr;
+    }
+
+    void makeApp()
+    {
+        FApp = std::make_unique<TznApp>(FDir.filePath(QStringLiteral("leafpress")), QStringList());
+        App = FApp.get();
+    }
+
+    static void assignConstants(TznProject& p)
+    {
+        p.FileMask = QStringLiteral("*.doc?");
+        p.SourceFilter = QStringLiteral("Word Document (*.doc;*.docx)|*.doc;*.docx");
+        p.ProductCode = QStringLiteral("docslim");
+        p.ProjectExt = QStringLiteral(".batch-docslim");
+        p.ProjectFilter = QStringLiteral("Leafpress Project|*.batch-docslim");
+        p.Title = QStringLiteral("Leafpress Compactor");
+        p.OverwriteDefault = false;
+        p.Version = QStringLiteral("2024.16.323.3021");
+    }
+
+    QString path(const char* name) const { return FDir.filePath(QString::fromUtf8(name)); }
+
+    static void writeFile(const QString& path, const QByteArray& bytes)
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    }
+
+    static QByteArray readFile(const QString& path)
+    {
+        QFile f(path);
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        return f.readAll();
+    }
+
+    QTemporaryDir FDir;
+    std::unique_ptr<TznApp> FApp;
+    std::unique_ptr<TznProject> FProject;
+};
