@@ -12,7 +12,7 @@
 #include <functional>
 #include <memory>
 
-class TznRecordingShell;
+#include "platform/znShell.h"
 
 // Dialogs answered from a script: each call takes the next answer (an
 // exhausted script cancels) and records what it was asked with.
