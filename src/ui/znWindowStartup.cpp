@@ -6,6 +6,8 @@
 #include "ui/znDocslimAbout.h"
 #include "ui/znDocslimMain.h"
 
+#include <QIcon>
+
 #include <memory>
 
 TznApplication::TznApplication(int& argc, char** argv)
@@ -38,9 +40,13 @@ void TznApplication::HandleException(QObject* receiver, const std::exception& er
 int RunWindow(int& argc, char** argv)
 {
     TznApplication app(argc, argv);
+    // The application's title is its name. A display name would not do: Qt
+    // appends it to every window title that does not end with it, and the
+    // main window's caption already begins with the product name.
     if (Project)
-        QGuiApplication::setApplicationDisplayName(Project->Title);
+        QCoreApplication::setApplicationName(Project->Title);
     auto mainWindow = std::make_unique<TznFrmDocslimMain>();
+    QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/ui/images/product.svg")));
     auto about = std::make_unique<TznFrmDocslimAbout>(mainWindow.get());
     mainWindow->SetAboutBox(about.get());
     about->ShowAbout();

@@ -69,7 +69,7 @@ int main(int argc, char** argv)
     Info = new TznInfo;
     Project = new TznProject;
     AssignProductConstants(*Project);
-    QGuiApplication::setApplicationDisplayName(Project->Title);
+    QCoreApplication::setApplicationName(Project->Title);
     Project->InlineOptions = QStringLiteral(
         "Source=/home/anna/reports/*.doc?\r\nSubdir=True\r\nTarget=/home/anna/small/\r\n"
         "ThreadsCount=2\r\nIsOverwrite=True\r\nLogFile=/home/anna/small/compact.log");
