@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QToolBar>
 #include <QToolButton>
+#include <QScreen>
 #include <QTreeWidget>
 
 #include <memory>
@@ -323,6 +324,22 @@ TEST_F(FormMainTest, DroppedProjectFileOpensProject)
     EXPECT_EQ(w.eSource->text(), QStringLiteral("/p/*.doc?"));
     EXPECT_TRUE(w.eTarget->text().isEmpty());
     EXPECT_EQ(w.windowTitle(), QStringLiteral("Leafpress Compactor - ") + file);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(FormMainTest, WindowsUseSmallSansSerifFaceCentred)
+{
+    TznFrmDocslimMain& w = Window();
+    const QFontInfo info(w.eSource->font());
+    EXPECT_EQ(info.pixelSize(), 11);
+    EXPECT_FALSE(info.fixedPitch());
+    EXPECT_EQ(w.size(), QSize(1200, 600));
+    w.show();
+    const QRect screen = w.screen()->availableGeometry();
+    EXPECT_LE(std::abs(w.frameGeometry().center().x() - screen.center().x()), 1);
 }
 
 } // namespace
