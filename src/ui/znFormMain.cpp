@@ -580,7 +580,7 @@ void TznFrmMain::aHelpExecute()
     if (!Info)
         return;
     Info->OpenLink(QStringLiteral("h"), QString(), QString());
-    // MERGE: Info->Tally(QStringLiteral("H"), 0, 1);
+    Info->Tally(QStringLiteral("H"), 0, 1);
 }
 
 void TznFrmMain::aHomePageExecute()

@@ -31,8 +31,8 @@ void TznApplication::HandleException(QObject* receiver, const std::exception& er
 {
     // The handler itself must not let anything escape into Qt's event loop.
     try {
-        if (Info)
-            ; // MERGE: Info->AppException(receiver, error);
+        if (TznInfo* handler = TznInfo::ExceptionHandler())
+            handler->AppException(receiver, error);
     } catch (...) {
     }
 }

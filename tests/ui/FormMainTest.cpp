@@ -1,14 +1,19 @@
 #include "UiTestSupport.h"
 
+#include "info/znInfo.h"
 #include "platform/znShell.h"
 #include "project/znProject.h"
 #include "ui/znDocslimMain.h"
+#include "ui/znFormCfg.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QPushButton>
 #include <QCheckBox>
 #include <QDir>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QToolBar>
 #include <QToolButton>
 #include <QScreen>
@@ -340,6 +345,86 @@ TEST_F(FormMainTest, WindowsUseSmallSansSerifFaceCentred)
     w.show();
     const QRect screen = w.screen()->availableGeometry();
     EXPECT_LE(std::abs(w.frameGeometry().center().x() - screen.center().x()), 1);
+}
+
+} // namespace
+
+namespace {
+
+struct LinkCase
+{
+    const char* name;
+    QAction* TznFrmMain::*action;
+    QString prefix; // the opened link begins with it
+    QString helpCount; // the "H" counter afterwards
+};
+
+class ToolBarLinkTest : public FormMainTest, public ::testing::WithParamInterface<LinkCase>
+{
+};
+
+TEST_P(ToolBarLinkTest, OpensItsLink)
+{
+    const LinkCase& c = GetParam();
+    (Window().*c.action)->trigger();
+    ASSERT_EQ(FShell->Links().size(), 1);
+    const QString prefix = c.prefix.isEmpty() ? TempPath(QStringLiteral("leafpress.pdf")) : c.prefix;
+    EXPECT_TRUE(FShell->Links()[0].startsWith(prefix)) << FShell->Links()[0].toStdString();
+    EXPECT_EQ(Info->StoreValue(QStringLiteral("H")), c.helpCount);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FormMain, ToolBarLinkTest,
+    ::testing::Values(
+        LinkCase{"HelpOpensHelpFileAndCounts", &TznFrmMain::aHelp, QString(), QStringLiteral("1")},
+        LinkCase{"UpdateOpensDownloadPage", &TznFrmMain::aUpdate,
+                 TznInfo::SiteUrl + QStringLiteral("/en/docslim/download.htm?p=docslim&v=2024.16.323.3021"),
+                 QString()},
+        LinkCase{"HomeOpensSite", &TznFrmMain::aHomePage, TznInfo::SiteUrl + QStringLiteral("?p=docslim&v="),
+                 QString()},
+        LinkCase{"SupportWritesMail", &TznFrmMain::aSupports,
+                 TznInfo::SupportMailTo + QStringLiteral("?subject=Support required for Leafpress Compactor"),
+                 QString()}),
+    [](const ::testing::TestParamInfo<LinkCase>& info) { return std::string(info.param.name); });
+
+TEST_F(FormMainTest, EditorHelpOpensHelpFileWithoutCounting)
+{
+    bool ran = false;
+    WhenModal([&] {
+        auto* cfg = qobject_cast<TznFrmCfg*>(QApplication::activeModalWidget());
+        ASSERT_NE(cfg, nullptr);
+        cfg->btnHelp->click();
+        ran = cfg->isVisible();
+        cfg->btnCancel->click();
+    });
+    Window().aConfig->trigger();
+    EXPECT_TRUE(ran);
+    EXPECT_EQ(FShell->Links(), QStringList{TempPath(QStringLiteral("leafpress.pdf"))});
+    EXPECT_TRUE(Info->StoreValue(QStringLiteral("H")).isEmpty());
+}
+
+TEST_F(FormMainTest, ErrorOfSaveReachesHandlerWithoutChangingWindow)
+{
+    // A project file in a folder that does not exist cannot be written.
+    Project->InlineOptions = QStringLiteral("Target=/out/");
+    Window().eSource->setText(QStringLiteral("/s/*.doc?"));
+    Project->FileName = TempPath(QStringLiteral("missing/deeper/p.batch-docslim"));
+    Window().show();
+    // Clicked with the mouse, as the user does, so that the error travels
+    // through the application object's event dispatch.
+    QToolButton* save = Window().tbSave;
+    const QPointF at = QRectF(save->rect()).center();
+    QMouseEvent press(QEvent::MouseButtonPress, at, save->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, at, save->mapToGlobal(at), Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
+    QApplication::sendEvent(save, &press);
+    QApplication::sendEvent(save, &release);
+    EXPECT_EQ(Info->StoreValue(QStringLiteral("E")), QStringLiteral("1"));
+    ASSERT_EQ(FShell->Links().size(), 1);
+    EXPECT_TRUE(FShell->Links()[0].startsWith(TznInfo::SiteUrl + QStringLiteral("/net/?a=err&e=")));
+    EXPECT_EQ(Window().eSource->text(), QStringLiteral("/s/*.doc?"));
+    EXPECT_EQ(Window().eTarget->text(), QStringLiteral("/out/"));
 }
 
 } // namespace

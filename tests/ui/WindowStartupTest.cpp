@@ -1,5 +1,6 @@
 #include "UiTestSupport.h"
 
+#include "info/znInfo.h"
 #include "platform/znError.h"
 #include "ui/znWindowStartup.h"
 
@@ -36,26 +37,39 @@ private:
     Kind FKind;
 };
 
-class WindowStartupTest : public UiTest, public ::testing::WithParamInterface<TznThrowingObject::Kind>
+struct ThrowCase
+{
+    TznThrowingObject::Kind kind;
+    const char* message; // as the error report carries it
+};
+
+class WindowStartupTest : public UiTest, public ::testing::WithParamInterface<ThrowCase>
 {
 };
 
 TEST_P(WindowStartupTest, ErrorOfHandlerDoesNotLeaveTheEventLoop)
 {
     ASSERT_NE(qobject_cast<TznApplication*>(QApplication::instance()), nullptr);
-    TznThrowingObject object(GetParam());
+    TznThrowingObject object(GetParam().kind);
     QEvent event(QEvent::User);
     bool handled = true;
     EXPECT_NO_THROW(handled = QApplication::sendEvent(&object, &event));
     EXPECT_FALSE(handled);
+    EXPECT_EQ(Info->StoreValue(QStringLiteral("E")), QStringLiteral("1"));
+    ASSERT_EQ(FShell->Links().size(), 1);
+    const QString report = TznInfo::SiteUrl + QStringLiteral("/net/?a=err&e=") + QString::fromUtf8(GetParam().message)
+                           + QStringLiteral("&p=docslim");
+    EXPECT_TRUE(FShell->Links()[0].startsWith(report)) << FShell->Links()[0].toStdString();
 
     // Posted events go through the same path inside the loop.
     QCoreApplication::postEvent(&object, new QEvent(QEvent::User));
     EXPECT_NO_THROW(QCoreApplication::processEvents());
+    EXPECT_EQ(Info->StoreValue(QStringLiteral("E")), QStringLiteral("2"));
 }
 
 INSTANTIATE_TEST_SUITE_P(WindowStartup, WindowStartupTest,
-                         ::testing::Values(TznThrowingObject::Standard, TznThrowingObject::System,
-                                           TznThrowingObject::Foreign));
+                         ::testing::Values(ThrowCase{TznThrowingObject::Standard, "disk full"},
+                                           ThrowCase{TznThrowingObject::System, "Unable to create directory"},
+                                           ThrowCase{TznThrowingObject::Foreign, "Unknown error"}));
 
 } // namespace
