@@ -43,6 +43,12 @@ struct ThrowCase
     const char* message; // as the error report carries it
 };
 
+std::string caseName(const ::testing::TestParamInfo<ThrowCase>& info)
+{
+    static const char* const names[] = {"StandardError", "SystemError", "ForeignThrow"};
+    return names[info.param.kind];
+}
+
 class WindowStartupTest : public UiTest, public ::testing::WithParamInterface<ThrowCase>
 {
 };
@@ -70,6 +76,7 @@ TEST_P(WindowStartupTest, ErrorOfHandlerDoesNotLeaveTheEventLoop)
 INSTANTIATE_TEST_SUITE_P(WindowStartup, WindowStartupTest,
                          ::testing::Values(ThrowCase{TznThrowingObject::Standard, "disk full"},
                                            ThrowCase{TznThrowingObject::System, "Unable to create directory"},
-                                           ThrowCase{TznThrowingObject::Foreign, "Unknown error"}));
+                                           ThrowCase{TznThrowingObject::Foreign, "Unknown error"}),
+                         caseName);
 
 } // namespace
