@@ -47,7 +47,8 @@ void emitMessage(j_common_ptr info, int level)
     if (level >= 0)
         return;
     const int code = info->err->msg_code;
-    if (code == JWRN_JPEG_EOF || code == JWRN_MUST_RESYNC || code == JWRN_HUFF_BAD_CODE || code == JWRN_BOGUS_PROGRESSION) {
+    if (code == JWRN_JPEG_EOF || code == JWRN_HIT_MARKER || code == JWRN_MUST_RESYNC || code == JWRN_HUFF_BAD_CODE
+        || code == JWRN_ARITH_BAD_CODE || code == JWRN_NOT_SEQUENTIAL) {
         (*info->err->format_message)(info, jobOf(info)->Message);
         std::longjmp(jobOf(info)->Jump, 1);
     }
