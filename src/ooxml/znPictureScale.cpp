@@ -48,6 +48,7 @@ TznBoxScaler::TznBoxScaler(int width, int height, int channels, const QRectF& re
     FEndRow = FRows.Start.back() + FRows.Count.back();
     FRing = FRows.Stride + 1;
     FBuffer.assign(size_t(FRing) * outSize.width() * channels, 0.0f);
+    FSum.assign(size_t(outSize.width()) * channels, 0.0f);
 }
 
 template <int C>
@@ -71,18 +72,24 @@ void TznBoxScaler::FilterRow(const uchar* row, float* out) const noexcept
 template <int C>
 void TznBoxScaler::EmitRow(int outY) noexcept
 {
-    const int outWidth = FResult.width();
-    const size_t rowFloats = size_t(outWidth) * C;
+    const size_t rowFloats = size_t(FResult.width()) * C;
     const int first = FRows.Start[outY];
     const int count = FRows.Count[outY];
     const float* weights = &FRows.Weights[size_t(outY) * FRows.Stride];
-    uchar* dest = FResult.scanLine(outY);
-    for (size_t i = 0; i < rowFloats; ++i) {
-        float sum = 0;
-        for (int k = 0; k < count; ++k)
-            sum += weights[k] * FBuffer[size_t((first + k) % FRing) * rowFloats + i];
-        dest[i] = uchar(std::clamp(int(sum + 0.5f), 0, 255));
+    float* sum = FSum.data();
+    // Row by row over whole lines, so the compiler can vectorise the sums.
+    const float* source = &FBuffer[size_t(first % FRing) * rowFloats];
+    for (size_t i = 0; i < rowFloats; ++i)
+        sum[i] = weights[0] * source[i];
+    for (int k = 1; k < count; ++k) {
+        source = &FBuffer[size_t((first + k) % FRing) * rowFloats];
+        const float w = weights[k];
+        for (size_t i = 0; i < rowFloats; ++i)
+            sum[i] += w * source[i];
     }
+    uchar* dest = FResult.scanLine(outY);
+    for (size_t i = 0; i < rowFloats; ++i)
+        dest[i] = uchar(std::clamp(int(sum[i] + 0.5f), 0, 255));
 }
 
 void TznBoxScaler::AddRow(int y, const uchar* row) noexcept

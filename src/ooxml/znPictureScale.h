@@ -43,5 +43,6 @@ private:
     int FFirstRow = 0, FEndRow = 0, FNextOut = 0;
     int FRing = 0;                   // rows kept in FBuffer
     std::vector<float> FBuffer;      // FRing filtered rows of FResult.width() * FChannels
+    std::vector<float> FSum;         // one output row being summed
     QImage FResult;
 };

@@ -390,6 +390,7 @@ struct TznEncodingCase {
     int PasteType;
     const char* Extension;
     int PngColourType;    // -1 when not PNG
+    bool Compressible = true;
 };
 
 QImage antialiasedDrawing()
@@ -419,6 +420,9 @@ TEST_P(PictureEncodingTest, ChoosesTheFormat)
     if (c.PngColourType >= 0) {
         EXPECT_EQ(int(rendered.Bytes.at(25)), c.PngColourType);
     }
+    if (c.Compressible) { // deflated, not stored
+        EXPECT_LT(rendered.Bytes.size(), rendered.PixelWidth * rendered.PixelHeight * 2);
+    }
 }
 
 const TznEncodingCase EncodingCases[] = {
@@ -427,7 +431,7 @@ const TznEncodingCase EncodingCases[] = {
     {"FewColoursGivePalette", [] { return encodeWithQt(displayedQuadrants({400, 300}), "png"); }, 13, "png", 3},
     {"ScreenshotStaysPng", [] { return encodeWithQt(antialiasedDrawing(), "png"); }, 13, "png", -1},
     {"TransparencyGivesPng", [] { return encodeWithQt(smoothImage({400, 300}, true), "png"); }, 13, "png", 6},
-    {"ForcedPngFromJpeg", [] { return EncodeSampleJpeg(MakePhotographicImage({400, 300}, 2), {}); }, eznPastePng, "png", 2},
+    {"ForcedPngFromJpeg", [] { return EncodeSampleJpeg(MakePhotographicImage({400, 300}, 2), {}); }, eznPastePng, "png", 2, false},
     {"ForcedJpegFromTransparent", [] { return encodeWithQt(smoothImage({400, 300}, true), "png"); }, eznPasteJpeg, "jpeg", -1},
     {"OtherCodesAsDefault", [] { return encodeWithQt(smoothImage({400, 300}, true), "png"); }, 4, "png", 6},
     {"GreyPhotoGivesGreyJpeg", [] { TznJpegOptions o; o.Grey = true; return EncodeSampleJpeg(MakePhotographicImage({400, 300}, 4), o); }, 13, "jpeg", -1},
