@@ -163,7 +163,7 @@ QImage DecodeJpegRegion(const QByteArray& bytes, const QRectF& region, QSize out
     job->Errors.error_exit = errorExit;
     job->Errors.emit_message = emitMessage;
     if (!startJob(job.get()))
-        throw EznError(QStringLiteral("The picture is damaged: %1").arg(QString::fromLocal8Bit(job->Message)));
+        throw EznError(QStringLiteral("The JPEG picture is damaged or unsupported: %1").arg(QString::fromLocal8Bit(job->Message)));
 
     const int width = int(job->Info.output_width), height = int(job->Info.output_height);
     const double fx = double(width) / job->Info.image_width, fy = double(height) / job->Info.image_height;
@@ -176,6 +176,6 @@ QImage DecodeJpegRegion(const QByteArray& bytes, const QRectF& region, QSize out
     job->Row = row.data();
     job->Converted = converted.data();
     if (!decodeRows(job.get()))
-        throw EznError(QStringLiteral("The picture is damaged: %1").arg(QString::fromLocal8Bit(job->Message)));
+        throw EznError(QStringLiteral("The JPEG picture is damaged or unsupported: %1").arg(QString::fromLocal8Bit(job->Message)));
     return scaler.Result();
 }

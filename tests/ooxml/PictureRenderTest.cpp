@@ -518,11 +518,30 @@ const TznRefusalCase RefusalCases[] = {
     {"TruncatedPng", [] { QByteArray b = encodeWithQt(MakePhotographicImage({300, 300}, 1), "png"); return b.left(b.size() / 2); }, {}, "damaged"},
     {"OverHundredMegapixels", [] { return pngHeaderOnly(10001, 10000); }, {}, "100 megapixels"},
     {"AnimatedGif", animatedGif, {}, "animation"},
+    {"JpegXr", [] { return QByteArray("II\xBC\x01\x08\0\0\0\x02\0\x80\xBC\x04\0\x01\0\0\0\x10\0\0\0"
+                                      "\x81\xBC\x04\0\x01\0\0\0\x10\0\0\0\0\0\0\0", 40); }, {}, "WDP"},
     {"CropLeavesNothing", [] { return encodeWithQt(displayedQuadrants({40, 40}), "png"); }, {0.6, 0, 0.5, 0}, "crop"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, PictureRefusalTest, testing::ValuesIn(RefusalCases),
                          [](const auto& info) { return std::string(info.param.Name); });
+
+TEST(PictureRenderTest, TurnsTiffByItsOrientationTag)
+{
+    const QImage written = displayedQuadrants(QSize(90, 60));
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "tiff");
+    writer.setTransformation(QImageIOHandler::TransformationRotate90);
+    ASSERT_TRUE(writer.write(written));
+    // Shown turned a quarter clockwise: the top-left quadrant is now at the top right.
+    const QImage out = decode(renderAt96(bytes, 60, 90, {}, eznPastePng).Bytes);
+    ASSERT_EQ(out.size(), QSize(60, 90));
+    EXPECT_TRUE(near(out.pixel(45, 20), QuadrantColours[0])) << std::hex << out.pixel(45, 20);
+    EXPECT_TRUE(near(out.pixel(15, 20), QuadrantColours[2])) << std::hex << out.pixel(15, 20);
+    EXPECT_TRUE(near(out.pixel(45, 70), QuadrantColours[1])) << std::hex << out.pixel(45, 70);
+}
 
 TEST(PictureRenderTest, RendersTheSameOnManyThreadsAtOnce)
 {
