@@ -23,17 +23,27 @@ struct TznRandom {
     double Unit() { return (Next() & 0xFFFFFF) / double(0x1000000); }
 };
 
-// The EXIF block of an APP1 segment holding only an orientation tag.
-QByteArray exifOrientation(int orientation)
+// The EXIF block of an APP1 segment: orientation, and resolution in dots per inch when dpi > 0.
+QByteArray exifBlock(int orientation, int dpi, bool bigEndian)
 {
-    QByteArray exif("Exif\0\0", 6);
-    const char tiff[] = {'I', 'I', 42, 0, 8, 0, 0, 0,     // header, IFD at 8
-                         1, 0,                            // one entry
-                         0x12, 0x01, 3, 0, 1, 0, 0, 0,    // orientation, SHORT, count 1
-                         char(orientation), 0, 0, 0,      // value
-                         0, 0, 0, 0};                     // no next IFD
-    exif.append(tiff, sizeof tiff);
-    return exif;
+    auto u16 = [bigEndian](int v) {
+        const char bytes[2] = {char(bigEndian ? v >> 8 : v), char(bigEndian ? v : v >> 8)};
+        return QByteArray(bytes, 2);
+    };
+    auto u32 = [&](quint32 v) { return bigEndian ? u16(int(v >> 16)) + u16(int(v & 0xFFFF)) : u16(int(v & 0xFFFF)) + u16(int(v >> 16)); };
+    const int entries = dpi > 0 ? 4 : 1;
+    const quint32 rationals = 8 + 2 + 12 * entries + 4; // after the IFD
+    QByteArray tiff = QByteArray(bigEndian ? "MM" : "II") + u16(42) + u32(8) + u16(entries);
+    tiff += u16(0x0112) + u16(3) + u32(1) + u16(orientation) + u16(0);
+    if (dpi > 0) {
+        tiff += u16(0x011A) + u16(5) + u32(1) + u32(rationals);
+        tiff += u16(0x011B) + u16(5) + u32(1) + u32(rationals + 8);
+        tiff += u16(0x0128) + u16(3) + u32(1) + u16(2) + u16(0);
+    }
+    tiff += u32(0);
+    if (dpi > 0)
+        tiff += u32(quint32(dpi) * 10) + u32(10) + u32(quint32(dpi) * 10) + u32(10);
+    return QByteArray("Exif\0\0", 6) + tiff;
 }
 
 } // namespace
@@ -150,7 +160,7 @@ QByteArray EncodeSampleJpeg(const QImage& image, const TznJpegOptions& options)
         jpeg_simple_progression(&info);
     jpeg_start_compress(&info, TRUE);
     if (options.Orientation > 0) {
-        const QByteArray exif = exifOrientation(options.Orientation);
+        const QByteArray exif = exifBlock(options.Orientation, options.ExifDpi, options.BigEndianExif);
         jpeg_write_marker(&info, JPEG_APP0 + 1, reinterpret_cast<const JOCTET*>(exif.constData()),
                           unsigned(exif.size()));
     }

@@ -19,6 +19,8 @@ struct TznJpegOptions {
     bool AdobeInverted = false;  // with Cmyk: inverted values and Adobe's APP14 segment, else plain ink values
     bool Grey = false;           // store a single grey component
     bool Progressive = false;
+    int ExifDpi = 0;             // with Orientation: EXIF resolution in dots per inch, 0 for none
+    bool BigEndianExif = false;  // with Orientation: the EXIF block in Motorola byte order
 };
 // Encodes an image with libjpeg exactly as the options say.
 QByteArray EncodeSampleJpeg(const QImage& image, const TznJpegOptions& options);

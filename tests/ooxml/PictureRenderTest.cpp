@@ -519,7 +519,7 @@ const TznRefusalCase RefusalCases[] = {
     {"OverHundredMegapixels", [] { return pngHeaderOnly(10001, 10000); }, {}, "100 megapixels"},
     {"AnimatedGif", animatedGif, {}, "animation"},
     {"JpegXr", [] { return QByteArray("II\xBC\x01\x08\0\0\0\x02\0\x80\xBC\x04\0\x01\0\0\0\x10\0\0\0"
-                                      "\x81\xBC\x04\0\x01\0\0\0\x10\0\0\0\0\0\0\0", 40); }, {}, "WDP"},
+                                      "\x81\xBC\x04\0\x01\0\0\0\x10\0\0\0\0\0\0\0", 38); }, {}, "WDP"},
     {"CropLeavesNothing", [] { return encodeWithQt(displayedQuadrants({40, 40}), "png"); }, {0.6, 0, 0.5, 0}, "crop"},
 };
 
