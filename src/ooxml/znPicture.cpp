@@ -5,6 +5,7 @@
 #include "platform/znError.h"
 
 #include <QBuffer>
+#include <QColorSpace>
 #include <QImageReader>
 #include <QImageWriter>
 #include <QPainter>
@@ -93,7 +94,9 @@ QImage decodeWithQt(const QByteArray& bytes, const QString& format, const QRectF
     TznBoxScaler scaler(image.width(), image.height(), channels, region, outSize, format32);
     for (int y = scaler.FirstRow(); y < scaler.EndRow() && y < image.height(); ++y)
         scaler.AddRow(y, image.constScanLine(y));
-    return scaler.Result();
+    QImage result = scaler.Result();
+    result.setColorSpace(image.colorSpace());
+    return result;
 }
 
 bool hasTransparency(const QImage& image)
@@ -164,7 +167,7 @@ double flatShare(const QImage& image)
     return double(equal) / std::max<qint64>(1, qint64(image.width() - 1) * image.height());
 }
 
-QByteArray encode(const QImage& image, const char* format, int quality)
+QByteArray encode(const QImage& image, const char* format, int quality, const QColorSpace& space)
 {
     QByteArray bytes;
     QBuffer buffer(&bytes);
@@ -176,7 +179,10 @@ QByteArray encode(const QImage& image, const char* format, int quality)
     } else {
         writer.setCompression(90); // Qt's 0-100 scale: near zlib's best, at a third of its time
     }
-    if (!writer.write(image))
+    QImage tagged = image;
+    if (space.isValid())
+        tagged.setColorSpace(space);
+    if (!writer.write(tagged))
         throw EznError(QStringLiteral("The picture cannot be written as %1: %2")
                            .arg(QString::fromLatin1(format).toUpper(), writer.errorString()));
     return bytes;
@@ -191,11 +197,11 @@ QByteArray encodePng(const QImage& image)
         QImage indexed = straight.convertToFormat(QImage::Format_Indexed8, *colours, Qt::ThresholdDither);
         indexed.setDotsPerMeterX(image.dotsPerMeterX());
         indexed.setDotsPerMeterY(image.dotsPerMeterY());
-        return encode(indexed, "png", 0);
+        return encode(indexed, "png", 0, image.colorSpace());
     }
     if (!transparent && isGrey(straight))
         straight.convertTo(QImage::Format_Grayscale8);
-    return encode(straight, "png", 0);
+    return encode(straight, "png", 0, image.colorSpace());
 }
 
 QByteArray encodeJpeg(const QImage& image, int quality)
@@ -215,7 +221,7 @@ QByteArray encodeJpeg(const QImage& image, int quality)
         if (isGrey(opaque))
             opaque.convertTo(QImage::Format_Grayscale8);
     }
-    return encode(opaque, "jpeg", quality);
+    return encode(opaque, "jpeg", quality, image.colorSpace());
 }
 
 // Output size along one axis: the shown size at the resolution, but never
@@ -286,6 +292,8 @@ TznRendered RenderPicture(const TznRenderRequest& request)
         result.fill(Qt::transparent);
         QPainter painter(&result);
         painter.drawImage(partX0, partY0, part);
+        painter.end();
+        result.setColorSpace(part.colorSpace());
     }
     // The result's own resolution makes it exactly the shown size, so that it
     // counts as not reduced the next time round.

@@ -5,8 +5,11 @@
 #include "ooxml/znPictureScale.h"
 #include "platform/znError.h"
 
+#include <QColorSpace>
+
 #include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <vector>
 
@@ -30,6 +33,8 @@ struct TznJpegJob {
     TznBoxScaler* Scaler = nullptr;
     uchar* Row = nullptr;
     uchar* Converted = nullptr;
+    JOCTET* Icc = nullptr;
+    unsigned int IccLength = 0;
 };
 
 TznJpegJob* jobOf(j_common_ptr info) { return reinterpret_cast<TznJpegJob*>(info->client_data); }
@@ -65,7 +70,9 @@ bool startJob(TznJpegJob* job)
     job->Info.client_data = job;
     jpeg_mem_src(&job->Info, reinterpret_cast<const unsigned char*>(job->Bytes->constData()),
                  static_cast<unsigned long>(job->Bytes->size()));
+    jpeg_save_markers(&job->Info, JPEG_APP0 + 2, 0xFFFF);
     jpeg_read_header(&job->Info, TRUE);
+    jpeg_read_icc_profile(&job->Info, &job->Icc, &job->IccLength);
     switch (job->Info.jpeg_color_space) {
     case JCS_GRAYSCALE:
         job->Info.out_color_space = JCS_GRAYSCALE;
@@ -145,6 +152,7 @@ struct TznJobCleanup {
     TznJpegJob* Job;
     ~TznJobCleanup()
     {
+        free(Job->Icc);
         if (Job->Created)
             jpeg_destroy_decompress(&Job->Info);
     }
@@ -177,5 +185,14 @@ QImage DecodeJpegRegion(const QByteArray& bytes, const QRectF& region, QSize out
     job->Converted = converted.data();
     if (!decodeRows(job.get()))
         throw EznError(QStringLiteral("The JPEG picture is damaged or unsupported: %1").arg(QString::fromLocal8Bit(job->Message)));
-    return scaler.Result();
+    QImage result = scaler.Result();
+    // The colour profile goes with the pixels, so wide-gamut photographs keep their colours.
+    // CMYK profiles do not fit the converted pixels and are left out.
+    if (job->Icc && !job->Cmyk) {
+        const QColorSpace space = QColorSpace::fromIccProfile(
+            QByteArray(reinterpret_cast<const char*>(job->Icc), qsizetype(job->IccLength)));
+        if (space.isValid())
+            result.setColorSpace(space);
+    }
+    return result;
 }

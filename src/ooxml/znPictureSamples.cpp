@@ -164,6 +164,9 @@ QByteArray EncodeSampleJpeg(const QImage& image, const TznJpegOptions& options)
         jpeg_write_marker(&info, JPEG_APP0 + 1, reinterpret_cast<const JOCTET*>(exif.constData()),
                           unsigned(exif.size()));
     }
+    if (!options.IccProfile.isEmpty())
+        jpeg_write_icc_profile(&info, reinterpret_cast<const JOCTET*>(options.IccProfile.constData()),
+                               unsigned(options.IccProfile.size()));
     std::vector<JSAMPLE> row(size_t(rgb.width()) * 4);
     while (info.next_scanline < info.image_height) {
         const uchar* src = rgb.constScanLine(int(info.next_scanline));

@@ -21,6 +21,7 @@ struct TznJpegOptions {
     bool Progressive = false;
     int ExifDpi = 0;             // with Orientation: EXIF resolution in dots per inch, 0 for none
     bool BigEndianExif = false;  // with Orientation: the EXIF block in Motorola byte order
+    QByteArray IccProfile = {};  // colour profile to embed, empty for none
 };
 // Encodes an image with libjpeg exactly as the options say.
 QByteArray EncodeSampleJpeg(const QImage& image, const TznJpegOptions& options);

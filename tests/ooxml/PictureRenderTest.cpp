@@ -3,6 +3,7 @@
 #include "platform/znError.h"
 
 #include <QBuffer>
+#include <QColorSpace>
 #include <QImageWriter>
 #include <QPainter>
 
@@ -525,6 +526,25 @@ const TznRefusalCase RefusalCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Cases, PictureRefusalTest, testing::ValuesIn(RefusalCases),
                          [](const auto& info) { return std::string(info.param.Name); });
+
+TEST(PictureRenderTest, KeepsTheColourProfile)
+{
+    const QColorSpace p3(QColorSpace::DisplayP3);
+    TznJpegOptions options;
+    options.IccProfile = p3.iccProfile();
+    QImage tagged = smoothImage({200, 150}, true);
+    tagged.setColorSpace(p3);
+    const QByteArray sources[] = {
+        EncodeSampleJpeg(MakePhotographicImage({200, 150}, 6), options),
+        encodeWithQt(tagged, "png"),
+    };
+    for (const QByteArray& source : sources) {
+        for (int pasteType : {eznPasteAuto, eznPastePng, eznPasteJpeg}) {
+            const QImage out = decode(renderAt96(source, 100, 75, {}, pasteType).Bytes);
+            EXPECT_EQ(out.colorSpace(), p3) << pasteType;
+        }
+    }
+}
 
 TEST(PictureRenderTest, TurnsTiffByItsOrientationTag)
 {
