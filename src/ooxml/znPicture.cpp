@@ -13,10 +13,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <mutex>
 
 namespace {
 
 constexpr double EmuPerInch = 914400;
+constexpr qint64 BigPicturePixels = 25'000'000;
 
 struct TznPointF { double X, Y; };
 
@@ -280,8 +282,17 @@ TznRendered RenderPicture(const TznRenderRequest& request)
     const QSize storedOut = quarterTurn ? partSize.transposed() : partSize;
 
     const bool jpegSource = info->Format == "jpeg";
+    // Decoding that holds the whole picture (Qt's readers, progressive JPEGs) takes up to 8 bytes
+    // a pixel; big ones run one at a time, so that workers side by side do not multiply the peak.
+    const bool wholeInMemory = !jpegSource || info->Progressive;
+    static std::mutex bigDecode;
+    std::unique_lock<std::mutex> oneAtATime(bigDecode, std::defer_lock);
+    if (wholeInMemory && qint64(displayedWidth) * displayedHeight > BigPicturePixels)
+        oneAtATime.lock();
     QImage part = jpegSource ? DecodeJpegRegion(request.Bytes, storedRegion, storedOut)
                              : decodeWithQt(request.Bytes, info->Format, storedRegion, storedOut);
+    if (oneAtATime.owns_lock())
+        oneAtATime.unlock();
     part = applyOrientation(part, info->Orientation);
 
     QImage result;

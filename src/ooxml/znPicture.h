@@ -16,6 +16,7 @@ struct TznPictureInfo {
     bool Vector = false;                 // EMF, WMF, SVG and other formats that have no pixels
     int Orientation = 1;                 // EXIF orientation 1-8 of the stored pixels (1 when the header has none)
     bool Alpha = false;                  // the header declares an alpha channel or a transparent colour
+    bool Progressive = false;            // JPEG in several scans: decoding holds all its coefficients
 };
 
 // Size and resolution from the header only (no pixel decoding); nullopt for bytes that are no known picture.

@@ -181,6 +181,7 @@ std::optional<TznPictureInfo> readJpeg(const TznBytes& b)
                    && segment.Size() >= 6 && !sizeFound) {
             info.PixelHeight = segment.Be16(1);
             info.PixelWidth = segment.Be16(3);
+            info.Progressive = marker == 0xC2 || marker == 0xC6 || marker == 0xCA || marker == 0xCE;
             sizeFound = true;
         }
         pos += 2 + length;

@@ -133,6 +133,12 @@ TEST(PictureInfoTest, ReportsAlphaFromTheHeader)
     EXPECT_TRUE(ReadPictureInfo(qtEncoded(plain({8, 8}, true), "webp", 0, 100))->Alpha);
 }
 
+TEST(PictureInfoTest, TellsProgressiveJpegs)
+{
+    EXPECT_TRUE(ReadPictureInfo(EncodeSampleJpeg(plain({16, 16}), {.Progressive = true}))->Progressive);
+    EXPECT_FALSE(ReadPictureInfo(EncodeSampleJpeg(plain({16, 16}), {}))->Progressive);
+}
+
 TEST(PictureInfoTest, ReadsOrientationOfEveryValue)
 {
     for (int o = 1; o <= 8; ++o) {
