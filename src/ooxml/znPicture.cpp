@@ -306,12 +306,14 @@ TznRendered RenderPicture(const TznRenderRequest& request)
         painter.end();
         result.setColorSpace(part.colorSpace());
     }
-    // The result's own resolution makes it exactly the shown size, so that it
-    // counts as not reduced the next time round.
+    // The result's own resolution makes it its shown size, so that it counts as
+    // not reduced the next time round. Files store whole dots per inch (JFIF) or
+    // per metre (PNG); rounding up keeps the natural size from exceeding the
+    // shown one, which would make it look reduced by a fraction of a percent.
     const double dpiX = request.ShownCx > 0 ? outWidth / (request.ShownCx / EmuPerInch) : resolution;
     const double dpiY = request.ShownCy > 0 ? outHeight / (request.ShownCy / EmuPerInch) : resolution;
-    result.setDotsPerMeterX(int(std::lround(dpiX / 0.0254)));
-    result.setDotsPerMeterY(int(std::lround(dpiY / 0.0254)));
+    result.setDotsPerMeterX(int(std::ceil(std::ceil(dpiX - 1e-6) / 0.0254)));
+    result.setDotsPerMeterY(int(std::ceil(std::ceil(dpiY - 1e-6) / 0.0254)));
 
     bool png;
     if (request.PasteType == eznPastePng) {
