@@ -19,6 +19,8 @@ namespace {
 
 constexpr double EmuPerInch = 914400;
 constexpr qint64 BigPicturePixels = 25'000'000;
+// Below this a JPEG of a lossless source no longer looks as the source did.
+constexpr double MinJpegPsnr = 30;
 
 struct TznPointF { double X, Y; };
 
@@ -169,6 +171,25 @@ double flatShare(const QImage& image)
     return double(equal) / std::max<qint64>(1, qint64(image.width() - 1) * image.height());
 }
 
+// Peak signal-to-noise ratio of two opaque images of one size, in decibels.
+double psnr(const QImage& a, const QImage& b)
+{
+    if (a.size() != b.size())
+        return 0;
+    const QImage x = a.convertToFormat(QImage::Format_RGB32), y = b.convertToFormat(QImage::Format_RGB32);
+    double sum = 0;
+    for (int row = 0; row < x.height(); ++row) {
+        const QRgb* p = reinterpret_cast<const QRgb*>(x.constScanLine(row));
+        const QRgb* q = reinterpret_cast<const QRgb*>(y.constScanLine(row));
+        for (int col = 0; col < x.width(); ++col) {
+            const int dr = qRed(p[col]) - qRed(q[col]), dg = qGreen(p[col]) - qGreen(q[col]), db = qBlue(p[col]) - qBlue(q[col]);
+            sum += dr * dr + dg * dg + db * db;
+        }
+    }
+    const double mse = sum / (3.0 * x.width() * x.height());
+    return mse == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / mse);
+}
+
 QByteArray encode(const QImage& image, const char* format, int quality, const QColorSpace& space)
 {
     QByteArray bytes;
@@ -316,6 +337,7 @@ TznRendered RenderPicture(const TznRenderRequest& request)
     result.setDotsPerMeterY(int(std::ceil(std::ceil(dpiY - 1e-6) / 0.0254)));
 
     bool png;
+    QByteArray jpeg;
     if (request.PasteType == eznPastePng) {
         png = true;
     } else if (request.PasteType == eznPasteJpeg) {
@@ -327,10 +349,16 @@ TznRendered RenderPicture(const TznRenderRequest& request)
     } else {
         const QImage rgb = result.convertToFormat(QImage::Format_RGB32);
         png = fewColours(rgb).has_value() || flatShare(rgb) >= 0.5;
+        if (!png) {
+            // Logos and drawings with sharp coloured edges suffer in JPEG; a lossless
+            // source stays lossless unless JPEG keeps it close to how it looked.
+            jpeg = encodeJpeg(result, request.Quality);
+            png = psnr(QImage::fromData(jpeg), rgb) < MinJpegPsnr;
+        }
     }
 
     TznRendered rendered;
-    rendered.Bytes = png ? encodePng(result) : encodeJpeg(result, request.Quality);
+    rendered.Bytes = png ? encodePng(result) : !jpeg.isEmpty() ? jpeg : encodeJpeg(result, request.Quality);
     rendered.Extension = png ? "png" : "jpeg";
     rendered.ContentType = png ? "image/png" : "image/jpeg";
     rendered.PixelWidth = result.width();

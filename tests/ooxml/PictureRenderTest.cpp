@@ -412,6 +412,22 @@ QImage antialiasedDrawing()
     return image;
 }
 
+// A logo scanned once: saturated blue with fine yellow strokes a pixel wide, speckled so
+// that it has many colours and few runs of equal pixels.
+QImage speckledLogo()
+{
+    QImage image(200, 150, QImage::Format_RGB32);
+    quint32 noise = 12345;
+    for (int y = 0; y < 150; ++y)
+        for (int x = 0; x < 200; ++x) {
+            noise = noise * 1103515245u + 12345u;
+            const int n = int((noise >> 16) % 13) - 6, m = int((noise >> 8) % 13) - 6;
+            const bool stroke = (y / 8) % 2 == 1 && x % 2 == 0;
+            image.setPixel(x, y, stroke ? qRgb(245 + n / 2, 220 + m, 10 + n) : qRgb(20 + m, 30 + n, 160 + m));
+        }
+    return image;
+}
+
 class PictureEncodingTest : public testing::TestWithParam<TznEncodingCase> {};
 
 TEST_P(PictureEncodingTest, ChoosesTheFormat)
@@ -436,6 +452,7 @@ const TznEncodingCase EncodingCases[] = {
     {"PhotographicPngBecomesJpeg", [] { return encodeWithQt(MakePhotographicImage({400, 300}, 1), "png"); }, 13, "jpeg", -1},
     {"FewColoursGivePalette", [] { return encodeWithQt(displayedQuadrants({400, 300}), "png"); }, 13, "png", 3},
     {"ScreenshotStaysPng", [] { return encodeWithQt(antialiasedDrawing(), "png"); }, 13, "png", -1},
+    {"SharpLogoStaysPng", [] { return encodeWithQt(speckledLogo(), "png"); }, 13, "png", 2, false},
     {"TransparencyGivesPng", [] { return encodeWithQt(smoothImage({400, 300}, true), "png"); }, 13, "png", 6},
     {"ForcedPngFromJpeg", [] { return EncodeSampleJpeg(MakePhotographicImage({400, 300}, 2), {}); }, eznPastePng, "png", 2, false},
     {"ForcedJpegFromTransparent", [] { return encodeWithQt(smoothImage({400, 300}, true), "png"); }, eznPasteJpeg, "jpeg", -1},
