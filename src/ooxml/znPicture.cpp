@@ -67,8 +67,8 @@ void allowLargePictures()
     (void)once;
 }
 
-// Decodes a picture Qt reads and reduces region of it (stored pixels) to outSize.
-QImage decodeWithQt(const QByteArray& bytes, const QString& format, const QRectF& region, QSize outSize)
+// Decodes a picture Qt reads and reduces region of it (stored pixels of a picture of headerSize) to outSize.
+QImage decodeWithQt(const QByteArray& bytes, const QString& format, QSize headerSize, QRectF region, QSize outSize)
 {
     allowLargePictures();
     QBuffer buffer;
@@ -95,6 +95,10 @@ QImage decodeWithQt(const QByteArray& bytes, const QString& format, const QRectF
         format32 = QImage::Format_RGB32;
     }
     image.convertTo(format32);
+    if (image.size() != headerSize) { // the header said otherwise; the pixels decide
+        const double fx = double(image.width()) / headerSize.width(), fy = double(image.height()) / headerSize.height();
+        region = QRectF(region.x() * fx, region.y() * fy, region.width() * fx, region.height() * fy);
+    }
     TznBoxScaler scaler(image.width(), image.height(), channels, region, outSize, format32);
     for (int y = scaler.FirstRow(); y < scaler.EndRow() && y < image.height(); ++y)
         scaler.AddRow(y, image.constScanLine(y));
@@ -311,7 +315,8 @@ TznRendered RenderPicture(const TznRenderRequest& request)
     if (wholeInMemory && qint64(displayedWidth) * displayedHeight > BigPicturePixels)
         oneAtATime.lock();
     QImage part = jpegSource ? DecodeJpegRegion(request.Bytes, storedRegion, storedOut)
-                             : decodeWithQt(request.Bytes, info->Format, storedRegion, storedOut);
+                             : decodeWithQt(request.Bytes, info->Format, QSize(storedWidth, storedHeight), storedRegion,
+                                            storedOut);
     if (oneAtATime.owns_lock())
         oneAtATime.unlock();
     part = applyOrientation(part, info->Orientation);
