@@ -1,9 +1,11 @@
 #include "engine/znBatch.h"
 
 #include "engine/VBScriptRegex.h"
+#include "engine/znMainCall.h"
 #include "engine/znMatch.h"
 #include "platform/znDirSearch.h"
 #include "platform/znError.h"
+#include "platform/znMainThread.h"
 #include "project/znProject.h"
 
 #include <QDir>
@@ -87,6 +89,18 @@ TznBatch::~TznBatch()
 {
     Terminate();
     WaitFor();
+    const bool mainThread = IsMainThread();
+    std::unique_lock lock(FSignalLock);
+    while (FAttached > 0) {
+        FSignal.wait_for(lock, std::chrono::milliseconds(5));
+        if (mainThread) {
+            // An ending worker may be waiting for its OnFinish to run here.
+            lock.unlock();
+            ServeMainThreadCalls();
+            lock.lock();
+        }
+    }
+    lock.unlock();
     for (TznNode* node : FNodes)
         delete node;
 }
@@ -311,6 +325,21 @@ void TznBatch::SetTargetFolder(const QString& folder)
 {
     std::lock_guard lock(FLock);
     FTargetFolder = folder;
+}
+
+void TznBatch::AttachWorker()
+{
+    std::lock_guard lock(FSignalLock);
+    ++FAttached;
+}
+
+void TznBatch::DetachWorker()
+{
+    // Notified under the lock: once it is released the owner may free the
+    // batch, so nothing of it is touched after that.
+    std::lock_guard lock(FSignalLock);
+    --FAttached;
+    FSignal.notify_all();
 }
 
 // --- TznWorkBase ---

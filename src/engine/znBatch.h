@@ -87,7 +87,9 @@ class TznBatch : public TznThread
 {
 public:
     TznBatch();
-    // Stops the scanner and waits for it, then frees the nodes.
+    // Stops the scanner and waits for it, waits until every started worker
+    // has let go of the batch (serving their main-thread calls meanwhile
+    // when it runs on the main thread), then frees the nodes.
     ~TznBatch() override;
 
     // Called after each node is appended, on the appending thread, without
@@ -133,6 +135,11 @@ public:
     const std::vector<TznNode*>& LockNodes() const;
     void UnlockNodes() const;
 
+    // A started worker holds the batch from its start until its very last
+    // step, so that the owner may free the batch as soon as a run has ended.
+    void AttachWorker();
+    void DetachWorker();
+
     // Folder part of the source with its delimiter; empty for chosen files.
     QString SourceFolder() const;
     QString TargetFolder() const;
@@ -167,6 +174,7 @@ private:
     std::mutex FSignalLock;
     std::condition_variable FSignal;
     uint64_t FGeneration = 0;
+    int FAttached = 0; // guarded by FSignalLock
 
     QString FMask;
     QString FMaskPattern;

@@ -1,7 +1,7 @@
 #include "engine/znConvertor.h"
 
 #include "platform/znFileTimes.h"
-#include "platform/znMainThread.h"
+#include "engine/znMainCall.h"
 #include "project/znProject.h"
 
 #include <QDir>
@@ -40,8 +40,10 @@ void TznChain::Start()
     // so no entry is freed while the loop runs.
     std::lock_guard lock(FLock);
     for (TznConvertor* w : FWorkers)
-        if (w)
+        if (w && !w->Started()) {
+            w->FBatch->AttachWorker();
             w->Start();
+        }
 }
 
 void TznChain::Stop()
@@ -108,7 +110,7 @@ TznConvertor::~TznConvertor()
     // The main thread is never asked while this worker holds a lock.
     if (finish) {
         try {
-            RunOnMainThreadAndWait(finish.Code);
+            CallOnMainThreadAndWait(finish.Code);
         } catch (...) {
             // A failing handler must not keep the worker from ending.
         }
@@ -116,6 +118,8 @@ TznConvertor::~TznConvertor()
     FBatch->LockNodes();
     RunningWorkers.fetch_sub(1);
     FBatch->UnlockNodes();
+    // The last touch of the batch: its owner may free it from here on.
+    FBatch->DetachWorker();
 }
 
 TznChainRef TznConvertor::StartConversion(TznBatch* batch, const QString& target, const TznNodeEvent& callback)

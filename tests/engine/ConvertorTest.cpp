@@ -66,8 +66,9 @@ public:
     {
         // Runs on the worker's own thread, before the framework's end steps.
         std::lock_guard lock(Recorder->Lock);
-        if (Started())
+        if (Started()) {
             EXPECT_FALSE(IsMainThread());
+        }
         ++Recorder->Destroyed;
     }
 
