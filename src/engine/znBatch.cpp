@@ -81,6 +81,7 @@ QString NormalizePath(const QString& text, PathStyle style)
 
 TznBatch::TznBatch()
     : TznThread(false)
+    , FLock(std::make_shared<std::recursive_mutex>())
     , FMaskPattern(MaskToPattern(QString()))
 {
 }
@@ -128,7 +129,7 @@ void TznBatch::StartScan(const QString& source, const QString& target, bool subd
     }
 
     {
-        std::lock_guard lock(FLock);
+        std::lock_guard lock(*FLock);
         FMask = FileNamePart(sourcePath, style);
         FMaskPattern = MaskToPattern(FMask);
         FSourceFolder = FolderPart(sourcePath, style);
@@ -182,7 +183,7 @@ bool TznBatch::AcceptFile(const QString& path)
         return true;
     QString maskPattern;
     {
-        std::lock_guard lock(FLock);
+        std::lock_guard lock(*FLock);
         maskPattern = FMaskPattern;
     }
     bool r = Matcher->MatchName(path, maskPattern);
@@ -197,7 +198,7 @@ void TznBatch::AddFile(const QString& path)
         return;
     TznNode* node;
     {
-        std::lock_guard lock(FLock);
+        std::lock_guard lock(*FLock);
         node = new TznNode(static_cast<int32_t>(FNodes.size()), path);
         FNodes.push_back(node);
     }
@@ -239,7 +240,7 @@ TznNode* TznBatch::NextNode()
             seen = FGeneration;
         }
         {
-            std::lock_guard lock(FLock);
+            std::lock_guard lock(*FLock);
             if (FNext < static_cast<int32_t>(FNodes.size()))
                 return FNodes[static_cast<size_t>(FNext++)];
         }
@@ -256,25 +257,25 @@ TznNode* TznBatch::NextNode()
 
 int TznBatch::NodeCount() const
 {
-    std::lock_guard lock(FLock);
+    std::lock_guard lock(*FLock);
     return static_cast<int>(FNodes.size());
 }
 
 TznNode* TznBatch::NodeAt(int index) const
 {
-    std::lock_guard lock(FLock);
+    std::lock_guard lock(*FLock);
     return index >= 0 && index < static_cast<int>(FNodes.size()) ? FNodes[static_cast<size_t>(index)] : nullptr;
 }
 
 void TznBatch::AddSuccess()
 {
-    std::lock_guard lock(FLock);
+    std::lock_guard lock(*FLock);
     ++FSuccesses;
 }
 
 void TznBatch::AddFailure(const QString& reason)
 {
-    std::lock_guard lock(FLock);
+    std::lock_guard lock(*FLock);
     ++FFailures;
     if (!FReasons.contains(reason, Qt::CaseInsensitive))
         FReasons.append(reason);
@@ -282,48 +283,48 @@ void TznBatch::AddFailure(const QString& reason)
 
 int TznBatch::Successes() const
 {
-    std::lock_guard lock(FLock);
+    std::lock_guard lock(*FLock);
     return FSuccesses;
 }
 
 int TznBatch::Failures() const
 {
-    std::lock_guard lock(FLock);
+    std::lock_guard lock(*FLock);
     return FFailures;
 }
 
 QStringList TznBatch::Reasons() const
 {
-    std::lock_guard lock(FLock);
+    std::lock_guard lock(*FLock);
     return FReasons;
 }
 
 const std::vector<TznNode*>& TznBatch::LockNodes() const
 {
-    FLock.lock();
+    FLock->lock();
     return FNodes;
 }
 
 void TznBatch::UnlockNodes() const
 {
-    FLock.unlock();
+    FLock->unlock();
 }
 
 QString TznBatch::SourceFolder() const
 {
-    std::lock_guard lock(FLock);
+    std::lock_guard lock(*FLock);
     return FSourceFolder;
 }
 
 QString TznBatch::TargetFolder() const
 {
-    std::lock_guard lock(FLock);
+    std::lock_guard lock(*FLock);
     return FTargetFolder;
 }
 
 void TznBatch::SetTargetFolder(const QString& folder)
 {
-    std::lock_guard lock(FLock);
+    std::lock_guard lock(*FLock);
     FTargetFolder = folder;
 }
 

@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <type_traits>
 #include <set>
@@ -135,10 +136,14 @@ public:
     const std::vector<TznNode*>& LockNodes() const;
     void UnlockNodes() const;
 
-    // A started worker holds the batch from its start until its very last
-    // step, so that the owner may free the batch as soon as a run has ended.
+    // A started worker holds the batch from its start until it has nothing
+    // more to do with it but its OnFinish and the RunningWorkers decrement,
+    // so that the owner may free the batch as soon as a run has ended.
     void AttachWorker();
     void DetachWorker();
+    // The batch lock itself, which outlives the batch while a worker still
+    // needs it for its last step.
+    std::shared_ptr<std::recursive_mutex> SharedLock() const { return FLock; }
 
     // Folder part of the source with its delimiter; empty for chosen files.
     QString SourceFolder() const;
@@ -159,7 +164,7 @@ private:
 
     // The batch lock. std::recursive_mutex rather than Qt's so that thread
     // checkers see every hand-over.
-    mutable std::recursive_mutex FLock;
+    const std::shared_ptr<std::recursive_mutex> FLock;
     std::vector<TznNode*> FNodes;
     int32_t FNext = 0;
     int32_t FSuccesses = 0;

@@ -77,6 +77,7 @@ TznConvertor::TznConvertor(TznBatch* batch, int count, const TznNodeEvent& callb
     : TznWorkBase(batch)
     , FOnFileDone(callback)
     , FWorkerCount(std::max(count, 1))
+    , FBatchLock(batch->SharedLock())
 {
     if (count > 1)
         FNextWorker = createConvertor(batch, count - 1, callback);
@@ -107,6 +108,9 @@ TznConvertor::~TznConvertor()
         delete unstartedNext;
         return;
     }
+    // From here on the batch itself is not touched: its owner may free it
+    // in the last OnFinish or as soon as RunningWorkers reaches 0.
+    FBatch->DetachWorker();
     // The main thread is never asked while this worker holds a lock.
     if (finish) {
         try {
@@ -115,11 +119,8 @@ TznConvertor::~TznConvertor()
             // A failing handler must not keep the worker from ending.
         }
     }
-    FBatch->LockNodes();
+    std::lock_guard lock(*FBatchLock);
     RunningWorkers.fetch_sub(1);
-    FBatch->UnlockNodes();
-    // The last touch of the batch: its owner may free it from here on.
-    FBatch->DetachWorker();
 }
 
 TznChainRef TznConvertor::StartConversion(TznBatch* batch, const QString& target, const TznNodeEvent& callback)
