@@ -144,8 +144,16 @@ void TznBatch::Execute()
     FRegExt = Project ? Project->RegExt() : QString();
     FSkipHidden = Project ? Project->SkipHidden() : false;
     const int allowed = FSkipHidden ? 0x1ED : 0x1EF;
+    QString folder, mask;
+    bool subdirs;
+    {
+        std::lock_guard lock(*FLock);
+        folder = FSourceFolder;
+        mask = FMask;
+        subdirs = FSubdirs;
+    }
     try {
-        Scan(SourceFolder(), FMask, FSubdirs, allowed);
+        Scan(folder, mask, subdirs, allowed);
     } catch (...) {
         // An error of OnNodeAdded ends the walk; what was listed stays.
     }
@@ -314,6 +322,12 @@ QString TznBatch::SourceFolder() const
 {
     std::lock_guard lock(*FLock);
     return FSourceFolder;
+}
+
+QString TznBatch::Mask() const
+{
+    std::lock_guard lock(*FLock);
+    return FMask;
 }
 
 QString TznBatch::TargetFolder() const

@@ -149,7 +149,8 @@ public:
     QString SourceFolder() const;
     QString TargetFolder() const;
     void SetTargetFolder(const QString& folder);
-    QString Mask() const { return FMask; }
+    // File-name part of the source given to StartScan.
+    QString Mask() const;
 
 protected:
     // The scanner: reads RegExt and SkipHidden, walks, marks the list complete.
