@@ -89,8 +89,9 @@ class TznBatch : public TznThread
 public:
     TznBatch();
     // Stops the scanner and waits for it, waits until every started worker
-    // has let go of the batch (serving their main-thread calls meanwhile
-    // when it runs on the main thread), then frees the nodes.
+    // has let go of the batch (it does before its OnFinish; main-thread
+    // calls are served meanwhile when this runs on the main thread), then
+    // frees the nodes.
     ~TznBatch() override;
 
     // Called after each node is appended, on the appending thread, without
