@@ -1,0 +1,386 @@
+#include "engine/znBatch.h"
+
+#include "engine/VBScriptRegex.h"
+#include "engine/znMainCall.h"
+#include "engine/znMatch.h"
+#include "platform/znDirSearch.h"
+#include "platform/znError.h"
+#include "platform/znMainThread.h"
+#include "project/znProject.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <chrono>
+
+std::atomic<bool> SkipLockFiles{false};
+
+bool TznMatchBase::MatchName(const QString&, const QString&)
+{
+    return true;
+}
+
+QString MaskToPattern(const QString& mask)
+{
+    // One character after another, each step on the result of the one
+    // before: "." first, so the dots that "*" and "?" bring in stay bare.
+    static const std::pair<char16_t, const char16_t*> steps[] = {
+        {u'.', u"\\."}, {u'*', u".*"}, {u'?', u".?"}, {u'+', u"\\+"}, {u'^', u"\\^"}, {u'$', u"\\$"},
+        {u'(', u"\\("}, {u')', u"\\)"}, {u'[', u"\\["}, {u']', u"\\]"}, {u'{', u"\\{"}, {u'}', u"\\}"},
+    };
+    QString pattern = mask;
+    for (const auto& [from, to] : steps)
+        pattern.replace(QChar(from), QString::fromUtf16(to));
+    return pattern + u'$';
+}
+
+namespace {
+
+QString normalizeWindows(const QString& text)
+{
+    QString path = Regex::Replace(QStringLiteral("^file:/*"), text, QString(), 0);
+    if (path.isEmpty())
+        return path;
+    path.replace(u'/', u'\\');
+    const QChar first = path[0];
+    if ((first >= u'1' && first <= u'9') || !path.contains(u':'))
+        path.prepend(QStringLiteral("\\\\"));
+    return path;
+}
+
+QString normalizePosix(const QString& text)
+{
+    qsizetype i = 5;
+    while (i < text.size() && text[i] == u'/')
+        ++i;
+    const qsizetype slashes = i - 5;
+    QString rest = text.mid(i);
+    if (rest.isEmpty())
+        return rest;
+    if (slashes != 2)
+        return u'/' + rest;
+    // Two slashes: a host name comes first.
+    const qsizetype end = rest.indexOf(u'/');
+    const QString host = end < 0 ? rest : rest.left(end);
+    const QString path = end < 0 ? QString() : rest.mid(end);
+    if (host.compare(u"localhost", Qt::CaseInsensitive) == 0)
+        return path;
+    return QStringLiteral("//") + rest;
+}
+
+} // namespace
+
+QString NormalizePath(const QString& text, PathStyle style)
+{
+    if (!text.startsWith(QLatin1String("file:")))
+        return text;
+    return style == PathStyle::Windows ? normalizeWindows(text) : normalizePosix(text);
+}
+
+// --- TznBatch ---
+
+TznBatch::TznBatch()
+    : TznThread(false)
+    , FLock(std::make_shared<std::recursive_mutex>())
+    , FMaskPattern(MaskToPattern(QString()))
+{
+}
+
+TznBatch::~TznBatch()
+{
+    Terminate();
+    WaitFor();
+    const bool mainThread = IsMainThread();
+    std::unique_lock lock(FSignalLock);
+    while (FAttached > 0) {
+        FSignal.wait_for(lock, std::chrono::milliseconds(5));
+        if (mainThread) {
+            // An ending worker may be waiting for its OnFinish to run here.
+            lock.unlock();
+            ServeMainThreadCalls();
+            lock.lock();
+        }
+    }
+    lock.unlock();
+    for (TznNode* node : FNodes)
+        delete node;
+}
+
+void TznBatch::StartScan(const QString& source, const QString& target, bool subdirs)
+{
+    const PathStyle style = NativePathStyle();
+    QString sourcePath = NormalizePath(source);
+    const QString targetFolder = NormalizePath(target);
+    SetTargetFolder(targetFolder);
+
+    if (!QFileInfo(targetFolder).isDir()) {
+        // Without a drive or parent part there is nothing to create the
+        // folder in: an empty target, or a bare name such as "out".
+        QString bare = targetFolder;
+        while (HasTrailingDelimiter(bare, style))
+            bare.chop(1);
+        if (bare.isEmpty() || FolderPart(bare, style).isEmpty()) {
+            // No scan will ever fill this batch; a worker asking it for a
+            // node must not wait for one.
+            setListed();
+            throw EznError(QStringLiteral("Unable to create directory"));
+        }
+        QDir().mkpath(targetFolder);
+    }
+
+    {
+        std::lock_guard lock(*FLock);
+        FMask = FileNamePart(sourcePath, style);
+        FMaskPattern = MaskToPattern(FMask);
+        FSourceFolder = FolderPart(sourcePath, style);
+        FSubdirs = subdirs;
+    }
+    if (!Listed() && !Started())
+        Start();
+}
+
+void TznBatch::Execute()
+{
+    FRegExt = Project ? Project->RegExt() : QString();
+    FSkipHidden = Project ? Project->SkipHidden() : false;
+    const int allowed = FSkipHidden ? 0x1ED : 0x1EF;
+    QString folder, mask;
+    bool subdirs;
+    {
+        std::lock_guard lock(*FLock);
+        folder = FSourceFolder;
+        mask = FMask;
+        subdirs = FSubdirs;
+    }
+    try {
+        Scan(folder, mask, subdirs, allowed);
+    } catch (...) {
+        // An error of OnNodeAdded ends the walk; what was listed stays.
+    }
+    setListed();
+}
+
+void TznBatch::Scan(const QString& folder, const QString& mask, bool subdirs, int allowed)
+{
+    if (const auto id = FolderIdentity(folder)) {
+        if (!FVisited.insert(*id).second)
+            return;
+    }
+    const QChar delimiter = PathDelimiter();
+
+    for (const TznSearchRec& rec : FindEntries(folder, mask, allowed)) {
+        if (rec.Name != u"." && rec.Name != u".." && (rec.Attr & faBasic & ~allowed) == 0
+            && !(SkipLockFiles.load(std::memory_order_relaxed) && rec.Name.startsWith(QLatin1String("~$"))))
+            AddFile(folder + rec.Name);
+        if (Terminated())
+            return;
+    }
+    if (Terminated() || !subdirs)
+        return;
+    for (const TznSearchRec& rec : FindEntries(folder, QStringLiteral("*.*"), faDirectory)) {
+        if (rec.Name != u"." && rec.Name != u".." && (rec.Attr & faDirectory))
+            Scan(folder + rec.Name + delimiter, mask, subdirs, allowed);
+        if (Terminated())
+            return;
+    }
+}
+
+bool TznBatch::AcceptFile(const QString& path)
+{
+    if (!Matcher)
+        return true;
+    QString maskPattern;
+    {
+        std::lock_guard lock(*FLock);
+        maskPattern = FMaskPattern;
+    }
+    bool r = Matcher->MatchName(path, maskPattern);
+    if (r && !FRegExt.isEmpty())
+        r = Matcher->MatchName(path, FRegExt);
+    return r;
+}
+
+void TznBatch::AddFile(const QString& path)
+{
+    if (!AcceptFile(path))
+        return;
+    TznNode* node;
+    {
+        std::lock_guard lock(*FLock);
+        node = new TznNode(static_cast<int32_t>(FNodes.size()), path);
+        FNodes.push_back(node);
+    }
+    signal();
+    std::this_thread::yield();
+    OnNodeAdded(this, node);
+}
+
+void TznBatch::AddSingle(const QString& path)
+{
+    AddFile(path);
+    setListed();
+}
+
+void TznBatch::setListed()
+{
+    FListed.store(true, std::memory_order_release);
+    signal();
+}
+
+void TznBatch::signal()
+{
+    {
+        std::lock_guard lock(FSignalLock);
+        ++FGeneration;
+    }
+    FSignal.notify_all();
+}
+
+TznNode* TznBatch::NextNode()
+{
+    for (;;) {
+        // Listed is read before the list is looked at: a node appended
+        // before the listing ended is always handed out.
+        const bool listed = Listed();
+        uint64_t seen;
+        {
+            std::lock_guard lock(FSignalLock);
+            seen = FGeneration;
+        }
+        {
+            std::lock_guard lock(*FLock);
+            if (FNext < static_cast<int32_t>(FNodes.size()))
+                return FNodes[static_cast<size_t>(FNext++)];
+        }
+        if (listed) {
+            FDrained.store(true, std::memory_order_release);
+            return nullptr;
+        }
+        std::unique_lock lock(FSignalLock);
+        // The time-out is only a safety net; every append and the end of
+        // the listing wake the waiters.
+        FSignal.wait_for(lock, std::chrono::milliseconds(100), [&] { return FGeneration != seen; });
+    }
+}
+
+int TznBatch::NodeCount() const
+{
+    std::lock_guard lock(*FLock);
+    return static_cast<int>(FNodes.size());
+}
+
+TznNode* TznBatch::NodeAt(int index) const
+{
+    std::lock_guard lock(*FLock);
+    return index >= 0 && index < static_cast<int>(FNodes.size()) ? FNodes[static_cast<size_t>(index)] : nullptr;
+}
+
+void TznBatch::AddSuccess()
+{
+    std::lock_guard lock(*FLock);
+    ++FSuccesses;
+}
+
+void TznBatch::AddFailure(const QString& reason)
+{
+    std::lock_guard lock(*FLock);
+    ++FFailures;
+    if (!FReasons.contains(reason, Qt::CaseInsensitive))
+        FReasons.append(reason);
+}
+
+int TznBatch::Successes() const
+{
+    std::lock_guard lock(*FLock);
+    return FSuccesses;
+}
+
+int TznBatch::Failures() const
+{
+    std::lock_guard lock(*FLock);
+    return FFailures;
+}
+
+QStringList TznBatch::Reasons() const
+{
+    std::lock_guard lock(*FLock);
+    return FReasons;
+}
+
+const std::vector<TznNode*>& TznBatch::LockNodes() const
+{
+    FLock->lock();
+    return FNodes;
+}
+
+void TznBatch::UnlockNodes() const
+{
+    FLock->unlock();
+}
+
+QString TznBatch::SourceFolder() const
+{
+    std::lock_guard lock(*FLock);
+    return FSourceFolder;
+}
+
+QString TznBatch::Mask() const
+{
+    std::lock_guard lock(*FLock);
+    return FMask;
+}
+
+QString TznBatch::TargetFolder() const
+{
+    std::lock_guard lock(*FLock);
+    return FTargetFolder;
+}
+
+void TznBatch::SetTargetFolder(const QString& folder)
+{
+    std::lock_guard lock(*FLock);
+    FTargetFolder = folder;
+}
+
+void TznBatch::AttachWorker()
+{
+    std::lock_guard lock(FSignalLock);
+    ++FAttached;
+}
+
+void TznBatch::DetachWorker()
+{
+    // Notified under the lock: once it is released the owner may free the
+    // batch, so nothing of it is touched after that.
+    std::lock_guard lock(FSignalLock);
+    --FAttached;
+    FSignal.notify_all();
+}
+
+// --- TznWorkBase ---
+
+TznWorkBase::TznWorkBase(TznBatch* batch)
+    : TznThread(true)
+    , FBatch(batch)
+{
+}
+
+void TznWorkBase::Execute()
+{
+    while (!Terminated()) {
+        FNode = FBatch->NextNode();
+        if (!FNode) {
+            Terminate();
+            break;
+        }
+        try {
+            ProcessNode();
+        } catch (const EznError& e) {
+            FNode->Message = e.Message();
+        }
+    }
+}
+
+void TznWorkBase::ProcessNode()
+{
+}

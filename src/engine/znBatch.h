@@ -1,0 +1,214 @@
+#pragma once
+
+#include "engine/znThread.h"
+#include "platform/znPath.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <type_traits>
+#include <set>
+#include <utility>
+#include <vector>
+
+class TznBatch;
+
+// Decides whether a found file belongs to a batch. The base accepts everything.
+class TznMatchBase
+{
+public:
+    virtual ~TznMatchBase() = default;
+    // True when path matches the expression pattern; never raises.
+    virtual bool MatchName(const QString& path, const QString& pattern);
+};
+
+// The expression of a file mask: ".", "+", "^", "$", "(", ")", "[", "]",
+// "{", "}" escaped, "*" as ".*", "?" as ".?", anchored at the end only.
+QString MaskToPattern(const QString& mask);
+
+// Node status values.
+enum : int32_t { nsPending = 0, nsSuccess = 1, nsFailure = 2 };
+
+// One document of a batch. Created and owned by the batch; Status and
+// Message are written by the worker holding the node.
+class TznNode
+{
+public:
+    TznNode(int32_t index, QString path) : Index(index), Path(std::move(path)) {}
+
+    std::atomic<int32_t> Status{nsPending};
+    const int32_t Index;
+    const QString Path;
+    QString Message;
+};
+
+// A callback bound to an object, called as (batch, node).
+struct TznNodeEvent
+{
+    std::function<void(TznBatch*, TznNode*)> Code;
+
+    TznNodeEvent() = default;
+    // Any callable taking (batch, node).
+    template <class F, class = std::enable_if_t<std::is_invocable_v<F&, TznBatch*, TznNode*>>>
+    TznNodeEvent(F code) : Code(std::move(code)) {}
+    // The method of obj as the callback.
+    template <class T>
+    TznNodeEvent(T* obj, void (T::*method)(TznBatch*, TznNode*))
+        : Code([obj, method](TznBatch* b, TznNode* n) { (obj->*method)(b, n); }) {}
+
+    explicit operator bool() const { return static_cast<bool>(Code); }
+    // Does nothing when empty.
+    void operator()(TznBatch* batch, TznNode* node) const
+    {
+        if (Code)
+            Code(batch, node);
+    }
+};
+
+// While on, files whose names begin with "~$" are never listed.
+extern std::atomic<bool> SkipLockFiles;
+
+// A file address turned into a path; any other text unchanged. Windows:
+// "file:" and its slashes removed, "/" as "\", "\\" in front when the rest
+// starts with a digit 1-9 or holds no ":". POSIX: file:///p and
+// file://localhost/p give /p, file://host/p gives //host/p. An address with
+// nothing after its slashes gives the empty text.
+QString NormalizePath(const QString& text, PathStyle style = NativePathStyle());
+
+// The list of files of one run and the place where workers take their work.
+// A folder batch is filled by its own scanner thread (StartScan); a batch
+// of chosen files by AddSingle. The owner destroys it, after its workers.
+class TznBatch : public TznThread
+{
+public:
+    TznBatch();
+    // Stops the scanner and waits for it, waits until every started worker
+    // has let go of the batch (it does before its OnFinish; main-thread
+    // calls are served meanwhile when this runs on the main thread), then
+    // frees the nodes.
+    ~TznBatch() override;
+
+    // Called after each node is appended, on the appending thread, without
+    // the batch lock. Set it before StartScan or AddSingle.
+    TznNodeEvent OnNodeAdded;
+
+    // Normalises source and target, creates a missing target folder, splits
+    // the source into folder and mask and starts the scanner (at most once).
+    // Raises EznError "Unable to create directory" for an empty target or a
+    // bare relative folder name that does not exist; the batch is then
+    // marked listed and nothing is scanned.
+    void StartScan(const QString& source, const QString& target, bool subdirs);
+    // Appends a node for path when AcceptFile accepts it.
+    void AddFile(const QString& path);
+    // AddFile, then the listing is complete.
+    void AddSingle(const QString& path);
+    // The mask test, then the RegExt test, both on the whole path.
+    bool AcceptFile(const QString& path);
+
+    // The next node in listing order, each exactly once; waits while the
+    // list is empty but still growing; none once listing is complete and
+    // every node was handed out (then Drained is true).
+    TznNode* NextNode();
+    // Number of nodes, read under the lock.
+    int NodeCount() const;
+    // The node at index, or none.
+    TznNode* NodeAt(int index) const;
+
+    void AddSuccess();
+    // Counts a failure; the reason is kept once (letter case ignored).
+    void AddFailure(const QString& reason);
+    int Successes() const;
+    int Failures() const;
+    // Distinct failure reasons in order of first occurrence.
+    QStringList Reasons() const;
+
+    // A worker asked for a node after listing had ended and none was left.
+    bool Drained() const { return FDrained.load(std::memory_order_acquire); }
+    // No node will be added any more.
+    bool Listed() const { return FListed.load(std::memory_order_acquire); }
+
+    // Takes the batch lock (re-entrant) and gives the node list.
+    const std::vector<TznNode*>& LockNodes() const;
+    void UnlockNodes() const;
+
+    // A started worker holds the batch from its start until it has nothing
+    // more to do with it but its OnFinish and the RunningWorkers decrement,
+    // so that the owner may free the batch as soon as a run has ended.
+    void AttachWorker();
+    void DetachWorker();
+    // The batch lock itself, which outlives the batch while a worker still
+    // needs it for its last step.
+    std::shared_ptr<std::recursive_mutex> SharedLock() const { return FLock; }
+
+    // Folder part of the source with its delimiter; empty for chosen files.
+    QString SourceFolder() const;
+    QString TargetFolder() const;
+    void SetTargetFolder(const QString& folder);
+    // File-name part of the source given to StartScan.
+    QString Mask() const;
+
+protected:
+    // The scanner: reads RegExt and SkipHidden, walks, marks the list complete.
+    void Execute() override;
+    // Lists the files of folder (it ends with a delimiter), then walks its
+    // sub-folders depth first when subdirs.
+    void Scan(const QString& folder, const QString& mask, bool subdirs, int allowed);
+
+private:
+    void setListed();
+    void signal();
+
+    // The batch lock. std::recursive_mutex rather than Qt's so that thread
+    // checkers see every hand-over.
+    const std::shared_ptr<std::recursive_mutex> FLock;
+    std::vector<TznNode*> FNodes;
+    int32_t FNext = 0;
+    int32_t FSuccesses = 0;
+    int32_t FFailures = 0;
+    QStringList FReasons;
+
+    std::atomic<bool> FDrained{false};
+    std::atomic<bool> FListed{false};
+
+    // Wakes workers waiting in NextNode; FGeneration grows with every
+    // appended node and when listing ends.
+    std::mutex FSignalLock;
+    std::condition_variable FSignal;
+    uint64_t FGeneration = 0;
+    int FAttached = 0; // guarded by FSignalLock
+
+    QString FMask;
+    QString FMaskPattern;
+    bool FSubdirs = false;
+    QString FRegExt;
+    bool FSkipHidden = false;
+    QString FSourceFolder;
+    QString FTargetFolder;
+    // Folders entered by this walk, so that linked folders are listed once.
+    std::set<std::pair<uint64_t, uint64_t>> FVisited;
+};
+
+// A worker thread that takes nodes from a batch until none is left; frees
+// itself when its body ends.
+class TznWorkBase : public TznThread
+{
+public:
+    explicit TznWorkBase(TznBatch* batch);
+
+protected:
+    // The worker loop: NextNode, ProcessNode, until none is left or a
+    // terminate request is pending. An EznError escaping ProcessNode is
+    // written into the node's Message and the loop goes on.
+    void Execute() override;
+    // One node; does nothing here.
+    virtual void ProcessNode();
+
+    TznBatch* const FBatch;
+    TznNode* FNode = nullptr;
+};

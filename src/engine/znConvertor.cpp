@@ -1,0 +1,260 @@
+#include "engine/znConvertor.h"
+
+#include "platform/znFileTimes.h"
+#include "engine/znMainCall.h"
+#include "project/znProject.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+
+std::atomic<int32_t> RunningWorkers{0};
+
+// --- TznChain ---
+
+int TznChain::WorkerCount() const
+{
+    std::lock_guard lock(FLock);
+    return FWorkerCount;
+}
+
+int TznChain::AliveCount() const
+{
+    std::lock_guard lock(FLock);
+    return static_cast<int>(std::count_if(FWorkers.begin(), FWorkers.end(), [](auto* w) { return w != nullptr; }));
+}
+
+void TznChain::SetOnFinish(const TznEvent& event)
+{
+    std::lock_guard lock(FLock);
+    for (TznConvertor* w : FWorkers)
+        if (w)
+            w->FOnFinish = event;
+}
+
+void TznChain::Start()
+{
+    // A worker that ends at once waits for this lock before it is freed,
+    // so no entry is freed while the loop runs.
+    std::lock_guard lock(FLock);
+    for (TznConvertor* w : FWorkers)
+        if (w && !w->Started()) {
+            w->FBatch->AttachWorker();
+            w->Start();
+        }
+}
+
+void TznChain::Stop()
+{
+    std::lock_guard lock(FLock);
+    for (auto it = FWorkers.rbegin(); it != FWorkers.rend(); ++it)
+        if (*it)
+            (*it)->Terminate();
+}
+
+TznConvertor* TznChain::First() const
+{
+    std::lock_guard lock(FLock);
+    return FWorkers.empty() ? nullptr : FWorkers.front();
+}
+
+// --- TznConvertor ---
+
+namespace {
+
+TznConvertor* createConvertor(TznBatch* batch, int count, const TznNodeEvent& callback)
+{
+    if (Project && Project->ConverterClass)
+        return Project->ConverterClass(batch, count, callback);
+    return new TznConvertor(batch, count, callback);
+}
+
+} // namespace
+
+TznConvertor::TznConvertor(TznBatch* batch, int count, const TznNodeEvent& callback)
+    : TznWorkBase(batch)
+    , FOnFileDone(callback)
+    , FWorkerCount(std::max(count, 1))
+    , FBatchLock(batch->SharedLock())
+{
+    if (count > 1)
+        FNextWorker = createConvertor(batch, count - 1, callback);
+    FChain = FNextWorker ? FNextWorker->FChain : std::make_shared<TznChain>();
+    std::lock_guard lock(FChain->FLock);
+    FChain->FWorkers.insert(FChain->FWorkers.begin(), this);
+    FChain->FWorkerCount = FWorkerCount;
+}
+
+TznConvertor::~TznConvertor()
+{
+    TznEvent finish;
+    TznConvertor* unstartedNext = nullptr;
+    {
+        std::lock_guard lock(FChain->FLock);
+        auto& workers = FChain->FWorkers;
+        const auto self = std::find(workers.begin(), workers.end(), this);
+        if (self != workers.end())
+            *self = nullptr;
+        finish = FOnFinish;
+        // A chain that never ran (its building failed half-way, or it was
+        // given up) frees the rest of itself.
+        if (!Started() && FNextWorker && std::find(workers.begin(), workers.end(), FNextWorker) != workers.end()
+            && !FNextWorker->Started())
+            unstartedNext = FNextWorker;
+    }
+    if (!Started()) {
+        delete unstartedNext;
+        return;
+    }
+    // From here on the batch itself is not touched: its owner may free it
+    // in the last OnFinish or as soon as RunningWorkers reaches 0.
+    FBatch->DetachWorker();
+    // The main thread is never asked while this worker holds a lock.
+    if (finish) {
+        try {
+            CallOnMainThreadAndWait(finish.Code);
+        } catch (...) {
+            // A failing handler must not keep the worker from ending.
+        }
+    }
+    std::lock_guard lock(*FBatchLock);
+    RunningWorkers.fetch_sub(1);
+}
+
+TznChainRef TznConvertor::StartConversion(TznBatch* batch, const QString& target, const TznNodeEvent& callback)
+{
+    QString folder = NormalizePath(target);
+    // A target folder is joined with relative names, so it must end with
+    // its delimiter.
+    if (!folder.isEmpty())
+        folder = IncludeTrailingDelimiter(folder);
+    batch->SetTargetFolder(folder);
+    const int count = Project ? Project->ThreadsCount() : 1;
+    return createConvertor(batch, count, callback)->Chain();
+}
+
+void TznConvertor::ProcessNode()
+{
+    ConvertFile(FBatch, FNode);
+    FOnFileDone(FBatch, FNode);
+}
+
+void TznConvertor::ConvertFile(TznBatch*, TznNode*)
+{
+}
+
+QString TznConvertor::AdjustTarget(const QString& path)
+{
+    return path;
+}
+
+QString TznConvertor::AppPath()
+{
+    return QString();
+}
+
+bool TznConvertor::HasMacros()
+{
+    return true;
+}
+
+QString TargetRelativeName(const QString& path, const QString& sourceFolder, bool keepSubdirs, PathStyle style)
+{
+    const Qt::CaseSensitivity cs = style == PathStyle::Windows ? Qt::CaseInsensitive : Qt::CaseSensitive;
+    QString name;
+    // A path outside the source folder (added by hand to a scanned batch)
+    // has no part below it; cutting it would give a mangled name.
+    if (keepSubdirs && !sourceFolder.isEmpty() && path.startsWith(sourceFolder, cs))
+        name = path.mid(sourceFolder.size());
+    else
+        name = FileNamePart(path, style);
+    if (style == PathStyle::Windows) {
+        name.replace(u':', u'_');
+        name.replace(u'/', u'_');
+    }
+    return name;
+}
+
+QString RenamedTarget(const QString& target, const QString& productCode, PathStyle style)
+{
+    return FolderPart(target, style) + u'-' + productCode + u'-' + FileNamePart(target, style);
+}
+
+QString TznConvertor::TargetPath(TznBatch* batch, TznNode* node)
+{
+    const bool keepSubdirs = Project ? Project->KeepTargetSubdirs() : true;
+    QString target = batch->TargetFolder() + TargetRelativeName(node->Path, batch->SourceFolder(), keepSubdirs);
+    target = AdjustTarget(target);
+
+    const QString folder = FolderPart(target);
+    if (!folder.isEmpty() && !QFileInfo(folder).isDir()) {
+        QDir().mkpath(folder);
+        if (!QFileInfo(folder).isDir())
+            batch->AddFailure(QStringLiteral("CreateDir Failed: ") + folder);
+    }
+
+    const QFileInfo existing(target);
+    if (existing.exists() && !existing.isDir()) {
+        switch (Project ? Project->IsOverwrite() : TznOverwrite::Overwrite) {
+        case TznOverwrite::Rename:
+            // The new name is not tested again: an older file of that name
+            // is replaced.
+            target = RenamedTarget(target, Project->ProductCode);
+            break;
+        case TznOverwrite::Skip:
+            node->Status = nsSuccess;
+            return QString();
+        case TznOverwrite::Overwrite:
+            break;
+        }
+    }
+    return target;
+}
+
+void TznConvertor::DeleteTarget(const QString& path)
+{
+    QFile::remove(path);
+}
+
+namespace {
+
+// True when both paths name one file, however they are written.
+bool isSameFile(const QString& a, const QString& b)
+{
+    const QString ca = QFileInfo(a).canonicalFilePath();
+    const QString cb = QFileInfo(b).canonicalFilePath();
+    if (!ca.isEmpty() && !cb.isEmpty())
+        return ca == cb;
+    const Qt::CaseSensitivity cs = NativePathStyle() == PathStyle::Windows ? Qt::CaseInsensitive : Qt::CaseSensitive;
+    return QDir::cleanPath(QFileInfo(a).absoluteFilePath()).compare(QDir::cleanPath(QFileInfo(b).absoluteFilePath()), cs)
+        == 0;
+}
+
+} // namespace
+
+void TznConvertor::FinishSource(TznBatch*, TznNode* node, const QString& target)
+{
+    if (!Project)
+        return;
+    const QString source = node->Path;
+    if (Project->KeepFileTime())
+        CopyFileTimes(source, target);
+    // Compacted in place: the source is the result now, and deleting or
+    // moving it would lose that.
+    if (isSameFile(source, target))
+        return;
+    if (Project->DeleteSource())
+        QFile::remove(source);
+    const QString suffix = Project->RenameSource();
+    if (!suffix.isEmpty())
+        QFile::rename(source, source + suffix);
+}
+
+void TznConvertor::CopyFileTimes(const QString& source, const QString& target)
+{
+    TznFileTimes times;
+    if (ReadFileTimes(source, times))
+        WriteFileTimes(target, times);
+}

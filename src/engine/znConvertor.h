@@ -1,0 +1,141 @@
+#pragma once
+
+#include "engine/znBatch.h"
+
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <type_traits>
+#include <vector>
+
+// A callback bound to an object, without parameters.
+struct TznEvent
+{
+    std::function<void()> Code;
+
+    TznEvent() = default;
+    template <class F, class = std::enable_if_t<std::is_invocable_v<F&>>>
+    TznEvent(F code) : Code(std::move(code)) {}
+    // The method of obj as the callback.
+    template <class T>
+    TznEvent(T* obj, void (T::*method)()) : Code([obj, method] { (obj->*method)(); }) {}
+
+    explicit operator bool() const { return static_cast<bool>(Code); }
+    void operator()() const
+    {
+        if (Code)
+            Code();
+    }
+};
+
+// Converter workers still alive. The unattended runner sets it to the
+// chain's WorkerCount before Start; every worker takes one off as it ends,
+// under its batch's lock.
+extern std::atomic<int32_t> RunningWorkers;
+
+class TznConvertor;
+
+// The bookkeeping a chain of workers shares with the front end that started
+// it. Workers free themselves, so the front end keeps this handle, never a
+// worker: every operation here skips the workers that have already ended.
+class TznChain
+{
+public:
+    // Number of workers the chain was built with, at least 1.
+    int WorkerCount() const;
+    // Workers that have not ended yet.
+    int AliveCount() const;
+    // Sets OnFinish of every worker still alive; call it before Start.
+    void SetOnFinish(const TznEvent& event);
+    // Starts every worker, first to last; a started worker is not restarted.
+    void Start();
+    // Asks every worker to end after its current file, last to first;
+    // returns at once.
+    void Stop();
+    // The first converter while it is alive, else none. Its pointer must
+    // not be kept past Start.
+    TznConvertor* First() const;
+
+private:
+    friend class TznConvertor;
+    mutable std::mutex FLock;
+    // In chain order; an entry becomes none when its worker ends.
+    std::vector<TznConvertor*> FWorkers;
+    int FWorkerCount = 0;
+};
+
+using TznChainRef = std::shared_ptr<TznChain>;
+
+// The generic converter worker: takes nodes from the batch, converts each
+// (ConvertFile of the product class) and reports it through the per-file
+// callback. The product's destructor runs on the worker thread before this
+// class's, which then runs OnFinish on the main thread (waiting for it) and
+// takes the worker off RunningWorkers.
+class TznConvertor : public TznWorkBase
+{
+public:
+    // Builds the rest of the chain through the project's ConverterClass
+    // (count − 1 more workers, all suspended); count below 1 counts as 1.
+    TznConvertor(TznBatch* batch, int count, const TznNodeEvent& callback);
+    ~TznConvertor() override;
+
+    // Sets the batch's target folder and builds a suspended chain of
+    // ThreadsCount workers through ConverterClass (a plain TznConvertor
+    // when none is set).
+    static TznChainRef StartConversion(TznBatch* batch, const QString& target, const TznNodeEvent& callback);
+
+    // Workers from this one to the end of the chain.
+    int WorkerCount() const { return FWorkerCount; }
+    TznChainRef Chain() const { return FChain; }
+
+    // The per-file conversion; does nothing here.
+    virtual void ConvertFile(TznBatch* batch, TznNode* node);
+    // The target path after the naming rules; unchanged here.
+    virtual QString AdjustTarget(const QString& path);
+    // Path of the converting application; empty here.
+    virtual QString AppPath();
+    // Whether the converter keeps macros; true here.
+    virtual bool HasMacros();
+
+    // The node's target: target folder plus relative name, its folder
+    // created ("CreateDir Failed: " + folder as a batch failure otherwise),
+    // then the IsOverwrite rule for an existing file. Empty means skip: the
+    // node is then a success with an empty message.
+    QString TargetPath(TznBatch* batch, TznNode* node);
+    // Deletes the file; any error ignored.
+    static void DeleteTarget(const QString& path);
+    // After a successful save: KeepFileTime, DeleteSource, RenameSource. A
+    // target that is the source file itself is neither deleted nor moved.
+    static void FinishSource(TznBatch* batch, TznNode* node, const QString& target);
+    // Copies the source's times to the target, those the platform can set;
+    // failures ignored.
+    static void CopyFileTimes(const QString& source, const QString& target);
+
+protected:
+    // ConvertFile, then the per-file callback, on this worker's thread.
+    void ProcessNode() override;
+
+    TznNodeEvent FOnFileDone;
+    // Not owned: it frees itself. Only valid before the chain starts.
+    TznConvertor* FNextWorker = nullptr;
+    const int FWorkerCount;
+
+private:
+    friend class TznChain;
+    TznEvent FOnFinish; // guarded by the chain's lock
+    TznChainRef FChain;
+    const std::shared_ptr<std::recursive_mutex> FBatchLock;
+};
+
+// The part of path below the target folder: without keepSubdirs or source
+// folder, or when path does not lie in sourceFolder, its file-name part.
+// On Windows every ":" and "/" of it becomes "_".
+QString TargetRelativeName(const QString& path, const QString& sourceFolder, bool keepSubdirs,
+                           PathStyle style = NativePathStyle());
+
+// The name used beside an existing target: folder + "-" + productCode + "-" + name.
+QString RenamedTarget(const QString& target, const QString& productCode, PathStyle style = NativePathStyle());

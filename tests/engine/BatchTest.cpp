@@ -1,0 +1,343 @@
+#include "EngineTestEnv.h"
+
+#include "engine/znBatch.h"
+#include "platform/znError.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace {
+
+struct NormalizeRow
+{
+    const char* text;
+    PathStyle style;
+    const char* path;
+};
+
+class NormalizePathTest : public testing::TestWithParam<NormalizeRow> {};
+
+TEST_P(NormalizePathTest, TurnsFileAddressesIntoPaths)
+{
+    EXPECT_EQ(NormalizePath(QString::fromUtf8(GetParam().text), GetParam().style), QString::fromUtf8(GetParam().path));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Addresses, NormalizePathTest,
+    testing::Values(NormalizeRow{"file:///C:/docs/*.doc", PathStyle::Windows, "C:\\docs\\*.doc"},
+                    NormalizeRow{"file://server/share/*.doc", PathStyle::Windows, "\\\\server\\share\\*.doc"},
+                    NormalizeRow{"file://9box/a:b.doc", PathStyle::Windows, "\\\\9box\\a:b.doc"},
+                    NormalizeRow{"C:\\docs\\*.doc", PathStyle::Windows, "C:\\docs\\*.doc"},
+                    NormalizeRow{"FILE:///C:/x.doc", PathStyle::Windows, "FILE:///C:/x.doc"},
+                    NormalizeRow{"file:///", PathStyle::Windows, ""}, NormalizeRow{"file:", PathStyle::Windows, ""},
+                    NormalizeRow{"file:///home/a.docx", PathStyle::Posix, "/home/a.docx"},
+                    NormalizeRow{"file://localhost/home/a.docx", PathStyle::Posix, "/home/a.docx"},
+                    NormalizeRow{"file:/home/a.docx", PathStyle::Posix, "/home/a.docx"},
+                    NormalizeRow{"file://server/share/a.doc", PathStyle::Posix, "//server/share/a.doc"},
+                    NormalizeRow{"file:////", PathStyle::Posix, ""},
+                    NormalizeRow{"/home/a.docx", PathStyle::Posix, "/home/a.docx"},
+                    NormalizeRow{"http://host/a.doc", PathStyle::Posix, "http://host/a.doc"}));
+
+class BatchScanTest : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(FDir.isValid());
+        FRoot = FDir.path() + u'/';
+        SkipLockFiles = true;
+    }
+    void TearDown() override { SkipLockFiles = false; }
+
+    // The paths listed from source below the root, relative to the root.
+    QStringList listed(TznBatch& batch)
+    {
+        EXPECT_TRUE(WaitUntil([&] { return batch.Listed(); }));
+        QStringList paths;
+        const auto& nodes = batch.LockNodes();
+        for (const TznNode* node : nodes) {
+            EXPECT_EQ(node->Index, paths.size());
+            paths << node->Path.mid(FRoot.size());
+        }
+        batch.UnlockNodes();
+        return paths;
+    }
+
+    QStringList scan(const QString& source, bool subdirs)
+    {
+        TznBatch batch;
+        batch.StartScan(FRoot + source, FRoot + "out/", subdirs);
+        return listed(batch);
+    }
+
+    QTemporaryDir FDir;
+    QString FRoot;
+    TznOptionsScope FOptions;
+};
+
+TEST_F(BatchScanTest, ListsFolderFilesBeforeSubFolders)
+{
+    MakeFiles(FRoot, {"docs/b.docx", "docs/a.doc", "docs/sub/c.doc", "docs/sub/deeper/d.docm", "docs/A2.DOC",
+                      "docs/notes.txt", "docs/e.doc.bak", "docs/~$a.doc", "docs/.h.doc", "docs/.hid/x.doc",
+                      "docs/zz/y.docx"});
+    EXPECT_EQ(scan("docs/*.doc?", true),
+              QStringList({"docs/.h.doc", "docs/a.doc", "docs/A2.DOC", "docs/b.docx", "docs/sub/c.doc",
+                           "docs/sub/deeper/d.docm", "docs/zz/y.docx"}));
+    EXPECT_EQ(scan("docs/*.doc?", false), QStringList({"docs/.h.doc", "docs/a.doc", "docs/A2.DOC", "docs/b.docx"}));
+}
+
+TEST_F(BatchScanTest, SkipHiddenLeavesHiddenFilesOut)
+{
+    MakeFiles(FRoot, {"docs/a.doc", "docs/.h.doc"});
+    FOptions.Set("SkipHidden", "1");
+    EXPECT_EQ(scan("docs/*.doc?", true), QStringList({"docs/a.doc"}));
+}
+
+TEST_F(BatchScanTest, LockFilesAreListedWhenTheSwitchIsOff)
+{
+    MakeFiles(FRoot, {"docs/~$a.doc"});
+    SkipLockFiles = false;
+    EXPECT_EQ(scan("docs/*.doc", true), QStringList({"docs/~$a.doc"}));
+}
+
+TEST_F(BatchScanTest, RegExtFiltersOnTheWholePath)
+{
+    MakeFiles(FRoot, {"docs/old/a.doc", "docs/a.doc", "docs/OLD2/b.doc"});
+    FOptions.Set("RegExt", "/old/");
+    EXPECT_EQ(scan("docs/*.doc", true), QStringList({"docs/old/a.doc"}));
+    FOptions.Set("RegExt", "(");
+    EXPECT_EQ(scan("docs/*.doc", true), QStringList({"docs/a.doc", "docs/old/a.doc", "docs/OLD2/b.doc"}));
+}
+
+TEST_F(BatchScanTest, RegExtMatchingNothingLetsWorkersEnd)
+{
+    MakeFiles(FRoot, {"docs/a.doc"});
+    FOptions.Set("RegExt", "^nothing$");
+    TznBatch batch;
+    batch.StartScan(FRoot + "docs/*.doc", FRoot + "out", false);
+    EXPECT_EQ(batch.NextNode(), nullptr);
+    EXPECT_TRUE(batch.Drained());
+    EXPECT_EQ(batch.NodeCount(), 0);
+}
+
+TEST_F(BatchScanTest, SourceWithoutMaskPartUsesTheLastNameAsMask)
+{
+    MakeFiles(FRoot, {"docs/a.doc", "other/x.doc"});
+    TznBatch batch;
+    batch.StartScan(FRoot + "docs", FRoot + "out", false);
+    EXPECT_EQ(batch.Mask(), "docs");
+    EXPECT_EQ(batch.SourceFolder(), FRoot);
+    // The folder named by the mask is not a file, so nothing is listed.
+    EXPECT_TRUE(listed(batch).isEmpty());
+}
+
+TEST_F(BatchScanTest, LinkedFolderLoopIsListedOnce)
+{
+    MakeFiles(FRoot, {"docs/a.doc", "docs/sub/b.doc"});
+    ASSERT_TRUE(QFile::link(FRoot + "docs", FRoot + "docs/sub/back"));
+    ASSERT_TRUE(QFile::link(FRoot + "docs/sub", FRoot + "docs/again"));
+    // "again" comes before "sub", so the folder is listed under that name.
+    EXPECT_EQ(scan("docs/*.doc", true), QStringList({"docs/a.doc", "docs/again/b.doc"}));
+}
+
+TEST_F(BatchScanTest, MissingSourceFolderEndsListedAndEmpty)
+{
+    TznBatch batch;
+    batch.StartScan(FRoot + "nowhere/*.doc", FRoot + "out", true);
+    EXPECT_TRUE(listed(batch).isEmpty());
+    EXPECT_TRUE(QFileInfo(FRoot + "out").isDir());
+}
+
+struct TargetRow
+{
+    const char* target;
+    bool fails;
+};
+
+class StartScanTargetTest : public testing::TestWithParam<TargetRow> {};
+
+TEST_P(StartScanTargetTest, RefusesTargetsItCannotCreate)
+{
+    QTemporaryDir dir;
+    const QString old = QDir::currentPath();
+    QDir::setCurrent(dir.path());
+    TznBatch batch;
+    if (GetParam().fails) {
+        try {
+            batch.StartScan(dir.path() + "/*.doc", QString::fromUtf8(GetParam().target), false);
+            ADD_FAILURE() << "no error for " << GetParam().target;
+        } catch (const EznError& e) {
+            EXPECT_EQ(e.Message(), "Unable to create directory");
+        }
+        // Nothing will ever be listed, so a worker must not wait for it.
+        EXPECT_TRUE(batch.Listed());
+        EXPECT_EQ(batch.NextNode(), nullptr);
+        EXPECT_FALSE(batch.Started());
+    } else {
+        EXPECT_NO_THROW(batch.StartScan(dir.path() + "/*.doc", QString::fromUtf8(GetParam().target), false));
+        EXPECT_TRUE(WaitUntil([&] { return batch.Listed(); }));
+    }
+    QDir::setCurrent(old);
+}
+
+INSTANTIATE_TEST_SUITE_P(Targets, StartScanTargetTest,
+                         testing::Values(TargetRow{"", true}, TargetRow{"out", true}, TargetRow{"out/", true},
+                                         TargetRow{"sub/out", false}, TargetRow{".", false}));
+
+TEST(BatchTest, AddSingleAcceptsAnyPathAndEndsTheListing)
+{
+    TznBatch batch;
+    std::vector<int> added;
+    batch.OnNodeAdded = [&](TznBatch* b, TznNode* n) {
+        EXPECT_EQ(b, &batch);
+        added.push_back(n->Index);
+    };
+    batch.AddSingle("C:\\x\\y.txt");
+    EXPECT_TRUE(batch.Listed());
+    ASSERT_EQ(batch.NodeCount(), 1);
+    EXPECT_EQ(batch.NodeAt(0)->Path, "C:\\x\\y.txt");
+    EXPECT_EQ(batch.NodeAt(0)->Status.load(), nsPending);
+    EXPECT_EQ(added, std::vector<int>({0}));
+    EXPECT_EQ(batch.NextNode(), batch.NodeAt(0));
+    EXPECT_FALSE(batch.Drained());
+    EXPECT_EQ(batch.NextNode(), nullptr);
+    EXPECT_TRUE(batch.Drained());
+}
+
+TEST(BatchTest, FailureReasonsAreKeptOnceIgnoringCase)
+{
+    TznBatch batch;
+    batch.AddFailure("Disk full");
+    batch.AddFailure("DISK FULL");
+    batch.AddFailure("Other");
+    batch.AddSuccess();
+    EXPECT_EQ(batch.Failures(), 3);
+    EXPECT_EQ(batch.Successes(), 1);
+    EXPECT_EQ(batch.Reasons(), QStringList({"Disk full", "Other"}));
+}
+
+TEST(BatchTest, NextNodeWaitsWhileTheListIsStillGrowing)
+{
+    TznBatch batch;
+    std::atomic<TznNode*> got{nullptr};
+    std::atomic<bool> returned{false};
+    std::thread worker([&] {
+        got = batch.NextNode();
+        returned = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(returned);
+    batch.AddFile("/a.doc");
+    worker.join();
+    EXPECT_EQ(got.load(), batch.NodeAt(0));
+    EXPECT_FALSE(batch.Drained());
+}
+
+// Four workers take nodes while the scanner is still listing: every node is
+// handed out once, in listing order, and every worker ends with the listing.
+TEST(BatchConcurrencyTest, FourWorkersTakeEachNodeOnceWhileListing)
+{
+    QTemporaryDir dir(FastTempTemplate());
+    const QString root = dir.path() + u'/';
+    QStringList files;
+    for (int f = 0; f < 40; ++f)
+        for (int i = 0; i < 500; ++i)
+            files << QStringLiteral("d%1/f%2.doc").arg(f, 2, 10, QChar(u'0')).arg(i, 3, 10, QChar(u'0'));
+    MakeFiles(root, files);
+
+    TznBatch batch;
+    std::mutex takenLock;
+    std::vector<std::vector<int>> taken(4);
+    std::vector<std::thread> workers;
+    std::atomic<bool> sawUnlisted{false};
+    batch.StartScan(root + "*.doc", root + "out", true);
+    for (int w = 0; w < 4; ++w)
+        workers.emplace_back([&, w] {
+            while (TznNode* node = batch.NextNode()) {
+                if (!batch.Listed())
+                    sawUnlisted = true;
+                taken[static_cast<size_t>(w)].push_back(node->Index);
+            }
+        });
+    for (auto& t : workers)
+        t.join();
+
+    ASSERT_EQ(batch.NodeCount(), 20000);
+    EXPECT_TRUE(sawUnlisted) << "the listing ended before any node was taken";
+    EXPECT_TRUE(batch.Drained());
+    std::vector<int> owner(20000, -1);
+    for (int w = 0; w < 4; ++w) {
+        const auto& mine = taken[static_cast<size_t>(w)];
+        for (size_t i = 0; i < mine.size(); ++i) {
+            ASSERT_EQ(owner[static_cast<size_t>(mine[i])], -1) << "node " << mine[i] << " handed out twice";
+            owner[static_cast<size_t>(mine[i])] = w;
+            if (i > 0) {
+                EXPECT_LT(mine[i - 1], mine[i]) << "worker " << w << " got nodes out of order";
+            }
+        }
+    }
+    EXPECT_EQ(std::count(owner.begin(), owner.end(), -1), 0);
+    // Listing order is the walk's order: folder d00 first, its files by name.
+    EXPECT_TRUE(batch.NodeAt(0)->Path.endsWith("d00/f000.doc"));
+    EXPECT_TRUE(batch.NodeAt(19999)->Path.endsWith("d39/f499.doc"));
+}
+
+TEST(BatchConcurrencyTest, StopDuringTheWalkKeepsWhatWasListed)
+{
+    QTemporaryDir dir;
+    const QString root = dir.path() + u'/';
+    QStringList files;
+    for (int i = 0; i < 200; ++i)
+        files << QStringLiteral("d%1/f%2.doc").arg(i % 4).arg(i, 3, 10, QChar(u'0'));
+    MakeFiles(root, files);
+
+    TznBatch batch;
+    std::atomic<int> seen{0};
+    batch.OnNodeAdded = [&](TznBatch* b, TznNode*) {
+        if (++seen == 10)
+            b->Terminate();
+    };
+    batch.StartScan(root + "*.doc", root + "out", true);
+    ASSERT_TRUE(WaitUntil([&] { return batch.Listed(); }));
+    EXPECT_EQ(batch.NodeCount(), 10);
+    int handed = 0;
+    while (batch.NextNode())
+        ++handed;
+    EXPECT_EQ(handed, 10);
+}
+
+TEST(BatchConcurrencyTest, ErrorOfNodeAddedEndsTheWalkListed)
+{
+    QTemporaryDir dir;
+    MakeFiles(dir.path(), {"a.doc", "b.doc", "c.doc"});
+    TznBatch batch;
+    batch.OnNodeAdded = [](TznBatch*, TznNode* n) {
+        if (n->Index == 1)
+            throw EznError("stop here");
+    };
+    batch.StartScan(dir.path() + "/*.doc", dir.path() + "/out", false);
+    ASSERT_TRUE(WaitUntil([&] { return batch.Listed(); }));
+    EXPECT_EQ(batch.NodeCount(), 2);
+}
+
+TEST(BatchConcurrencyTest, DestroyingAScanningBatchStopsItsThread)
+{
+    QTemporaryDir dir;
+    QStringList files;
+    for (int i = 0; i < 300; ++i)
+        files << QStringLiteral("d%1/f%2.doc").arg(i % 10).arg(i);
+    MakeFiles(dir.path(), files);
+    auto batch = std::make_unique<TznBatch>();
+    batch->StartScan(dir.path() + "/*.doc", dir.path() + "/out", true);
+    batch.reset();
+    SUCCEED();
+}
+
+} // namespace
