@@ -8,6 +8,7 @@ packages=(
   g++ cmake ninja-build make pkg-config
   # libraries
   qt6-base-dev qt6-image-formats-plugins libqt6svg6 libzip-dev libpugixml-dev
+  libjpeg-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   python3-docx python3-pil poppler-utils libjpeg-turbo-progs zip unzip

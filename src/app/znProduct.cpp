@@ -1,5 +1,6 @@
 #include "app/znProduct.h"
 
+#include "engine/znBatch.h"
 #include "project/znProject.h"
 
 void AssignProductConstants(TznProject& project)
@@ -12,4 +13,5 @@ void AssignProductConstants(TznProject& project)
     project.Title = QStringLiteral("Leafpress Compactor");
     project.OverwriteDefault = false;
     project.Version = QStringLiteral("2024.16.323.3021");
+    SkipLockFiles = true;
 }

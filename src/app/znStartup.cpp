@@ -7,11 +7,9 @@
 #include "platform/znAppFiles.h"
 #include "project/znProject.h"
 #include "runner/znMain.h"
-#include "ui/znDocslimMain.h"
+#include "ui/znWindowStartup.h"
 
-#include <QApplication>
 #include <QCoreApplication>
-#include <QGuiApplication>
 
 #include <memory>
 
@@ -93,11 +91,5 @@ int RunProgram(int argc, char** argv)
         return Runner->Run();
     }
 
-    QApplication gui(argc, argv);
-    QGuiApplication::setApplicationDisplayName(Project->Title);
-    auto mainWindow = std::make_unique<TznFrmDocslimMain>();
-    mainWindow->show();
-    const int rc = gui.exec();
-    mainWindow.reset();
-    return rc;
+    return RunWindow(argc, argv);
 }

@@ -1,9 +1,11 @@
 #include "engine/znBatch.h"
 
 #include "engine/VBScriptRegex.h"
+#include "engine/znMainCall.h"
 #include "engine/znMatch.h"
 #include "platform/znDirSearch.h"
 #include "platform/znError.h"
+#include "platform/znMainThread.h"
 #include "project/znProject.h"
 
 #include <QDir>
@@ -79,6 +81,7 @@ QString NormalizePath(const QString& text, PathStyle style)
 
 TznBatch::TznBatch()
     : TznThread(false)
+    , FLock(std::make_shared<std::recursive_mutex>())
     , FMaskPattern(MaskToPattern(QString()))
 {
 }
@@ -87,6 +90,18 @@ TznBatch::~TznBatch()
 {
     Terminate();
     WaitFor();
+    const bool mainThread = IsMainThread();
+    std::unique_lock lock(FSignalLock);
+    while (FAttached > 0) {
+        FSignal.wait_for(lock, std::chrono::milliseconds(5));
+        if (mainThread) {
+            // An ending worker may be waiting for its OnFinish to run here.
+            lock.unlock();
+            ServeMainThreadCalls();
+            lock.lock();
+        }
+    }
+    lock.unlock();
     for (TznNode* node : FNodes)
         delete node;
 }
@@ -114,7 +129,7 @@ void TznBatch::StartScan(const QString& source, const QString& target, bool subd
     }
 
     {
-        std::lock_guard lock(FLock);
+        std::lock_guard lock(*FLock);
         FMask = FileNamePart(sourcePath, style);
         FMaskPattern = MaskToPattern(FMask);
         FSourceFolder = FolderPart(sourcePath, style);
@@ -129,8 +144,16 @@ void TznBatch::Execute()
     FRegExt = Project ? Project->RegExt() : QString();
     FSkipHidden = Project ? Project->SkipHidden() : false;
     const int allowed = FSkipHidden ? 0x1ED : 0x1EF;
+    QString folder, mask;
+    bool subdirs;
+    {
+        std::lock_guard lock(*FLock);
+        folder = FSourceFolder;
+        mask = FMask;
+        subdirs = FSubdirs;
+    }
     try {
-        Scan(SourceFolder(), FMask, FSubdirs, allowed);
+        Scan(folder, mask, subdirs, allowed);
     } catch (...) {
         // An error of OnNodeAdded ends the walk; what was listed stays.
     }
@@ -168,7 +191,7 @@ bool TznBatch::AcceptFile(const QString& path)
         return true;
     QString maskPattern;
     {
-        std::lock_guard lock(FLock);
+        std::lock_guard lock(*FLock);
         maskPattern = FMaskPattern;
     }
     bool r = Matcher->MatchName(path, maskPattern);
@@ -183,7 +206,7 @@ void TznBatch::AddFile(const QString& path)
         return;
     TznNode* node;
     {
-        std::lock_guard lock(FLock);
+        std::lock_guard lock(*FLock);
         node = new TznNode(static_cast<int32_t>(FNodes.size()), path);
         FNodes.push_back(node);
     }
@@ -225,7 +248,7 @@ TznNode* TznBatch::NextNode()
             seen = FGeneration;
         }
         {
-            std::lock_guard lock(FLock);
+            std::lock_guard lock(*FLock);
             if (FNext < static_cast<int32_t>(FNodes.size()))
                 return FNodes[static_cast<size_t>(FNext++)];
         }
@@ -242,25 +265,25 @@ TznNode* TznBatch::NextNode()
 
 int TznBatch::NodeCount() const
 {
-    std::lock_guard lock(FLock);
+    std::lock_guard lock(*FLock);
     return static_cast<int>(FNodes.size());
 }
 
 TznNode* TznBatch::NodeAt(int index) const
 {
-    std::lock_guard lock(FLock);
+    std::lock_guard lock(*FLock);
     return index >= 0 && index < static_cast<int>(FNodes.size()) ? FNodes[static_cast<size_t>(index)] : nullptr;
 }
 
 void TznBatch::AddSuccess()
 {
-    std::lock_guard lock(FLock);
+    std::lock_guard lock(*FLock);
     ++FSuccesses;
 }
 
 void TznBatch::AddFailure(const QString& reason)
 {
-    std::lock_guard lock(FLock);
+    std::lock_guard lock(*FLock);
     ++FFailures;
     if (!FReasons.contains(reason, Qt::CaseInsensitive))
         FReasons.append(reason);
@@ -268,49 +291,70 @@ void TznBatch::AddFailure(const QString& reason)
 
 int TznBatch::Successes() const
 {
-    std::lock_guard lock(FLock);
+    std::lock_guard lock(*FLock);
     return FSuccesses;
 }
 
 int TznBatch::Failures() const
 {
-    std::lock_guard lock(FLock);
+    std::lock_guard lock(*FLock);
     return FFailures;
 }
 
 QStringList TznBatch::Reasons() const
 {
-    std::lock_guard lock(FLock);
+    std::lock_guard lock(*FLock);
     return FReasons;
 }
 
 const std::vector<TznNode*>& TznBatch::LockNodes() const
 {
-    FLock.lock();
+    FLock->lock();
     return FNodes;
 }
 
 void TznBatch::UnlockNodes() const
 {
-    FLock.unlock();
+    FLock->unlock();
 }
 
 QString TznBatch::SourceFolder() const
 {
-    std::lock_guard lock(FLock);
+    std::lock_guard lock(*FLock);
     return FSourceFolder;
+}
+
+QString TznBatch::Mask() const
+{
+    std::lock_guard lock(*FLock);
+    return FMask;
 }
 
 QString TznBatch::TargetFolder() const
 {
-    std::lock_guard lock(FLock);
+    std::lock_guard lock(*FLock);
     return FTargetFolder;
 }
 
 void TznBatch::SetTargetFolder(const QString& folder)
 {
-    std::lock_guard lock(FLock);
+    std::lock_guard lock(*FLock);
     FTargetFolder = folder;
+}
+
+void TznBatch::AttachWorker()
+{
+    std::lock_guard lock(FSignalLock);
+    ++FAttached;
+}
+
+void TznBatch::DetachWorker()
+{
+    // Notified under the lock: once it is released the owner may free the
+    // batch, so nothing of it is touched after that.
+    std::lock_guard lock(FSignalLock);
+    --FAttached;
+    FSignal.notify_all();
 }
 
 // --- TznWorkBase ---

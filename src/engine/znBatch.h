@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <type_traits>
 #include <set>
@@ -91,7 +92,10 @@ class TznBatch : public TznThread
 {
 public:
     TznBatch();
-    // Stops the scanner and waits for it, then frees the nodes.
+    // Stops the scanner and waits for it, waits until every started worker
+    // has let go of the batch (it does before its OnFinish; main-thread
+    // calls are served meanwhile when this runs on the main thread), then
+    // frees the nodes.
     ~TznBatch() override;
 
     // Called after each node is appended, on the appending thread, without
@@ -137,11 +141,21 @@ public:
     const std::vector<TznNode*>& LockNodes() const;
     void UnlockNodes() const;
 
+    // A started worker holds the batch from its start until it has nothing
+    // more to do with it but its OnFinish and the RunningWorkers decrement,
+    // so that the owner may free the batch as soon as a run has ended.
+    void AttachWorker();
+    void DetachWorker();
+    // The batch lock itself, which outlives the batch while a worker still
+    // needs it for its last step.
+    std::shared_ptr<std::recursive_mutex> SharedLock() const { return FLock; }
+
     // Folder part of the source with its delimiter; empty for chosen files.
     QString SourceFolder() const;
     QString TargetFolder() const;
     void SetTargetFolder(const QString& folder);
-    QString Mask() const { return FMask; }
+    // File-name part of the source given to StartScan.
+    QString Mask() const;
 
 protected:
     // The scanner: reads RegExt and SkipHidden, walks, marks the list complete.
@@ -156,7 +170,7 @@ private:
 
     // The batch lock. std::recursive_mutex rather than Qt's so that thread
     // checkers see every hand-over.
-    mutable std::recursive_mutex FLock;
+    const std::shared_ptr<std::recursive_mutex> FLock;
     std::vector<TznNode*> FNodes;
     int32_t FNext = 0;
     int32_t FSuccesses = 0;
@@ -171,6 +185,7 @@ private:
     std::mutex FSignalLock;
     std::condition_variable FSignal;
     uint64_t FGeneration = 0;
+    int FAttached = 0; // guarded by FSignalLock
 
     QString FMask;
     QString FMaskPattern;

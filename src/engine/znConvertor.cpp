@@ -1,7 +1,7 @@
 #include "engine/znConvertor.h"
 
 #include "platform/znFileTimes.h"
-#include "platform/znMainThread.h"
+#include "engine/znMainCall.h"
 #include "project/znProject.h"
 
 #include <QDir>
@@ -40,8 +40,10 @@ void TznChain::Start()
     // so no entry is freed while the loop runs.
     std::lock_guard lock(FLock);
     for (TznConvertor* w : FWorkers)
-        if (w)
+        if (w && !w->Started()) {
+            w->FBatch->AttachWorker();
             w->Start();
+        }
 }
 
 void TznChain::Stop()
@@ -75,6 +77,7 @@ TznConvertor::TznConvertor(TznBatch* batch, int count, const TznNodeEvent& callb
     : TznWorkBase(batch)
     , FOnFileDone(callback)
     , FWorkerCount(std::max(count, 1))
+    , FBatchLock(batch->SharedLock())
 {
     if (count > 1)
         FNextWorker = createConvertor(batch, count - 1, callback);
@@ -105,17 +108,19 @@ TznConvertor::~TznConvertor()
         delete unstartedNext;
         return;
     }
+    // From here on the batch itself is not touched: its owner may free it
+    // in the last OnFinish or as soon as RunningWorkers reaches 0.
+    FBatch->DetachWorker();
     // The main thread is never asked while this worker holds a lock.
     if (finish) {
         try {
-            RunOnMainThreadAndWait(finish.Code);
+            CallOnMainThreadAndWait(finish.Code);
         } catch (...) {
             // A failing handler must not keep the worker from ending.
         }
     }
-    FBatch->LockNodes();
+    std::lock_guard lock(*FBatchLock);
     RunningWorkers.fetch_sub(1);
-    FBatch->UnlockNodes();
 }
 
 TznChainRef TznConvertor::StartConversion(TznBatch* batch, const QString& target, const TznNodeEvent& callback)

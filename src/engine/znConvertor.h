@@ -128,6 +128,7 @@ private:
     friend class TznChain;
     TznEvent FOnFinish; // guarded by the chain's lock
     TznChainRef FChain;
+    const std::shared_ptr<std::recursive_mutex> FBatchLock;
 };
 
 // The part of path below the target folder: without keepSubdirs or source

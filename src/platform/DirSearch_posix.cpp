@@ -2,22 +2,10 @@
 
 #include <QFile>
 
-#include <algorithm>
-
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-namespace {
-
-bool lessByName(const TznSearchRec& a, const TznSearchRec& b)
-{
-    const int c = a.Name.compare(b.Name, Qt::CaseInsensitive);
-    return c != 0 ? c < 0 : a.Name < b.Name;
-}
-
-} // namespace
 
 std::vector<TznSearchRec> FindEntries(const QString& folder, const QString& mask, int attr)
 {
@@ -70,7 +58,7 @@ std::vector<TznSearchRec> FindEntries(const QString& folder, const QString& mask
         found.push_back(std::move(rec));
     }
     closedir(dir);
-    std::sort(found.begin(), found.end(), lessByName);
+    SortByName(found);
     return found;
 }
 

@@ -1,18 +1,6 @@
 #include "platform/znDirSearch.h"
 
-#include <algorithm>
-
 #include <windows.h>
-
-namespace {
-
-bool lessByName(const TznSearchRec& a, const TznSearchRec& b)
-{
-    const int c = a.Name.compare(b.Name, Qt::CaseInsensitive);
-    return c != 0 ? c < 0 : a.Name < b.Name;
-}
-
-} // namespace
 
 std::vector<TznSearchRec> FindEntries(const QString& folder, const QString& mask, int attr)
 {
@@ -35,7 +23,7 @@ std::vector<TznSearchRec> FindEntries(const QString& folder, const QString& mask
         found.push_back({name, static_cast<int>(data.dwFileAttributes & faBasic)});
     } while (FindNextFileW(h, &data));
     FindClose(h);
-    std::sort(found.begin(), found.end(), lessByName);
+    SortByName(found);
     return found;
 }
 

@@ -55,3 +55,11 @@ bool MatchesWildcard(const QString& name, const QString& mask)
         return true;
     return matchFrom(name.toCaseFolded(), 0, mask.toCaseFolded(), 0);
 }
+
+void SortByName(std::vector<TznSearchRec>& entries)
+{
+    std::sort(entries.begin(), entries.end(), [](const TznSearchRec& a, const TznSearchRec& b) {
+        const int c = a.Name.compare(b.Name, Qt::CaseInsensitive);
+        return c != 0 ? c < 0 : a.Name < b.Name;
+    });
+}

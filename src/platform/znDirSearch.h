@@ -42,6 +42,10 @@ bool MatchesWildcard(const QString& name, const QString& mask);
 // never returned. A folder that cannot be read gives nothing.
 std::vector<TznSearchRec> FindEntries(const QString& folder, const QString& mask, int attr);
 
+// Sorts entries by name with letter case ignored, ties by exact name, so
+// that listings are repeatable.
+void SortByName(std::vector<TznSearchRec>& entries);
+
 // A key that is the same for every path naming one folder (device and
 // node), or none when the folder cannot be reached.
 std::optional<std::pair<uint64_t, uint64_t>> FolderIdentity(const QString& folder);

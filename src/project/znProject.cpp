@@ -252,8 +252,17 @@ bool TznProject::ParseCommandLine(const QString& firstParam)
 
 void TznProject::OpenInitial()
 {
-    if (FileName.isEmpty() && InlineOptions.isEmpty())
-        FileName = DefaultProjectPath();
+    if (FileName.isEmpty() && InlineOptions.isEmpty()) {
+        // Without a default project there is nothing to open: the options
+        // stay as they are and no project is named (the title says "None"
+        // and Save asks where to save).
+        const QString defaultProject = SideFileForRead(DefaultProjectPath());
+        if (!QFileInfo::exists(defaultProject)) {
+            OptionsToControls();
+            return;
+        }
+        FileName = defaultProject;
+    }
     OpenProject(true);
 }
 

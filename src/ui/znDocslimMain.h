@@ -1,9 +1,9 @@
 #pragma once
 
-#include <QMainWindow>
+#include "ui/znFormMain.h"
 
-// The product's main window.
-class TznFrmDocslimMain : public QMainWindow
+// The product's main window: the generic window with the "compact" wording.
+class TznFrmDocslimMain : public TznFrmMain
 {
     Q_OBJECT
 public:

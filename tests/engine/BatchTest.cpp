@@ -244,7 +244,7 @@ TEST(BatchTest, NextNodeWaitsWhileTheListIsStillGrowing)
 // handed out once, in listing order, and every worker ends with the listing.
 TEST(BatchConcurrencyTest, FourWorkersTakeEachNodeOnceWhileListing)
 {
-    QTemporaryDir dir;
+    QTemporaryDir dir(FastTempTemplate());
     const QString root = dir.path() + u'/';
     QStringList files;
     for (int f = 0; f < 40; ++f)
@@ -278,8 +278,9 @@ TEST(BatchConcurrencyTest, FourWorkersTakeEachNodeOnceWhileListing)
         for (size_t i = 0; i < mine.size(); ++i) {
             ASSERT_EQ(owner[static_cast<size_t>(mine[i])], -1) << "node " << mine[i] << " handed out twice";
             owner[static_cast<size_t>(mine[i])] = w;
-            if (i > 0)
+            if (i > 0) {
                 EXPECT_LT(mine[i - 1], mine[i]) << "worker " << w << " got nodes out of order";
+            }
         }
     }
     EXPECT_EQ(std::count(owner.begin(), owner.end(), -1), 0);

@@ -66,8 +66,9 @@ public:
     {
         // Runs on the worker's own thread, before the framework's end steps.
         std::lock_guard lock(Recorder->Lock);
-        if (Started())
+        if (Started()) {
             EXPECT_FALSE(IsMainThread());
+        }
         ++Recorder->Destroyed;
     }
 
@@ -282,6 +283,62 @@ TEST_F(ConvertorRunTest, ForeignErrorEndsOnlyThatWorker)
     EXPECT_EQ(FRecorder.Destroyed, 2);
     EXPECT_EQ(FRecorder.Conversions.size(), 11u);
     EXPECT_EQ(batch.Successes(), 10);
+}
+
+struct FreeRow
+{
+    const char* name;
+    bool onLastFinish; // as the window does; else when RunningWorkers reaches 0, as the runner does
+};
+
+class FreeBatchTest : public ConvertorRunTest, public testing::WithParamInterface<FreeRow> {};
+
+// The owner frees the batch the moment the run has ended; the workers'
+// last steps must not touch it afterwards.
+TEST_P(FreeBatchTest, OwnerMayFreeTheBatchAsSoonAsTheRunEnds)
+{
+    FOptions.Set("ThreadsCount", "4");
+    for (int round = 0; round < 20; ++round) {
+        auto* batch = new TznBatch;
+        fill(*batch, 3);
+        batch->AddSingle("/in/last.doc");
+        TznChainRef chain = TznConvertor::StartConversion(batch, "/out/", TznNodeEvent());
+        RunningWorkers = chain->WorkerCount();
+        int finished = 0;
+        chain->SetOnFinish([&] {
+            if (++finished == 4 && GetParam().onLastFinish) {
+                delete batch;
+                batch = nullptr;
+            }
+        });
+        chain->Start();
+        ASSERT_TRUE(WaitUntil([&] { return GetParam().onLastFinish ? batch == nullptr : RunningWorkers == 0; }));
+        delete batch;
+        EXPECT_EQ(finished, 4);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Owners, FreeBatchTest,
+                         testing::Values(FreeRow{"window", true}, FreeRow{"runner", false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ConvertorRunTest, FreeingTheBatchDuringARunWaitsForItsWorkers)
+{
+    FOptions.Set("ThreadsCount", "3");
+    auto* batch = new TznBatch;
+    fill(*batch, 30);
+    batch->AddSingle("/in/last.doc");
+    FRecorder.SleepMs = 2;
+    run(*batch);
+    // The workers finish the batch before it goes; their OnFinish calls
+    // still reach the main thread afterwards.
+    delete batch;
+    {
+        std::lock_guard lock(FRecorder.Lock);
+        EXPECT_EQ(FRecorder.Conversions.size(), 31u);
+    }
+    ASSERT_TRUE(waitEnded());
+    EXPECT_EQ(FFinished, 3);
 }
 
 TEST_F(ConvertorRunTest, ChainThatNeverStartsFreesItselfWithItsFirstWorker)

@@ -60,6 +60,14 @@ bool WaitUntil(const std::function<bool()>& done, int timeoutMs)
     return true;
 }
 
+QString FastTempTemplate()
+{
+    const QFileInfo shm(QStringLiteral("/dev/shm"));
+    if (shm.isDir() && shm.isWritable())
+        return QStringLiteral("/dev/shm/test_engine-XXXXXX");
+    return QDir::tempPath() + QStringLiteral("/test_engine-XXXXXX");
+}
+
 void MakeFiles(const QString& root, const QStringList& relativePaths)
 {
     QString lastFolder;

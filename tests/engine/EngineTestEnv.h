@@ -13,6 +13,10 @@
 // that calls queued to it (the workers' OnFinish) run meanwhile.
 bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 20000);
 
+// A temporary folder in memory where the system has one (many files are
+// made faster there), else in the usual place.
+QString FastTempTemplate();
+
 // Creates empty files (and their folders) below root; names use "/".
 void MakeFiles(const QString& root, const QStringList& relativePaths);
 

@@ -165,6 +165,17 @@ TEST_F(ProjectFileTest, DefaultProjectBesideTheExecutable)
     EXPECT_EQ(FProject->Target(), QStringLiteral("/t"));
 }
 
+TEST_F(ProjectFileTest, NoDefaultProjectNamesNoProjectAndKeepsTheOptions)
+{
+    // The window opens the project a second time; a document given on the
+    // command line must survive that when there is no default project.
+    FProject->ParseCommandLine(QStringLiteral("/in/a.docx"));
+    FProject->OpenInitial();
+    EXPECT_TRUE(FProject->FileName.isEmpty());
+    EXPECT_EQ(FProject->Source(), QStringLiteral("/in/a.docx"));
+    EXPECT_EQ(FProject->Target(), QStringLiteral("/in/"));
+}
+
 // --- the recent-project list ---
 
 TEST_F(ProjectFileTest, RecentListNeitherDuplicatesNorReorders)

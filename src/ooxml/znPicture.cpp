@@ -1,0 +1,372 @@
+#include "ooxml/znPicture.h"
+#include "ooxml/znPictureHeader.h"
+#include "ooxml/znPictureJpeg.h"
+#include "ooxml/znPictureScale.h"
+#include "platform/znError.h"
+
+#include <QBuffer>
+#include <QColorSpace>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QPainter>
+#include <QTransform>
+
+#include <algorithm>
+#include <cmath>
+#include <mutex>
+
+namespace {
+
+constexpr double EmuPerInch = 914400;
+constexpr qint64 BigPicturePixels = 25'000'000;
+// Below this a JPEG of a lossless source no longer looks as the source did.
+constexpr double MinJpegPsnr = 30;
+
+struct TznPointF { double X, Y; };
+
+// Where a point of the displayed picture (fractions of its width and height)
+// lies in the stored pixels, for each EXIF orientation.
+TznPointF displayedToStored(TznPointF p, int orientation)
+{
+    switch (orientation) {
+    case 2: return {1 - p.X, p.Y};
+    case 3: return {1 - p.X, 1 - p.Y};
+    case 4: return {p.X, 1 - p.Y};
+    case 5: return {p.Y, p.X};
+    case 6: return {p.Y, 1 - p.X};
+    case 7: return {1 - p.Y, 1 - p.X};
+    case 8: return {1 - p.Y, p.X};
+    default: return p;
+    }
+}
+
+// Turns stored pixels into the picture as displayed.
+QImage applyOrientation(const QImage& image, int orientation)
+{
+    switch (orientation) {
+    case 2: return image.mirrored(true, false);
+    case 3: return image.mirrored(true, true);
+    case 4: return image.mirrored(false, true);
+    case 5: return image.mirrored(false, true).transformed(QTransform().rotate(90));
+    case 6: return image.transformed(QTransform().rotate(90));
+    case 7: return image.mirrored(true, false).transformed(QTransform().rotate(90));
+    case 8: return image.transformed(QTransform().rotate(270));
+    default: return image;
+    }
+}
+
+void allowLargePictures()
+{
+    // Qt refuses images above 128 MB by default; a 100-megapixel picture in
+    // 32 bits needs 400 MB, in 64 bits (16-bit PNG) 800 MB.
+    static const bool once = [] {
+        if (QImageReader::allocationLimit() < 1024)
+            QImageReader::setAllocationLimit(1024);
+        return true;
+    }();
+    (void)once;
+}
+
+// Decodes a picture Qt reads and reduces region of it (stored pixels of a picture of headerSize) to outSize.
+QImage decodeWithQt(const QByteArray& bytes, const QString& format, QSize headerSize, QRectF region, QSize outSize)
+{
+    allowLargePictures();
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, format.toLatin1());
+    reader.setAutoTransform(false);
+    if (!reader.canRead())
+        throw EznError(QStringLiteral("The picture cannot be read as %1").arg(format.toUpper()));
+    if (reader.supportsAnimation() && reader.imageCount() > 1)
+        throw EznError(QStringLiteral("The picture is an animation"));
+    QImage image = reader.read();
+    if (image.isNull())
+        throw EznError(QStringLiteral("The picture is damaged: %1").arg(reader.errorString()));
+
+    QImage::Format format32;
+    int channels = 4;
+    if (image.hasAlphaChannel()) {
+        format32 = QImage::Format_ARGB32_Premultiplied;
+    } else if (image.isGrayscale()) {
+        format32 = QImage::Format_Grayscale8;
+        channels = 1;
+    } else {
+        format32 = QImage::Format_RGB32;
+    }
+    image.convertTo(format32);
+    if (image.size() != headerSize) { // the header said otherwise; the pixels decide
+        const double fx = double(image.width()) / headerSize.width(), fy = double(image.height()) / headerSize.height();
+        region = QRectF(region.x() * fx, region.y() * fy, region.width() * fx, region.height() * fy);
+    }
+    TznBoxScaler scaler(image.width(), image.height(), channels, region, outSize, format32);
+    for (int y = scaler.FirstRow(); y < scaler.EndRow() && y < image.height(); ++y)
+        scaler.AddRow(y, image.constScanLine(y));
+    QImage result = scaler.Result();
+    result.setColorSpace(image.colorSpace());
+    return result;
+}
+
+bool hasTransparency(const QImage& image)
+{
+    if (!image.hasAlphaChannel())
+        return false;
+    const QImage argb = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    for (int y = 0; y < argb.height(); ++y) {
+        const QRgb* row = reinterpret_cast<const QRgb*>(argb.constScanLine(y));
+        for (int x = 0; x < argb.width(); ++x) {
+            if (qAlpha(row[x]) != 255)
+                return true;
+        }
+    }
+    return false;
+}
+
+bool isGrey(const QImage& image)
+{
+    if (image.format() == QImage::Format_Grayscale8)
+        return true;
+    for (int y = 0; y < image.height(); ++y) {
+        const QRgb* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            if (qRed(row[x]) != qGreen(row[x]) || qGreen(row[x]) != qBlue(row[x]))
+                return false;
+        }
+    }
+    return true;
+}
+
+// The distinct colours of a 32-bit image, or nothing when there are more than 256.
+std::optional<QList<QRgb>> fewColours(const QImage& image)
+{
+    constexpr int tableSize = 1024;
+    QRgb table[tableSize];
+    bool used[tableSize] = {};
+    QList<QRgb> colours;
+    for (int y = 0; y < image.height(); ++y) {
+        const QRgb* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb c = row[x];
+            quint32 h = (c * 2654435761u) >> 22;
+            while (used[h] && table[h] != c)
+                h = (h + 1) % tableSize;
+            if (used[h])
+                continue;
+            if (colours.size() == 256)
+                return std::nullopt;
+            used[h] = true;
+            table[h] = c;
+            colours.append(c);
+        }
+    }
+    return colours;
+}
+
+// Share of pixels equal to their left neighbour: high for screenshots and
+// drawings, near zero for photographs.
+double flatShare(const QImage& image)
+{
+    qint64 equal = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        const QRgb* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        for (int x = 1; x < image.width(); ++x)
+            equal += row[x] == row[x - 1];
+    }
+    return double(equal) / std::max<qint64>(1, qint64(image.width() - 1) * image.height());
+}
+
+// Peak signal-to-noise ratio of two opaque images of one size, in decibels.
+double psnr(const QImage& a, const QImage& b)
+{
+    if (a.size() != b.size())
+        return 0;
+    const QImage x = a.convertToFormat(QImage::Format_RGB32), y = b.convertToFormat(QImage::Format_RGB32);
+    double sum = 0;
+    for (int row = 0; row < x.height(); ++row) {
+        const QRgb* p = reinterpret_cast<const QRgb*>(x.constScanLine(row));
+        const QRgb* q = reinterpret_cast<const QRgb*>(y.constScanLine(row));
+        for (int col = 0; col < x.width(); ++col) {
+            const int dr = qRed(p[col]) - qRed(q[col]), dg = qGreen(p[col]) - qGreen(q[col]), db = qBlue(p[col]) - qBlue(q[col]);
+            sum += dr * dr + dg * dg + db * db;
+        }
+    }
+    const double mse = sum / (3.0 * x.width() * x.height());
+    return mse == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / mse);
+}
+
+QByteArray encode(const QImage& image, const char* format, int quality, const QColorSpace& space)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, format);
+    if (qstrcmp(format, "jpeg") == 0) {
+        writer.setQuality(std::clamp(quality, 1, 100));
+        writer.setOptimizedWrite(true);
+    } else {
+        writer.setCompression(90); // Qt's 0-100 scale: near zlib's best, at a third of its time
+    }
+    QImage tagged = image;
+    if (space.isValid())
+        tagged.setColorSpace(space);
+    if (!writer.write(tagged))
+        throw EznError(QStringLiteral("The picture cannot be written as %1: %2")
+                           .arg(QString::fromLatin1(format).toUpper(), writer.errorString()));
+    return bytes;
+}
+
+QByteArray encodePng(const QImage& image)
+{
+    // Straight (not premultiplied) colours are what the file stores.
+    const bool transparent = hasTransparency(image);
+    QImage straight = image.convertToFormat(transparent ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    if (const auto colours = fewColours(straight)) {
+        QImage indexed = straight.convertToFormat(QImage::Format_Indexed8, *colours, Qt::ThresholdDither);
+        indexed.setDotsPerMeterX(image.dotsPerMeterX());
+        indexed.setDotsPerMeterY(image.dotsPerMeterY());
+        return encode(indexed, "png", 0, image.colorSpace());
+    }
+    if (!transparent && isGrey(straight))
+        straight.convertTo(QImage::Format_Grayscale8);
+    return encode(straight, "png", 0, image.colorSpace());
+}
+
+QByteArray encodeJpeg(const QImage& image, int quality)
+{
+    QImage opaque;
+    if (image.format() == QImage::Format_Grayscale8) {
+        opaque = image;
+    } else {
+        // Transparent areas become white, the colour of the page beneath.
+        opaque = QImage(image.size(), QImage::Format_RGB32);
+        opaque.setDotsPerMeterX(image.dotsPerMeterX());
+        opaque.setDotsPerMeterY(image.dotsPerMeterY());
+        opaque.fill(Qt::white);
+        QPainter painter(&opaque);
+        painter.drawImage(0, 0, image);
+        painter.end();
+        if (isGrey(opaque))
+            opaque.convertTo(QImage::Format_Grayscale8);
+    }
+    return encode(opaque, "jpeg", quality, image.colorSpace());
+}
+
+// Output size along one axis: the shown size at the resolution, but never
+// more pixels than the visible part has.
+int outputLength(qint64 shownEmu, int resolution, double visiblePixels)
+{
+    const double wanted = shownEmu > 0 ? shownEmu / EmuPerInch * resolution : visiblePixels;
+    return std::max(1, int(std::lround(std::min(wanted, visiblePixels))));
+}
+
+} // namespace
+
+TznRendered RenderPicture(const TznRenderRequest& request)
+{
+    const std::optional<TznPictureInfo> info = ReadPictureInfo(request.Bytes);
+    if (!info)
+        throw EznError(QStringLiteral("The picture's format is unknown"));
+    if (info->Vector)
+        throw EznError(QStringLiteral("The picture is a vector drawing (%1) and has no pixels to render")
+                           .arg(info->Format.toUpper()));
+    const int displayedWidth = info->PixelWidth, displayedHeight = info->PixelHeight;
+    if (qint64(displayedWidth) * displayedHeight > MaxPicturePixels)
+        throw EznError(QStringLiteral("The picture has more than 100 megapixels (%1 x %2)")
+                           .arg(displayedWidth)
+                           .arg(displayedHeight));
+    const bool quarterTurn = info->Orientation >= 5;
+    const int storedWidth = quarterTurn ? displayedHeight : displayedWidth;
+    const int storedHeight = quarterTurn ? displayedWidth : displayedHeight;
+
+    // The frame in displayed pixels; negative crop fractions reach outside the picture.
+    const TznCrop& crop = request.Crop;
+    if (!std::isfinite(crop.Left) || !std::isfinite(crop.Top) || !std::isfinite(crop.Right) || !std::isfinite(crop.Bottom))
+        throw EznError(QStringLiteral("The picture's crop is not a number"));
+    const double frameX0 = crop.Left * displayedWidth, frameX1 = (1 - crop.Right) * displayedWidth;
+    const double frameY0 = crop.Top * displayedHeight, frameY1 = (1 - crop.Bottom) * displayedHeight;
+    const double seenX0 = std::max(frameX0, 0.0), seenX1 = std::min(frameX1, double(displayedWidth));
+    const double seenY0 = std::max(frameY0, 0.0), seenY1 = std::min(frameY1, double(displayedHeight));
+    if (!(seenX1 - seenX0 > 0) || !(seenY1 - seenY0 > 0))
+        throw EznError(QStringLiteral("The picture's crop leaves nothing of it visible"));
+
+    const int resolution = request.Resolution > 0 ? request.Resolution : 150;
+    const double frameWidth = frameX1 - frameX0, frameHeight = frameY1 - frameY0;
+    const int outWidth = outputLength(request.ShownCx, resolution, frameWidth);
+    const int outHeight = outputLength(request.ShownCy, resolution, frameHeight);
+    // Where the seen part of the picture lands in the output.
+    const int partX0 = int(std::lround((seenX0 - frameX0) / frameWidth * outWidth));
+    const int partY0 = int(std::lround((seenY0 - frameY0) / frameHeight * outHeight));
+    const int partX1 = std::max(partX0 + 1, int(std::lround((seenX1 - frameX0) / frameWidth * outWidth)));
+    const int partY1 = std::max(partY0 + 1, int(std::lround((seenY1 - frameY0) / frameHeight * outHeight)));
+    const QSize partSize(partX1 - partX0, partY1 - partY0);
+
+    const TznPointF a = displayedToStored({seenX0 / displayedWidth, seenY0 / displayedHeight}, info->Orientation);
+    const TznPointF b = displayedToStored({seenX1 / displayedWidth, seenY1 / displayedHeight}, info->Orientation);
+    const QRectF storedRegion(QPointF(std::min(a.X, b.X) * storedWidth, std::min(a.Y, b.Y) * storedHeight),
+                              QPointF(std::max(a.X, b.X) * storedWidth, std::max(a.Y, b.Y) * storedHeight));
+    const QSize storedOut = quarterTurn ? partSize.transposed() : partSize;
+
+    const bool jpegSource = info->Format == "jpeg";
+    // Decoding that holds the whole picture (Qt's readers, progressive JPEGs) takes up to 8 bytes
+    // a pixel; big ones run one at a time, so that workers side by side do not multiply the peak.
+    const bool wholeInMemory = !jpegSource || info->Progressive;
+    static std::mutex bigDecode;
+    std::unique_lock<std::mutex> oneAtATime(bigDecode, std::defer_lock);
+    if (wholeInMemory && qint64(displayedWidth) * displayedHeight > BigPicturePixels)
+        oneAtATime.lock();
+    QImage part = jpegSource ? DecodeJpegRegion(request.Bytes, storedRegion, storedOut)
+                             : decodeWithQt(request.Bytes, info->Format, QSize(storedWidth, storedHeight), storedRegion,
+                                            storedOut);
+    if (oneAtATime.owns_lock())
+        oneAtATime.unlock();
+    part = applyOrientation(part, info->Orientation);
+
+    QImage result;
+    if (partSize == QSize(outWidth, outHeight)) {
+        result = part;
+    } else {
+        result = QImage(outWidth, outHeight, QImage::Format_ARGB32_Premultiplied);
+        result.fill(Qt::transparent);
+        QPainter painter(&result);
+        painter.drawImage(partX0, partY0, part);
+        painter.end();
+        result.setColorSpace(part.colorSpace());
+    }
+    // The result's own resolution makes it its shown size, so that it counts as
+    // not reduced the next time round. Files store whole dots per inch (JFIF) or
+    // per metre (PNG); rounding up keeps the natural size from exceeding the
+    // shown one, which would make it look reduced by a fraction of a percent.
+    const double dpiX = request.ShownCx > 0 ? outWidth / (request.ShownCx / EmuPerInch) : resolution;
+    const double dpiY = request.ShownCy > 0 ? outHeight / (request.ShownCy / EmuPerInch) : resolution;
+    result.setDotsPerMeterX(int(std::ceil(std::ceil(dpiX - 1e-6) / 0.0254)));
+    result.setDotsPerMeterY(int(std::ceil(std::ceil(dpiY - 1e-6) / 0.0254)));
+
+    bool png;
+    QByteArray jpeg;
+    if (request.PasteType == eznPastePng) {
+        png = true;
+    } else if (request.PasteType == eznPasteJpeg) {
+        png = false;
+    } else if (hasTransparency(result)) {
+        png = true;
+    } else if (jpegSource) {
+        png = false;
+    } else {
+        const QImage rgb = result.convertToFormat(QImage::Format_RGB32);
+        png = fewColours(rgb).has_value() || flatShare(rgb) >= 0.5;
+        if (!png) {
+            // Logos and drawings with sharp coloured edges suffer in JPEG; a lossless
+            // source stays lossless unless JPEG keeps it close to how it looked.
+            jpeg = encodeJpeg(result, request.Quality);
+            png = psnr(QImage::fromData(jpeg), rgb) < MinJpegPsnr;
+        }
+    }
+
+    TznRendered rendered;
+    rendered.Bytes = png ? encodePng(result) : !jpeg.isEmpty() ? jpeg : encodeJpeg(result, request.Quality);
+    rendered.Extension = png ? "png" : "jpeg";
+    rendered.ContentType = png ? "image/png" : "image/jpeg";
+    rendered.PixelWidth = result.width();
+    rendered.PixelHeight = result.height();
+    return rendered;
+}

@@ -1,0 +1,198 @@
+// JPEG decoding straight through libjpeg-turbo: the DCT shrinks the picture
+// while it is decoded (down to 1/8), rows stream into the area-averaging
+// scaler, and CMYK pictures are converted according to their convention.
+#include "ooxml/znPictureJpeg.h"
+#include "ooxml/znPictureScale.h"
+#include "platform/znError.h"
+
+#include <QColorSpace>
+
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+#include <jpeglib.h>
+#include <jerror.h>
+
+namespace {
+
+// Everything a decoding run touches lives here, outside the frames that
+// libjpeg may leave with longjmp.
+struct TznJpegJob {
+    jpeg_decompress_struct Info{};
+    jpeg_error_mgr Errors{};
+    std::jmp_buf Jump{};
+    char Message[JMSG_LENGTH_MAX] = {};
+    bool Created = false;
+    const QByteArray* Bytes = nullptr;
+    QRectF Region;
+    QSize OutSize;
+    bool Cmyk = false, Inverted = false;
+    TznBoxScaler* Scaler = nullptr;
+    uchar* Row = nullptr;
+    uchar* Converted = nullptr;
+    JOCTET* Icc = nullptr;
+    unsigned int IccLength = 0;
+};
+
+TznJpegJob* jobOf(j_common_ptr info) { return reinterpret_cast<TznJpegJob*>(info->client_data); }
+
+void errorExit(j_common_ptr info)
+{
+    (*info->err->format_message)(info, jobOf(info)->Message);
+    std::longjmp(jobOf(info)->Jump, 1);
+}
+
+// Warnings that mean the data is broken (the decoder would paint grey over
+// the rest) end the run; harmless ones (stray bytes between markers) do not.
+void emitMessage(j_common_ptr info, int level)
+{
+    if (level >= 0)
+        return;
+    const int code = info->err->msg_code;
+    if (code == JWRN_JPEG_EOF || code == JWRN_HIT_MARKER || code == JWRN_MUST_RESYNC || code == JWRN_HUFF_BAD_CODE
+        || code == JWRN_ARITH_BAD_CODE || code == JWRN_NOT_SEQUENTIAL) {
+        (*info->err->format_message)(info, jobOf(info)->Message);
+        std::longjmp(jobOf(info)->Jump, 1);
+    }
+}
+
+// Reads the header and picks the DCT scale M/8: the smallest that still
+// leaves at least the requested pixels in the region.
+bool startJob(TznJpegJob* job)
+{
+    if (setjmp(job->Jump))
+        return false;
+    jpeg_create_decompress(&job->Info);
+    job->Created = true;
+    job->Info.client_data = job;
+    jpeg_mem_src(&job->Info, reinterpret_cast<const unsigned char*>(job->Bytes->constData()),
+                 static_cast<unsigned long>(job->Bytes->size()));
+    jpeg_save_markers(&job->Info, JPEG_APP0 + 2, 0xFFFF);
+    jpeg_read_header(&job->Info, TRUE);
+    jpeg_read_icc_profile(&job->Info, &job->Icc, &job->IccLength);
+    switch (job->Info.jpeg_color_space) {
+    case JCS_GRAYSCALE:
+        job->Info.out_color_space = JCS_GRAYSCALE;
+        break;
+    case JCS_CMYK:
+    case JCS_YCCK:
+        job->Info.out_color_space = JCS_CMYK;
+        job->Cmyk = true;
+        // Adobe's programs store CMYK inverted and mark it with their APP14 segment.
+        job->Inverted = job->Info.saw_Adobe_marker;
+        break;
+    case JCS_RGB:
+    case JCS_YCbCr:
+        job->Info.out_color_space = JCS_EXT_BGRX;
+        break;
+    default:
+        snprintf(job->Message, sizeof job->Message, "unsupported colour space with %d components",
+                 job->Info.num_components);
+        return false;
+    }
+    int scale = 8;
+    for (int m = 1; m < 8; ++m) {
+        if (job->Region.width() * m / 8 >= job->OutSize.width() && job->Region.height() * m / 8 >= job->OutSize.height()) {
+            scale = m;
+            break;
+        }
+    }
+    job->Info.scale_num = scale;
+    job->Info.scale_denom = 8;
+    job->Info.dct_method = JDCT_ISLOW;
+    jpeg_calc_output_dimensions(&job->Info);
+    return true;
+}
+
+void cmykToBgrx(const uchar* cmyk, uchar* bgrx, int width, bool inverted)
+{
+    for (int x = 0; x < width; ++x, cmyk += 4, bgrx += 4) {
+        int c = cmyk[0], m = cmyk[1], y = cmyk[2], k = cmyk[3];
+        if (!inverted) {
+            c = 255 - c;
+            m = 255 - m;
+            y = 255 - y;
+            k = 255 - k;
+        }
+        // Now each value is the light the ink lets through.
+        bgrx[0] = uchar((y * k + 127) / 255);
+        bgrx[1] = uchar((m * k + 127) / 255);
+        bgrx[2] = uchar((c * k + 127) / 255);
+        bgrx[3] = 255;
+    }
+}
+
+bool decodeRows(TznJpegJob* job)
+{
+    if (setjmp(job->Jump))
+        return false;
+    jpeg_start_decompress(&job->Info);
+    const int width = int(job->Info.output_width);
+    const int end = job->Scaler->EndRow();
+    while (int(job->Info.output_scanline) < end && job->Info.output_scanline < job->Info.output_height) {
+        const int y = int(job->Info.output_scanline);
+        JSAMPROW rows[1] = {job->Row};
+        if (jpeg_read_scanlines(&job->Info, rows, 1) != 1)
+            break;
+        if (job->Cmyk) {
+            cmykToBgrx(job->Row, job->Converted, width, job->Inverted);
+            job->Scaler->AddRow(y, job->Converted);
+        } else {
+            job->Scaler->AddRow(y, job->Row);
+        }
+    }
+    jpeg_abort_decompress(&job->Info);
+    return true;
+}
+
+struct TznJobCleanup {
+    TznJpegJob* Job;
+    ~TznJobCleanup()
+    {
+        free(Job->Icc);
+        if (Job->Created)
+            jpeg_destroy_decompress(&Job->Info);
+    }
+};
+
+} // namespace
+
+QImage DecodeJpegRegion(const QByteArray& bytes, const QRectF& region, QSize outSize)
+{
+    auto job = std::make_unique<TznJpegJob>();
+    TznJobCleanup cleanup{job.get()};
+    job->Bytes = &bytes;
+    job->Region = region;
+    job->OutSize = outSize;
+    job->Info.err = jpeg_std_error(&job->Errors);
+    job->Errors.error_exit = errorExit;
+    job->Errors.emit_message = emitMessage;
+    if (!startJob(job.get()))
+        throw EznError(QStringLiteral("The JPEG picture is damaged or unsupported: %1").arg(QString::fromLocal8Bit(job->Message)));
+
+    const int width = int(job->Info.output_width), height = int(job->Info.output_height);
+    const double fx = double(width) / job->Info.image_width, fy = double(height) / job->Info.image_height;
+    const QRectF scaled(region.x() * fx, region.y() * fy, region.width() * fx, region.height() * fy);
+    const bool grey = job->Info.out_color_space == JCS_GRAYSCALE;
+    TznBoxScaler scaler(width, height, grey ? 1 : 4, scaled, outSize,
+                        grey ? QImage::Format_Grayscale8 : QImage::Format_RGB32);
+    std::vector<uchar> row(size_t(width) * 4), converted(job->Cmyk ? size_t(width) * 4 : 0);
+    job->Scaler = &scaler;
+    job->Row = row.data();
+    job->Converted = converted.data();
+    if (!decodeRows(job.get()))
+        throw EznError(QStringLiteral("The JPEG picture is damaged or unsupported: %1").arg(QString::fromLocal8Bit(job->Message)));
+    QImage result = scaler.Result();
+    // The colour profile goes with the pixels, so wide-gamut photographs keep their colours.
+    // CMYK profiles do not fit the converted pixels and are left out.
+    if (job->Icc && !job->Cmyk) {
+        const QColorSpace space = QColorSpace::fromIccProfile(
+            QByteArray(reinterpret_cast<const char*>(job->Icc), qsizetype(job->IccLength)));
+        if (space.isValid())
+            result.setColorSpace(space);
+    }
+    return result;
+}

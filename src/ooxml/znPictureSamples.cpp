@@ -1,0 +1,197 @@
+#include "ooxml/znPictureSamples.h"
+
+#include <QPainter>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+#include <jpeglib.h>
+
+namespace {
+
+struct TznRandom {
+    quint32 State;
+    quint32 Next()
+    {
+        State ^= State << 13;
+        State ^= State >> 17;
+        State ^= State << 5;
+        return State;
+    }
+    double Unit() { return (Next() & 0xFFFFFF) / double(0x1000000); }
+};
+
+// The EXIF block of an APP1 segment: orientation, and resolution in dots per inch when dpi > 0.
+QByteArray exifBlock(int orientation, int dpi, bool bigEndian)
+{
+    auto u16 = [bigEndian](int v) {
+        const char bytes[2] = {char(bigEndian ? v >> 8 : v), char(bigEndian ? v : v >> 8)};
+        return QByteArray(bytes, 2);
+    };
+    auto u32 = [&](quint32 v) { return bigEndian ? u16(int(v >> 16)) + u16(int(v & 0xFFFF)) : u16(int(v & 0xFFFF)) + u16(int(v >> 16)); };
+    const int entries = dpi > 0 ? 4 : 1;
+    const quint32 rationals = 8 + 2 + 12 * entries + 4; // after the IFD
+    QByteArray tiff = QByteArray(bigEndian ? "MM" : "II") + u16(42) + u32(8) + u16(entries);
+    tiff += u16(0x0112) + u16(3) + u32(1) + u16(orientation) + u16(0);
+    if (dpi > 0) {
+        tiff += u16(0x011A) + u16(5) + u32(1) + u32(rationals);
+        tiff += u16(0x011B) + u16(5) + u32(1) + u32(rationals + 8);
+        tiff += u16(0x0128) + u16(3) + u32(1) + u16(2) + u16(0);
+    }
+    tiff += u32(0);
+    if (dpi > 0)
+        tiff += u32(quint32(dpi) * 10) + u32(10) + u32(quint32(dpi) * 10) + u32(10);
+    return QByteArray("Exif\0\0", 6) + tiff;
+}
+
+} // namespace
+
+QImage MakePhotographicImage(QSize size, quint32 seed)
+{
+    TznRandom random{seed * 2654435761u + 1};
+    const int w = size.width(), h = size.height();
+    // Separable smooth light: one profile across, one down, per channel.
+    std::vector<float> across(size_t(w) * 3), down(size_t(h) * 3);
+    for (int c = 0; c < 3; ++c) {
+        const double f1 = (1 + 3 * random.Unit()) * 2 * M_PI / w, p1 = random.Unit() * 6.3;
+        const double f2 = (1 + 3 * random.Unit()) * 2 * M_PI / h, p2 = random.Unit() * 6.3;
+        const double base = 60 + 80 * random.Unit();
+        for (int x = 0; x < w; ++x)
+            across[size_t(x) * 3 + c] = float(base + 45 * std::sin(x * f1 + p1));
+        for (int y = 0; y < h; ++y)
+            down[size_t(y) * 3 + c] = float(45 * std::sin(y * f2 + p2));
+    }
+    struct TznDisc { double X, Y, R2; int Shift[3]; };
+    std::vector<TznDisc> discs(12);
+    for (TznDisc& d : discs) {
+        const double r = (0.03 + 0.12 * random.Unit()) * std::min(w, h);
+        d = {random.Unit() * w, random.Unit() * h, r * r, {}};
+        for (int& s : d.Shift)
+            s = int(random.Next() % 121) - 60;
+    }
+    QImage image(size, QImage::Format_RGB32);
+    for (int y = 0; y < h; ++y) {
+        QRgb* row = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < w; ++x) {
+            float v[3];
+            for (int c = 0; c < 3; ++c)
+                v[c] = across[size_t(x) * 3 + c] + down[size_t(y) * 3 + c];
+            for (const TznDisc& d : discs) {
+                const double dx = x - d.X, dy = y - d.Y;
+                if (dx * dx + dy * dy < d.R2) {
+                    for (int c = 0; c < 3; ++c)
+                        v[c] += d.Shift[c];
+                }
+            }
+            const int noise = int(random.Next() % 25) - 12;
+            row[x] = qRgb(std::clamp(int(v[0]) + noise, 0, 255), std::clamp(int(v[1]) + noise, 0, 255),
+                          std::clamp(int(v[2]) + noise, 0, 255));
+        }
+    }
+    return image;
+}
+
+QImage MakeScreenshotImage(QSize size, quint32 seed)
+{
+    TznRandom random{seed * 2246822519u + 7};
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(QColor(240, 240, 240));
+    QPainter painter(&image);
+    painter.fillRect(0, 0, size.width(), 28, QColor(45, 85, 150));
+    painter.fillRect(0, 28, 220, size.height() - 28, QColor(225, 228, 232));
+    const QColor ink(30, 30, 30), link(20, 90, 200);
+    // Lines of word-like marks, as text looks from afar.
+    for (int y = 50; y + 10 < size.height(); y += 18) {
+        int x = 240 + int(random.Next() % 20);
+        const int end = size.width() - 40 - int(random.Next() % 200);
+        while (x < end) {
+            const int word = 12 + int(random.Next() % 50);
+            painter.fillRect(x, y, std::min(word, end - x), 9, random.Next() % 9 == 0 ? link : ink);
+            x += word + 6;
+        }
+    }
+    for (int i = 0; i < 6; ++i) {
+        const int x = 240 + int(random.Next() % std::max(1, size.width() - 500));
+        const int y = 60 + int(random.Next() % std::max(1, size.height() - 300));
+        painter.setPen(QColor(120, 120, 120));
+        painter.setBrush(QColor(255, 255, 255));
+        painter.drawRect(x, y, 220, 120);
+    }
+    painter.end();
+    return image;
+}
+
+QByteArray EncodeSampleJpeg(const QImage& image, const TznJpegOptions& options)
+{
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
+    jpeg_compress_struct info;
+    jpeg_error_mgr errors;
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    unsigned char* out = nullptr;
+    unsigned long outSize = 0;
+    jpeg_mem_dest(&info, &out, &outSize);
+    info.image_width = JDIMENSION(rgb.width());
+    info.image_height = JDIMENSION(rgb.height());
+    if (options.Cmyk) {
+        info.input_components = 4;
+        info.in_color_space = JCS_CMYK;
+    } else if (options.Grey) {
+        info.input_components = 1;
+        info.in_color_space = JCS_GRAYSCALE;
+    } else {
+        info.input_components = 3;
+        info.in_color_space = JCS_RGB;
+    }
+    jpeg_set_defaults(&info);
+    if (options.Cmyk) {
+        jpeg_set_colorspace(&info, JCS_CMYK);
+        info.write_Adobe_marker = options.AdobeInverted ? TRUE : FALSE;
+    }
+    if (options.DensityDpi > 0) {
+        info.density_unit = 1;
+        info.X_density = UINT16(options.DensityDpi);
+        info.Y_density = UINT16(options.DensityDpi);
+    }
+    jpeg_set_quality(&info, options.Quality, TRUE);
+    if (options.Progressive)
+        jpeg_simple_progression(&info);
+    jpeg_start_compress(&info, TRUE);
+    if (options.Orientation > 0) {
+        const QByteArray exif = exifBlock(options.Orientation, options.ExifDpi, options.BigEndianExif);
+        jpeg_write_marker(&info, JPEG_APP0 + 1, reinterpret_cast<const JOCTET*>(exif.constData()),
+                          unsigned(exif.size()));
+    }
+    if (!options.IccProfile.isEmpty())
+        jpeg_write_icc_profile(&info, reinterpret_cast<const JOCTET*>(options.IccProfile.constData()),
+                               unsigned(options.IccProfile.size()));
+    std::vector<JSAMPLE> row(size_t(rgb.width()) * 4);
+    while (info.next_scanline < info.image_height) {
+        const uchar* src = rgb.constScanLine(int(info.next_scanline));
+        for (int x = 0; x < rgb.width(); ++x) {
+            const int r = src[x * 3], g = src[x * 3 + 1], b = src[x * 3 + 2];
+            if (options.Cmyk) {
+                const int k = 255 - std::max({r, g, b});
+                const int light = 255 - k;
+                int ink[4] = {light ? (light - r) * 255 / light : 0, light ? (light - g) * 255 / light : 0,
+                              light ? (light - b) * 255 / light : 0, k};
+                for (int c = 0; c < 4; ++c)
+                    row[size_t(x) * 4 + c] = JSAMPLE(options.AdobeInverted ? 255 - ink[c] : ink[c]);
+            } else if (options.Grey) {
+                row[size_t(x)] = JSAMPLE(qGray(r, g, b));
+            } else {
+                for (int c = 0; c < 3; ++c)
+                    row[size_t(x) * 3 + c] = src[x * 3 + c];
+            }
+        }
+        JSAMPROW rows[1] = {row.data()};
+        jpeg_write_scanlines(&info, rows, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    QByteArray bytes(reinterpret_cast<const char*>(out), qsizetype(outSize));
+    free(out);
+    return bytes;
+}

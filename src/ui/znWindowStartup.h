@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QApplication>
+
+#include <exception>
+
+// The application object of the window: an error that a handler lets escape
+// does not end the program; it goes to the product information's handler of
+// unhandled errors (counted and reported, no message box). An error that is
+// not of the standard kind becomes the system's error first.
+class TznApplication : public QApplication
+{
+    Q_OBJECT
+public:
+    TznApplication(int& argc, char** argv);
+
+    bool notify(QObject* receiver, QEvent* event) override;
+
+    // Hands an error that escaped an event handler of receiver to the
+    // handler of unhandled errors; never throws.
+    static void HandleException(QObject* receiver, const std::exception& error);
+};
+
+// The window path of the program: the application object with the product's
+// title, the main window, the about box and its start-up call, then the
+// message loop until the main window closes. Returns the exit status.
+int RunWindow(int& argc, char** argv);

@@ -1,0 +1,131 @@
+// The codec on the pictures of real documents that other programs wrote.
+#include "ooxml/znPicture.h"
+#include "platform/znError.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QDirIterator>
+#include <QImageReader>
+#include <QPainter>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <zip.h>
+
+#include <cmath>
+
+namespace {
+
+struct TznMedia { QString Name; QByteArray Bytes; };
+
+// Every entry under a media folder of a package; nothing when it is no zip.
+QList<TznMedia> mediaOf(const QString& path)
+{
+    QList<TznMedia> media;
+    int error = 0;
+    zip_t* archive = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY, &error);
+    if (!archive)
+        return media;
+    const zip_int64_t count = zip_get_num_entries(archive, 0);
+    for (zip_int64_t i = 0; i < count; ++i) {
+        const QString name = QString::fromUtf8(zip_get_name(archive, zip_uint64_t(i), 0));
+        zip_stat_t stat;
+        if (!name.contains("media/") || zip_stat_index(archive, zip_uint64_t(i), 0, &stat) != 0)
+            continue;
+        zip_file_t* file = zip_fopen_index(archive, zip_uint64_t(i), 0);
+        if (!file)
+            continue;
+        QByteArray bytes(qsizetype(stat.size), '\0');
+        const zip_int64_t read = zip_fread(file, bytes.data(), stat.size);
+        zip_fclose(file);
+        if (read == zip_int64_t(stat.size))
+            media.append({name, bytes});
+    }
+    zip_close(archive);
+    return media;
+}
+
+QImage onWhite(const QImage& image)
+{
+    QImage flat(image.size(), QImage::Format_RGB32);
+    flat.fill(Qt::white);
+    QPainter painter(&flat);
+    painter.drawImage(0, 0, image);
+    return flat;
+}
+
+double psnr(const QImage& a, const QImage& b)
+{
+    double sum = 0;
+    for (int y = 0; y < a.height(); ++y) {
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+            const int d[3] = {qRed(p) - qRed(q), qGreen(p) - qGreen(q), qBlue(p) - qBlue(q)};
+            for (int v : d)
+                sum += v * v;
+        }
+    }
+    const double mse = sum / (3.0 * a.width() * a.height());
+    return mse == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / mse);
+}
+
+TEST(PictureCorpusTest, RendersRealPicturesAsQtShowsThem)
+{
+    const QString corpus = QStringLiteral(LP_CORPUS_DIR);
+    if (!QDir(corpus).exists())
+        GTEST_SKIP() << "no corpus at " << corpus.toStdString();
+    QTemporaryDir temp;
+    ASSERT_TRUE(temp.isValid());
+    int rendered = 0, refused = 0;
+    QDirIterator it(corpus, {"*.docx", "*.docm", "*.dotx", "*.dotm"}, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString source = it.next();
+        const QString copy = temp.filePath(QString::number(rendered + refused) + ".zip");
+        QFile::remove(copy);
+        ASSERT_TRUE(QFile::copy(source, copy));
+        for (const TznMedia& media : mediaOf(copy)) {
+            const std::string where = source.mid(corpus.size()).toStdString() + ":" + media.Name.toStdString();
+            const std::optional<TznPictureInfo> info = ReadPictureInfo(media.Bytes);
+            if (!info || info->Vector) {
+                ++refused;
+                continue;
+            }
+            QBuffer buffer;
+            buffer.setData(media.Bytes);
+            QImageReader reader(&buffer);
+            reader.setAutoTransform(true);
+            const QImage reference = reader.read();
+            TznRenderRequest request;
+            request.Bytes = media.Bytes;
+            // At its own size, so that only decoding is compared, not two resampling filters.
+            request.ShownCx = qint64(info->PixelWidth) * 9525;
+            request.ShownCy = qint64(info->PixelHeight) * 9525;
+            request.Resolution = 96;
+            request.Quality = 95;
+            try {
+                const TznRendered out = RenderPicture(request);
+                ++rendered;
+                EXPECT_FALSE(reference.isNull()) << where << ": rendered what Qt cannot read";
+                if (reference.isNull())
+                    continue;
+                EXPECT_EQ(reference.size(), QSize(info->PixelWidth, info->PixelHeight)) << where;
+                const QImage mine = QImage::fromData(out.Bytes);
+                ASSERT_EQ(mine.size(), QSize(out.PixelWidth, out.PixelHeight)) << where;
+                ASSERT_EQ(mine.size(), reference.size()) << where;
+                EXPECT_GE(psnr(onWhite(mine), onWhite(reference)), 30) << where;
+            } catch (const EznError& e) {
+                ++refused;
+                // Refused only where there is nothing to render: what Qt reads, the codec reads too.
+                QBuffer again;
+                again.setData(media.Bytes);
+                EXPECT_TRUE(reference.isNull() || QImageReader(&again).imageCount() > 1) << where << ": " << e.what();
+            }
+        }
+    }
+    EXPECT_GT(rendered, 10);
+    RecordProperty("rendered", rendered);
+    RecordProperty("refused", refused);
+}
+
+} // namespace

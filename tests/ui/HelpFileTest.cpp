@@ -1,0 +1,51 @@
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QString>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const char* const optionKeys[] = {
+    "Source", "Subdir", "Target", "ThreadsCount", "IsOverwrite", "KeepFileTime", "KeepTargetSubdirs",
+    "DeleteSource", "RenameSource", "RunAndClose", "Daemon", "PureConsole", "LogFile", "RegExt",
+    "SkipHidden", "AppVisible", "ReadOnly", "SkipPassword", "DocToDocx", "Type", "Resolution", "Quality",
+};
+
+QString readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+TEST(HelpFileTest, ManualDescribesEveryOptionAndBothLogFormats)
+{
+    const QString manual = readAll(QStringLiteral(LP_SOURCE_DIR "/docs/manual.md"));
+    ASSERT_FALSE(manual.isEmpty());
+    for (const char* key : optionKeys)
+        EXPECT_TRUE(manual.contains(QStringLiteral("| `%1` |").arg(QLatin1String(key))))
+            << key << " has no row in the option table";
+    EXPECT_TRUE(manual.contains(QStringLiteral("%s => %s => %s")));
+    EXPECT_TRUE(manual.contains(QStringLiteral("[%s] => %s => %s")));
+}
+
+TEST(HelpFileTest, HelpFileIsBuiltBesideTheProgram)
+{
+    const QString pdf = QStringLiteral(LP_BINARY_DIR "/bin/leafpress.pdf");
+    QFile file(pdf);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << "missing " << pdf.toStdString();
+    EXPECT_TRUE(file.read(5) == "%PDF-");
+
+    const QString pdftotext = QStandardPaths::findExecutable(QStringLiteral("pdftotext"));
+    if (pdftotext.isEmpty())
+        GTEST_SKIP() << "pdftotext not installed";
+    QProcess process;
+    process.start(pdftotext, {pdf, QStringLiteral("-")});
+    ASSERT_TRUE(process.waitForFinished(30000));
+    const QString text = QString::fromUtf8(process.readAllStandardOutput());
+    for (const char* key : optionKeys)
+        EXPECT_TRUE(text.contains(QLatin1String(key))) << key << " missing from the rendered help file";
+}
+
+} // namespace
