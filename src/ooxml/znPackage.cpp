@@ -73,6 +73,7 @@ std::unique_ptr<TznPackage> TznPackage::Open(const QString& path, const TznPacka
         entry.Name = TznPartName(name);
         entry.Index = i;
         entry.Size = size;
+        entry.Method = (st.valid & ZIP_STAT_COMP_METHOD) ? int(st.comp_method) : ZIP_CM_DEFLATE;
         if (entry.Name.IsEmpty() || package->FByKey.contains(entry.Name.Key()))
             continue;
         package->FByKey.insert(entry.Name.Key(), int(package->FEntries.size()));
@@ -198,8 +199,11 @@ void TznPackage::SaveAs(const QString& path) const
             removeTemp();
             failSave(reason);
         }
+        // A copied entry keeps its method, or libzip would deflate a stored entry's bytes again.
         if (entry.Changed)
             zip_set_file_compression(out, zip_uint64_t(index), ZIP_CM_DEFLATE, 6);
+        else
+            zip_set_file_compression(out, zip_uint64_t(index), zip_int32_t(entry.Method), 0);
     }
     if (zip_close(out) != 0) {
         const QString reason = QString::fromUtf8(zip_strerror(out));

@@ -58,6 +58,7 @@ private:
         TznPartName Name;
         qint64 Index = -1;   // index in the source zip; -1 for a part written here
         qint64 Size = 0;     // declared inflated size
+        int Method = 8;      // compression method in the source zip
         bool Changed = false;
         QByteArray Bytes;    // the written bytes when Changed
     };

@@ -157,6 +157,13 @@ std::unique_ptr<TznWordDocument> TznWordDocument::Open(const QString& path, cons
     if (!isWord)
         doc->Fail(QStringLiteral("the package holds no word-processing document (its main part is %1).")
                       .arg(mainType.isEmpty() ? QStringLiteral("of no known type") : mainType));
+    // The main part is parsed now: every caller goes on to its drawings, and a damaged main
+    // part is a damaged document.
+    try {
+        doc->LoadMain();
+    } catch (const EznError& e) {
+        doc->Fail(e.Message());
+    }
     return doc;
 }
 

@@ -10,7 +10,7 @@ void LoadXml(pugi::xml_document& doc, const QByteArray& bytes, const QString& pa
     const auto result = doc.load_buffer(bytes.constData(), size_t(bytes.size()),
                                         pugi::parse_default | pugi::parse_declaration | pugi::parse_ws_pcdata_single);
     if (!result)
-        throw EznError(QStringLiteral("The part %1 is damaged: %2.").arg(partName, QString::fromUtf8(result.description())));
+        throw EznError(QStringLiteral("the part %1 is damaged: %2.").arg(partName, QString::fromUtf8(result.description())));
     // The bytes are written back as UTF-8, so the declaration must say so.
     pugi::xml_node decl = doc.first_child();
     if (decl.type() == pugi::node_declaration) {
