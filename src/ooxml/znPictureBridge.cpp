@@ -31,7 +31,10 @@ std::optional<TznPictureInfo> ReadPictureInfo(const QByteArray& bytes)
         return std::nullopt;
     QBuffer buffer;
     buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
     info.Format = QString::fromLatin1(QImageReader::imageFormat(&buffer));
+    if (info.Format == QLatin1String("png") && !bytes.contains("pHYs"))
+        return info;
     info.PixelWidth = image.width();
     info.PixelHeight = image.height();
     if (image.dotsPerMeterX() > 0) info.DpiX = image.dotsPerMeterX() * 0.0254;
@@ -46,6 +49,7 @@ TznRendered RenderPicture(const TznRenderRequest& request)
     QImageReader reader;
     QBuffer buffer;
     buffer.setData(request.Bytes);
+    buffer.open(QIODevice::ReadOnly);
     reader.setDevice(&buffer);
     reader.setAutoTransform(true);
     QImage image = reader.read();

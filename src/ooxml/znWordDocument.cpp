@@ -485,9 +485,22 @@ QString TznWordDocument::NewMediaPart(const QByteArray& bytes, const QString& ex
 
 int TznWordDocument::Paste(const TznClipPicture& picture, int pasteType)
 {
-    if (!FCaret)
-        throw EznError(QStringLiteral("There is no place to paste at."));
     LoadMain();
+    if (!FCaret) {
+        // Nothing was selected yet: the insertion point is the start of the document.
+        pugi::xml_node body = ChildElement(FMain.document_element(), ZnNs::W, "body");
+        if (!body)
+            throw EznError(QStringLiteral("There is no place to paste at."));
+        const QString prefix = QString::fromUtf8(FMain.document_element().name()).section(QLatin1Char(':'), 0, -2);
+        const std::string p = (prefix.isEmpty() ? QString() : prefix + QLatin1Char(':')).toStdString();
+        pugi::xml_node para = ChildElement(body, ZnNs::W, "p");
+        if (!para)
+            para = body.prepend_child((p + "p").c_str());
+        pugi::xml_node pPr = ChildElement(para, ZnNs::W, "pPr");
+        pugi::xml_node run = pPr ? para.insert_child_after((p + "r").c_str(), pPr) : para.prepend_child((p + "r").c_str());
+        FCaret = run.append_child(pugi::node_pi);
+        FCaret.set_name(kCaretName);
+    }
     TznRendered rendered = picture.Rendered;
     if (pasteType != picture.Request.PasteType) {
         TznRenderRequest request = picture.Request;

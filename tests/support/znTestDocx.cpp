@@ -14,6 +14,22 @@
 
 #include <zip.h>
 
+namespace {
+// Qt always writes a resolution; a picture "without one" has it taken out again.
+void StripResolution(QByteArray& bytes)
+{
+    if (bytes.startsWith("\x89PNG")) {
+        const int at = bytes.indexOf("pHYs");
+        if (at >= 4)
+            bytes.remove(at - 4, 4 + 4 + 9 + 4);
+    } else if (bytes.size() > 18 && bytes.mid(6, 5) == QByteArray("JFIF\0", 5)) {
+        bytes[13] = 0;  // units: aspect ratio only
+        bytes[14] = 0; bytes[15] = 1;
+        bytes[16] = 0; bytes[17] = 1;
+    }
+}
+} // namespace
+
 QByteArray MakeTestImage(const TznTestImage& spec)
 {
     QImage image(spec.Width, spec.Height, spec.Alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
@@ -51,6 +67,8 @@ QByteArray MakeTestImage(const TznTestImage& spec)
     QImageWriter writer(&buffer, spec.Format.toLatin1());
     writer.setQuality(spec.Quality);
     writer.write(image);
+    if (spec.Dpi <= 0)
+        StripResolution(bytes);
     return bytes;
 }
 
