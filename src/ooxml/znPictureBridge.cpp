@@ -33,10 +33,10 @@ std::optional<TznPictureInfo> ReadPictureInfo(const QByteArray& bytes)
     buffer.setData(bytes);
     buffer.open(QIODevice::ReadOnly);
     info.Format = QString::fromLatin1(QImageReader::imageFormat(&buffer));
-    if (info.Format == QLatin1String("png") && !bytes.contains("pHYs"))
-        return info;
     info.PixelWidth = image.width();
     info.PixelHeight = image.height();
+    if (info.Format == QLatin1String("png") && !bytes.contains("pHYs"))
+        return info;
     if (image.dotsPerMeterX() > 0) info.DpiX = image.dotsPerMeterX() * 0.0254;
     if (image.dotsPerMeterY() > 0) info.DpiY = image.dotsPerMeterY() * 0.0254;
     return info;
