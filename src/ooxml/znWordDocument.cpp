@@ -359,6 +359,14 @@ int TznWordDocument::TypeOf(int id)
 
 QByteArray TznWordDocument::PictureBytes(const TznDrawing& d, QString* relId, TznPartName* part)
 {
+    TznPartName target;
+    PictureTarget(d, relId, &target);
+    if (part) *part = target;
+    return FPackage->Read(target);
+}
+
+void TznWordDocument::PictureTarget(const TznDrawing& d, QString* relId, TznPartName* part)
+{
     const pugi::xml_node blip = ChildElement(blipFillOf(d.Frame), ZnNs::A, "blip");
     const QString id = text(AttributeNs(blip, ZnNs::R, "embed"));
     const auto rel = id.isEmpty() ? std::nullopt : MainRels().ById(id);
@@ -368,8 +376,7 @@ QByteArray TznWordDocument::PictureBytes(const TznDrawing& d, QString* relId, Tz
     if (!FPackage->Has(target))
         throw EznError(QStringLiteral("The picture %1 is missing from the document.").arg(target.Name()));
     if (relId) *relId = id;
-    if (part) *part = target;
-    return FPackage->Read(target);
+    *part = target;
 }
 
 double TznWordDocument::ScaleOf(int id, bool width)
@@ -377,7 +384,11 @@ double TznWordDocument::ScaleOf(int id, bool width)
     const TznDrawing& d = Drawing(id);
     if (!d.Frame || text(graphicDataOf(d.Frame).attribute("uri")) != QLatin1String(kUriPicture))
         throw EznError(QStringLiteral("The shape is no picture."));
-    const auto info = ReadPictureInfo(PictureBytes(d, nullptr, nullptr));
+    TznPartName part;
+    PictureTarget(d, nullptr, &part);
+    if (!FInfoOfPart.contains(part.Key()))
+        FInfoOfPart.insert(part.Key(), ReadPictureInfo(FPackage->Read(part)));
+    const std::optional<TznPictureInfo> info = FInfoOfPart.value(part.Key());
     if (!info || info->PixelWidth <= 0 || info->PixelHeight <= 0)
         throw EznError(QStringLiteral("The picture's size cannot be read."));
     const pugi::xml_node srcRect = ChildElement(blipFillOf(d.Frame), ZnNs::A, "srcRect");
@@ -475,6 +486,7 @@ QString TznWordDocument::NewMediaPart(const QByteArray& bytes, const QString& ex
             break;
     }
     FPackage->Write(part, bytes);
+    FInfoOfPart.remove(part.Key());
     if (ContentTypes().ContentTypeOf(part).isEmpty()) {
         ContentTypes().EnsureDefault(ext, contentType.isEmpty() ? mediaContentType(ext) : contentType);
         FTypesChanged = true;

@@ -10,6 +10,7 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 #include <pugixml.hpp>
 
 // The word-processing document behind a server document: the package, its main part found
@@ -73,6 +74,8 @@ private:
     void AddDrawing(pugi::xml_node unit, pugi::xml_node drawing);
     void Touch();
     QByteArray PictureBytes(const TznDrawing& d, QString* relId, TznPartName* part);
+    // The media part of a picture drawing; raises when it has no embedded picture.
+    void PictureTarget(const TznDrawing& d, QString* relId, TznPartName* part);
     void RemoveUnusedMedia();
     QString NewMediaPart(const QByteArray& bytes, const QString& extension, const QString& contentType);
     [[noreturn]] void Fail(const QString& reason) const;
@@ -97,4 +100,6 @@ private:
     int FNextId = 1;
     int FNextDocPrId = 0;
     pugi::xml_node FCaret;   // a marker node where the next paste goes
+    // Header facts of media parts, so that both scales of a picture inflate it once.
+    QHash<QString, std::optional<TznPictureInfo>> FInfoOfPart;
 };
