@@ -2,6 +2,7 @@
 
 #include <QFileInfo>
 #include <QProcess>
+#include <QtEndian>
 
 namespace {
 
@@ -38,6 +39,22 @@ TEST_P(OpenFailureTest, FailsNamingTheFileAndLeavesNothingBehind)
             entries.append({e.Name, e.Content});
         entries.append({QStringLiteral("word/media/zeros.bin"), QByteArray(64 << 20, '\0')});
         ASSERT_TRUE(WriteZip(path, entries));
+    } else if (QByteArray(row.Label) == "LyingSize") {
+        // The directory claims the main part inflates to 40 bytes; it inflates to far more.
+        path = PathOf(QStringLiteral("lying.docx"));
+        TznDocxBuilder().Paragraph(QString(5000, QLatin1Char('x'))).Save(path);
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        QByteArray zip = f.readAll();
+        const QByteArray name = "word/document.xml";
+        for (const auto& [signature, sizeAt] : {std::pair<QByteArray, int>{"PK\x03\x04", 22}, {"PK\x01\x02", 24}}) {
+            const int nameAt = signature == "PK\x03\x04" ? 30 : 46;
+            for (int at = zip.indexOf(signature); at >= 0; at = zip.indexOf(signature, at + 1))
+                if (zip.mid(at + nameAt, name.size()) == name)
+                    qToLittleEndian<quint32>(40, zip.data() + at + sizeAt);
+        }
+        f.seek(0);
+        f.write(zip);
     }
     const QStringList before = FolderEntries();
     const QString message = MessageOf([&] { Open(path); });
@@ -58,7 +75,8 @@ INSTANTIATE_TEST_SUITE_P(Kinds, OpenFailureTest, ::testing::Values(
     TznOpenFailureRow{"ThemePackage", "poi/stress025.docx", "no word-processing document"},
     TznOpenFailureRow{"NoRelationships", "pydocx/missing_relationships.docx", "no word-processing document"},
     TznOpenFailureRow{"PlainText", nullptr, "damaged"},
-    TznOpenFailureRow{"ZipBomb", nullptr, "zip bomb"}),
+    TznOpenFailureRow{"ZipBomb", nullptr, "zip bomb"},
+    TznOpenFailureRow{"LyingSize", nullptr, "damaged"}),
     [](const auto& info) { return std::string(info.param.Label); });
 
 TEST_F(OpenFailureTest, MissingFileNamesIt)

@@ -248,6 +248,9 @@ TEST_F(ShapeTest, AnchoredPictureComesBackInline)
     EXPECT_FALSE(xml.contains(QStringLiteral("imagedata")));
     EXPECT_FALSE(MediaOf(out).contains(QStringLiteral("word/media/image1.jpeg")));
     EXPECT_TRUE(PythonDocxOpens(out));
+    if (!HasLibreOffice())
+        GTEST_SKIP() << "LibreOffice is not installed";
+    EXPECT_FALSE(ConvertToPdf(out, FDir.path()).isEmpty());
 }
 
 TEST_F(ShapeTest, CroppedPictureIsRenderedWithoutItsCrop)
