@@ -595,7 +595,17 @@ int TznWordDocument::Paste(const TznClipPicture& picture, int pasteType)
     pugi::xml_document fragment;
     const QByteArray utf8 = xml.toUtf8();
     fragment.load_buffer(utf8.constData(), size_t(utf8.size()), pugi::parse_default);
-    pugi::xml_node inserted = FCaret.parent().insert_copy_before(fragment.document_element(), FCaret);
+    // A drawing lives in a run; a caret outside one (alternate content at paragraph level)
+    // gets a run of its own.
+    pugi::xml_node host = FCaret.parent();
+    pugi::xml_node before = FCaret;
+    if (!IsElement(host, ZnNs::W, "r")) {
+        const std::string runName = (wPrefix.isEmpty() ? QStringLiteral("r") : wPrefix + QStringLiteral(":r")).toStdString();
+        host = host.insert_child_before(runName.c_str(), FCaret);
+        before = pugi::xml_node();
+    }
+    pugi::xml_node inserted = before ? host.insert_copy_before(fragment.document_element(), before)
+                                     : host.append_copy(fragment.document_element());
     // Declarations already in scope are not repeated.
     const pugi::xml_node root = FMain.document_element();
     for (pugi::xml_attribute a = inserted.first_attribute(); a;) {
