@@ -2,6 +2,8 @@
 
 #include "automation/znRegistry.h"
 
+#include <new>
+
 namespace {
 
 std::shared_ptr<IznDispatch> objectOf(const TznVariant& obj)
@@ -17,8 +19,18 @@ TznVariant invoke(const TznVariant& obj, const QString& member, int flags,
                   const QList<TznVariant>& args, const TznVariant* putValue)
 {
     auto target = objectOf(obj);
-    const int id = target->GetIDOfName(member);
-    return target->Invoke(id, flags, args, putValue);
+    // Whatever a server raises reaches the caller as the system's one error class: with the
+    // server's own description, or the system's text when it gave none.
+    try {
+        const int id = target->GetIDOfName(member);
+        return target->Invoke(id, flags, args, putValue);
+    } catch (const EznError&) {
+        throw;
+    } catch (const std::bad_alloc&) {
+        throw EznError(QStringLiteral("Out of memory."));
+    } catch (const std::exception&) {
+        throw EznError(ZnDispError::Unspecified());
+    }
 }
 
 } // namespace

@@ -287,7 +287,14 @@ protected:
             TznWordDocument& model = modelOf(doc);
             if (FState->SelectionShape == 0 || !model.IsAlive(FState->SelectionShape))
                 throw EznError(QStringLiteral("The selection holds no picture that can be copied."));
-            ZnClipboard::SetPicture(model.CopyPicture(FState->SelectionShape, FState->Resolution, FState->Quality));
+            // A failed copy leaves nothing on the clipboard that a later paste could mistake
+            // for this picture.
+            try {
+                ZnClipboard::SetPicture(model.CopyPicture(FState->SelectionShape, FState->Resolution, FState->Quality));
+            } catch (...) {
+                ZnClipboard::Clear();
+                throw;
+            }
             return {};
         }
         // IconIndex, Link, Placement, DisplayAsIcon, DataType, ...: the picture always comes

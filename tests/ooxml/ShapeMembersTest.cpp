@@ -313,11 +313,17 @@ TEST_F(ShapeTest, UndecodablePictureFailsCopyAndStays)
     pic.Extension = QStringLiteral("emf");
     pic.Cx = pic.Cy = kEmuPerInch / 4;
     b.Picture(pic);
+    b.Picture(Photo(800, 600, 96, kEmuPerInch, kEmuPerInch * 3 / 4));
     const TznVariant doc = OpenBuilt(b);
+    OleCall(Item(Inline(doc), 2), QStringLiteral("Select"));
+    OleCall(OleGet(FApp, QStringLiteral("Selection")), QStringLiteral("Copy"));
     const TznVariant shape = Item(Inline(doc), 1);
     OleCall(shape, QStringLiteral("Select"));
     EXPECT_THROW(OleCall(OleGet(FApp, QStringLiteral("Selection")), QStringLiteral("Copy")), EznError);
-    EXPECT_EQ(Count(Inline(doc)), 1);
+    EXPECT_EQ(Count(Inline(doc)), 2);
+    // Nothing stale is left to paste in its place.
+    EXPECT_THROW(OleCall(OleGet(FApp, QStringLiteral("Selection")), QStringLiteral("PasteSpecial"), {0, 0, 0, 0, 13}), EznError);
+    EXPECT_EQ(Count(Inline(doc)), 2);
     const QString out = SaveCopy(doc);
     EXPECT_EQ(ReadZipEntry(out, QStringLiteral("word/media/image1.emf")), pic.Bytes);
     EXPECT_NO_THROW(Open(out));
