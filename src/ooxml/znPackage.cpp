@@ -8,6 +8,7 @@
 
 #include <zip.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 
@@ -74,8 +75,12 @@ std::unique_ptr<TznPackage> TznPackage::Open(const QString& path, const TznPacka
         entry.Index = i;
         entry.Size = size;
         entry.Method = (st.valid & ZIP_STAT_COMP_METHOD) ? int(st.comp_method) : ZIP_CM_DEFLATE;
-        if (entry.Name.IsEmpty() || package->FByKey.contains(entry.Name.Key()))
+        if (entry.Name.IsEmpty())
             continue;
+        // Two entries of one name would make the package mean different things to different
+        // readers; such a package is damaged.
+        if (package->FByKey.contains(entry.Name.Key()))
+            package->Fail(QStringLiteral("the package holds the part %1 twice and is damaged.").arg(entry.Name.Name()));
         package->FByKey.insert(entry.Name.Key(), int(package->FEntries.size()));
         package->FEntries.append(entry);
     }
@@ -105,17 +110,21 @@ QByteArray TznPackage::Read(const TznPartName& part) const
     if (!file.File)
         Fail(QStringLiteral("the part %1 cannot be read (%2).").arg(part.Name(), QString::fromUtf8(zip_strerror(FZip))));
     // The declared size may lie: never read more than it, and treat more data as damage.
+    // The buffer grows with the data that really arrives, not with what the directory claims.
+    constexpr qint64 kChunk = qint64(1) << 20;
     QByteArray bytes;
-    bytes.resize(qsizetype(entry.Size));
     qint64 got = 0;
     while (got < entry.Size) {
-        const zip_int64_t n = zip_fread(file.File, bytes.data() + got, zip_uint64_t(entry.Size - got));
+        const qint64 want = std::min(kChunk, entry.Size - got);
+        bytes.resize(qsizetype(got + want));
+        const zip_int64_t n = zip_fread(file.File, bytes.data() + got, zip_uint64_t(want));
         if (n < 0)
             Fail(QStringLiteral("the part %1 is damaged (%2).").arg(part.Name(), QString::fromUtf8(zip_file_strerror(file.File))));
+        got += n;
         if (n == 0)
             break;
-        got += n;
     }
+    bytes.resize(qsizetype(got));
     char extra = 0;
     if (got < entry.Size || zip_fread(file.File, &extra, 1) != 0)
         Fail(QStringLiteral("the part %1 is damaged: its size does not match the package's directory.").arg(part.Name()));

@@ -14,8 +14,8 @@ struct zip;
 // Limits that keep a hostile package from exhausting memory or disk.
 struct TznPackageLimits
 {
-    qint64 MaxEntrySize = qint64(1) << 30;       // inflated bytes of one entry
-    qint64 MaxTotalSize = qint64(4) << 30;       // inflated bytes of all entries
+    qint64 MaxEntrySize = qint64(512) << 20;     // inflated bytes of one entry
+    qint64 MaxTotalSize = qint64(2) << 30;       // inflated bytes of all entries
     qint64 RatioFloor = qint64(16) << 20;        // the ratio is checked from this inflated size up
     qint64 MaxRatio = 200;                       // inflated size per compressed byte
     int MaxEntries = 100000;

@@ -39,6 +39,21 @@ TEST_P(OpenFailureTest, FailsNamingTheFileAndLeavesNothingBehind)
             entries.append({e.Name, e.Content});
         entries.append({QStringLiteral("word/media/zeros.bin"), QByteArray(64 << 20, '\0')});
         ASSERT_TRUE(WriteZip(path, entries));
+    } else if (QByteArray(row.Label) == "DuplicateEntry") {
+        // A second entry renamed in place to the main part's name.
+        path = PathOf(QStringLiteral("twice.docx"));
+        TznDocxBuilder().Paragraph(QStringLiteral("x")).Save(path);
+        QList<QPair<QString, QByteArray>> entries;
+        for (const TznZipEntry& e : ReadZipEntries(path))
+            entries.append({e.Name, e.Content});
+        entries.append({QStringLiteral("word/document.xmX"), QByteArray("<x/>")});
+        ASSERT_TRUE(WriteZip(path, entries));
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        QByteArray zip = f.readAll();
+        zip.replace("word/document.xmX", "word/document.xml");
+        f.seek(0);
+        f.write(zip);
     } else if (QByteArray(row.Label) == "LyingSize") {
         // The directory claims the main part inflates to 40 bytes; it inflates to far more.
         path = PathOf(QStringLiteral("lying.docx"));
@@ -76,7 +91,8 @@ INSTANTIATE_TEST_SUITE_P(Kinds, OpenFailureTest, ::testing::Values(
     TznOpenFailureRow{"NoRelationships", "pydocx/missing_relationships.docx", "no word-processing document"},
     TznOpenFailureRow{"PlainText", nullptr, "damaged"},
     TznOpenFailureRow{"ZipBomb", nullptr, "zip bomb"},
-    TznOpenFailureRow{"LyingSize", nullptr, "damaged"}),
+    TznOpenFailureRow{"LyingSize", nullptr, "damaged"},
+    TznOpenFailureRow{"DuplicateEntry", nullptr, "twice"}),
     [](const auto& info) { return std::string(info.param.Label); });
 
 TEST_F(OpenFailureTest, MissingFileNamesIt)
