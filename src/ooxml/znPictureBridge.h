@@ -2,7 +2,7 @@
 
 // The picture codec's interface. Until the codec lands, a private stand-in with the same
 // declarations keeps the server building; it goes once ooxml/znPicture.h is there.
-#if __has_include("ooxml/znPicture.h")
+#ifdef LP_HAVE_PICTURE_CODEC
 #include "ooxml/znPicture.h"
 #else
 #define LP_PICTURE_STANDIN 1
