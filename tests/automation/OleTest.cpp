@@ -69,6 +69,8 @@ TEST(OleTest, UnknownNameAndNonObjectsRaise)
 }
 
 struct TznVersionRow { const char* Label; TznVariant Value; int Major; };
+void PrintTo(const TznVersionRow& row, std::ostream* os) { *os << row.Label; }
+
 class MajorVersionTest : public ::testing::TestWithParam<TznVersionRow> {};
 
 TEST_P(MajorVersionTest, ReadsTheMajorVersion)

@@ -12,6 +12,8 @@ struct TznConversionRow
     bool IntOk; int Int;
     const char* Text; // nullptr when the text conversion fails
 };
+void PrintTo(const TznConversionRow& row, std::ostream* os) { *os << row.Label; }
+
 
 class VariantConversionTest : public ::testing::TestWithParam<TznConversionRow> {};
 

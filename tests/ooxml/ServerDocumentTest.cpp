@@ -14,6 +14,8 @@ struct TznOpenFailureRow
     const char* CorpusFile;  // nullptr: built by the test
     const char* Expected;    // a piece of the message
 };
+void PrintTo(const TznOpenFailureRow& row, std::ostream* os) { *os << row.Label; }
+
 
 class OpenFailureTest : public TznServerTest, public ::testing::WithParamInterface<TznOpenFailureRow> {};
 
@@ -261,6 +263,8 @@ TEST_F(SaveTest, MainPartIsFoundThroughThePackageRelationships)
 // --- macros -----------------------------------------------------------------------------
 
 struct TznMacroRow { const char* Label; const char* CorpusFile; bool Built; bool Vba; bool Expected; };
+void PrintTo(const TznMacroRow& row, std::ostream* os) { *os << row.Label; }
+
 class HasVBProjectTest : public TznServerTest, public ::testing::WithParamInterface<TznMacroRow> {};
 
 TEST_P(HasVBProjectTest, TellsWhetherThePackageHoldsAMacroProject)

@@ -150,6 +150,8 @@ struct TznScaleRow
     double ShownWidthIn, ShownHeightIn;
     double ScaleWidth, ScaleHeight;
 };
+void PrintTo(const TznScaleRow& row, std::ostream* os) { *os << row.Label; }
+
 
 class ScaleTest : public ShapeTest, public ::testing::WithParamInterface<TznScaleRow> {};
 
