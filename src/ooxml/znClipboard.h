@@ -1,0 +1,34 @@
+#pragma once
+
+#include "ooxml/znPictureBridge.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <memory>
+
+// What a copied picture leaves on the server's clipboard: the new rendering and everything
+// a paste needs to put the picture back as it was shown.
+struct TznClipPicture
+{
+    quint64 SourceDocument = 0;  // serial of the document it was copied from
+    TznRenderRequest Request;    // the original's bytes and crop, for another paste type
+    TznRendered Rendered;        // the rendering for the default paste type
+    QString OriginalRelId;       // the original's relationship in its document
+    QString OriginalExtension;   // extension and content type of the original media part
+    QString OriginalContentType;
+    QString SrcRect[4];          // l, t, r, b of the original's a:srcRect, empty when absent
+    qint64 Cx = 0, Cy = 0;       // the shown size
+    QString Name, Descr, Title;  // wp:docPr
+    bool HasHyperlink = false;
+    QString HyperlinkRelId, HyperlinkTarget, HyperlinkTooltip;
+    bool HyperlinkExternal = true;
+    QString Rot, FlipH, FlipV;   // a:xfrm attributes of the picture
+};
+
+// The one clipboard of the process: shared by every server instance, guarded by its own lock.
+namespace ZnClipboard {
+void SetPicture(std::shared_ptr<const TznClipPicture> picture);
+std::shared_ptr<const TznClipPicture> Picture();
+void Clear();
+}

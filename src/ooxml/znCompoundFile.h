@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// True when the bytes begin with the signature of an OLE compound file.
+bool IsCompoundFileSignature(const QByteArray& head);
+
+// The names of every storage and stream of the compound file at path, read from its
+// directory; nullopt when the file is no compound file or its structure is damaged.
+std::optional<QStringList> CompoundFileEntryNames(const QString& path);

@@ -1,0 +1,230 @@
+#include "ooxml/znPackage.h"
+
+#include "platform/znError.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryFile>
+
+#include <zip.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+
+namespace {
+
+QString fileLabel(const QString& path) { return QDir::toNativeSeparators(path); }
+
+QString sizeText(qint64 bytes) { return QStringLiteral("%1 MB").arg(bytes / (1024 * 1024)); }
+
+struct TznZipFile
+{
+    zip_file_t* File = nullptr;
+    ~TznZipFile() { if (File) zip_fclose(File); }
+};
+
+} // namespace
+
+TznPackage::TznPackage() = default;
+
+TznPackage::~TznPackage()
+{
+    if (FZip)
+        zip_discard(FZip);
+}
+
+void TznPackage::Fail(const QString& reason) const
+{
+    throw EznError(QStringLiteral("Cannot open \"%1\": %2").arg(fileLabel(FSourcePath), reason));
+}
+
+std::unique_ptr<TznPackage> TznPackage::Open(const QString& path, const TznPackageLimits& limits)
+{
+    auto package = std::make_unique<TznPackage>();
+    package->FSourcePath = path;
+    package->FLimits = limits;
+    int error = 0;
+    package->FZip = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY, &error);
+    if (!package->FZip) {
+        if (error == ZIP_ER_NOENT || error == ZIP_ER_OPEN)
+            package->Fail(QStringLiteral("the file cannot be found or read."));
+        package->Fail(QStringLiteral("the file is damaged or is no document package."));
+    }
+    const zip_int64_t count = zip_get_num_entries(package->FZip, 0);
+    if (count > limits.MaxEntries)
+        package->Fail(QStringLiteral("the package holds %1 entries, more than can be safe, and is refused.").arg(count));
+    qint64 total = 0;
+    for (zip_int64_t i = 0; i < count; ++i) {
+        zip_stat_t st;
+        zip_stat_init(&st);
+        if (zip_stat_index(package->FZip, zip_uint64_t(i), 0, &st) != 0 || !(st.valid & ZIP_STAT_NAME))
+            package->Fail(QStringLiteral("the file is damaged or is no document package."));
+        const QString name = QString::fromUtf8(st.name);
+        if (name.endsWith(QLatin1Char('/')))
+            continue; // folder entries carry no part
+        const qint64 size = (st.valid & ZIP_STAT_SIZE) ? qint64(st.size) : 0;
+        const qint64 comp = (st.valid & ZIP_STAT_COMP_SIZE) ? qint64(st.comp_size) : 0;
+        total += size;
+        if (size > limits.MaxEntrySize || total > limits.MaxTotalSize
+            || (size >= limits.RatioFloor && size > comp * limits.MaxRatio))
+            package->Fail(QStringLiteral("the entry %1 would inflate to %2 (a zip bomb?) and the package is refused.")
+                              .arg(name, sizeText(size)));
+        TznEntry entry;
+        entry.Name = TznPartName(name);
+        entry.Index = i;
+        entry.Size = size;
+        entry.Method = (st.valid & ZIP_STAT_COMP_METHOD) ? int(st.comp_method) : ZIP_CM_DEFLATE;
+        if (entry.Name.IsEmpty())
+            continue;
+        // Two entries of one name would make the package mean different things to different
+        // readers; such a package is damaged.
+        if (package->FByKey.contains(entry.Name.Key()))
+            package->Fail(QStringLiteral("the package holds the part %1 twice and is damaged.").arg(entry.Name.Name()));
+        package->FByKey.insert(entry.Name.Key(), int(package->FEntries.size()));
+        package->FEntries.append(entry);
+    }
+    return package;
+}
+
+int TznPackage::IndexOf(const TznPartName& part) const
+{
+    return FByKey.value(part.Key(), -1);
+}
+
+bool TznPackage::Has(const TznPartName& part) const
+{
+    return IndexOf(part) >= 0;
+}
+
+QByteArray TznPackage::Read(const TznPartName& part) const
+{
+    const int at = IndexOf(part);
+    if (at < 0)
+        Fail(QStringLiteral("the part %1 is missing.").arg(part.Name()));
+    const TznEntry& entry = FEntries[at];
+    if (entry.Changed)
+        return entry.Bytes;
+    TznZipFile file;
+    file.File = zip_fopen_index(FZip, zip_uint64_t(entry.Index), 0);
+    if (!file.File)
+        Fail(QStringLiteral("the part %1 cannot be read (%2).").arg(part.Name(), QString::fromUtf8(zip_strerror(FZip))));
+    // The declared size may lie: never read more than it, and treat more data as damage.
+    // The buffer grows with the data that really arrives, not with what the directory claims.
+    constexpr qint64 kChunk = qint64(1) << 20;
+    QByteArray bytes;
+    qint64 got = 0;
+    while (got < entry.Size) {
+        const qint64 want = std::min(kChunk, entry.Size - got);
+        bytes.resize(qsizetype(got + want));
+        const zip_int64_t n = zip_fread(file.File, bytes.data() + got, zip_uint64_t(want));
+        if (n < 0)
+            Fail(QStringLiteral("the part %1 is damaged (%2).").arg(part.Name(), QString::fromUtf8(zip_file_strerror(file.File))));
+        got += n;
+        if (n == 0)
+            break;
+    }
+    bytes.resize(qsizetype(got));
+    char extra = 0;
+    if (got < entry.Size || zip_fread(file.File, &extra, 1) != 0)
+        Fail(QStringLiteral("the part %1 is damaged: its size does not match the package's directory.").arg(part.Name()));
+    return bytes;
+}
+
+void TznPackage::Write(const TznPartName& part, const QByteArray& bytes)
+{
+    int at = IndexOf(part);
+    if (at < 0) {
+        TznEntry entry;
+        entry.Name = part;
+        at = int(FEntries.size());
+        FEntries.append(entry);
+        FByKey.insert(part.Key(), at);
+    }
+    TznEntry& entry = FEntries[at];
+    entry.Changed = true;
+    entry.Bytes = bytes;
+    entry.Size = bytes.size();
+}
+
+void TznPackage::Remove(const TznPartName& part)
+{
+    const int at = IndexOf(part);
+    if (at < 0)
+        return;
+    FEntries.removeAt(at);
+    FByKey.clear();
+    for (int i = 0; i < FEntries.size(); ++i)
+        FByKey.insert(FEntries[i].Name.Key(), i);
+}
+
+QList<TznPartName> TznPackage::Parts() const
+{
+    QList<TznPartName> parts;
+    parts.reserve(FEntries.size());
+    for (const TznEntry& entry : FEntries)
+        parts.append(entry.Name);
+    return parts;
+}
+
+bool TznPackage::IsChanged(const TznPartName& part) const
+{
+    const int at = IndexOf(part);
+    return at >= 0 && FEntries[at].Changed;
+}
+
+void TznPackage::SaveAs(const QString& path) const
+{
+    const QString target = QFileInfo(path).absoluteFilePath();
+    auto failSave = [&](const QString& reason) {
+        throw EznError(QStringLiteral("Cannot save \"%1\": %2").arg(fileLabel(path), reason));
+    };
+    QString tempPath;
+    {
+        QTemporaryFile temp(QFileInfo(target).absolutePath() + QStringLiteral("/.~lp-XXXXXX.tmp"));
+        temp.setAutoRemove(false);
+        if (!temp.open())
+            failSave(QStringLiteral("the folder cannot be written (%1).").arg(temp.errorString()));
+        tempPath = temp.fileName();
+    }
+    auto removeTemp = [&] { QFile::remove(tempPath); };
+
+    int error = 0;
+    zip_t* out = zip_open(QFile::encodeName(tempPath).constData(), ZIP_TRUNCATE, &error);
+    if (!out) {
+        removeTemp();
+        failSave(QStringLiteral("the file cannot be created."));
+    }
+    for (const TznEntry& entry : FEntries) {
+        zip_source_t* source = entry.Changed
+            ? zip_source_buffer(out, entry.Bytes.constData(), zip_uint64_t(entry.Bytes.size()), 0)
+            : zip_source_zip(out, FZip, zip_uint64_t(entry.Index), ZIP_FL_COMPRESSED, 0, -1);
+        zip_int64_t index = source ? zip_file_add(out, entry.Name.EntryName().toUtf8().constData(), source, ZIP_FL_ENC_UTF_8) : -1;
+        if (index < 0) {
+            const QString reason = QString::fromUtf8(zip_strerror(out));
+            if (source)
+                zip_source_free(source);
+            zip_discard(out);
+            removeTemp();
+            failSave(reason);
+        }
+        // A copied entry keeps its method, or libzip would deflate a stored entry's bytes again.
+        if (entry.Changed)
+            zip_set_file_compression(out, zip_uint64_t(index), ZIP_CM_DEFLATE, 6);
+        else
+            zip_set_file_compression(out, zip_uint64_t(index), zip_int32_t(entry.Method), 0);
+    }
+    if (zip_close(out) != 0) {
+        const QString reason = QString::fromUtf8(zip_strerror(out));
+        zip_discard(out);
+        removeTemp();
+        failSave(reason);
+    }
+    std::error_code ec;
+    std::filesystem::rename(std::filesystem::path(QFile::encodeName(tempPath).toStdString()),
+                            std::filesystem::path(QFile::encodeName(target).toStdString()), ec);
+    if (ec) {
+        removeTemp();
+        failSave(QString::fromStdString(ec.message()) + QLatin1Char('.'));
+    }
+}

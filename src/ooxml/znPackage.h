@@ -1,0 +1,73 @@
+#pragma once
+
+#include "ooxml/znPartName.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QString>
+
+#include <memory>
+
+struct zip;
+
+// Limits that keep a hostile package from exhausting memory or disk.
+struct TznPackageLimits
+{
+    qint64 MaxEntrySize = qint64(512) << 20;     // inflated bytes of one entry
+    qint64 MaxTotalSize = qint64(2) << 30;       // inflated bytes of all entries
+    qint64 RatioFloor = qint64(16) << 20;        // the ratio is checked from this inflated size up
+    qint64 MaxRatio = 200;                       // inflated size per compressed byte
+    int MaxEntries = 100000;
+};
+
+// A zip package kept as parts of bytes. Parts are read from the source file only when asked
+// for; a part never written keeps its compressed bytes, which SaveAs copies as they are.
+class TznPackage
+{
+public:
+    TznPackage();
+    ~TznPackage();
+    TznPackage(const TznPackage&) = delete;
+    TznPackage& operator=(const TznPackage&) = delete;
+
+    // Opens the zip file at path; raises EznError naming the file when it is no readable zip,
+    // or when its entries would inflate beyond the limits.
+    static std::unique_ptr<TznPackage> Open(const QString& path, const TznPackageLimits& limits = {});
+
+    // The path the package was opened from; empty for a new package.
+    const QString& SourcePath() const { return FSourcePath; }
+    bool Has(const TznPartName& part) const;
+    // The part's current bytes; raises EznError when it is missing, damaged or too large.
+    QByteArray Read(const TznPartName& part) const;
+    // Replaces a part or adds a new one at the end.
+    void Write(const TznPartName& part, const QByteArray& bytes);
+    void Remove(const TznPartName& part);
+    // Every part in package order.
+    QList<TznPartName> Parts() const;
+    // True when the part was written since the package was opened.
+    bool IsChanged(const TznPartName& part) const;
+
+    // Writes the package to a temporary file in the target's folder and renames it into place,
+    // so a failed save leaves neither a half-written target nor a stray file.
+    void SaveAs(const QString& path) const;
+
+private:
+    struct TznEntry
+    {
+        TznPartName Name;
+        qint64 Index = -1;   // index in the source zip; -1 for a part written here
+        qint64 Size = 0;     // declared inflated size
+        int Method = 8;      // compression method in the source zip
+        bool Changed = false;
+        QByteArray Bytes;    // the written bytes when Changed
+    };
+    int IndexOf(const TznPartName& part) const;
+    [[noreturn]] void Fail(const QString& reason) const;
+
+    QString FSourcePath;
+    zip* FZip = nullptr;
+    TznPackageLimits FLimits;
+    QList<TznEntry> FEntries;
+    QHash<QString, int> FByKey;
+};

@@ -1,0 +1,379 @@
+#include "ooxml/znServer.h"
+
+#include "ooxml/znAutoObject.h"
+#include "ooxml/znClipboard.h"
+#include "ooxml/znWordDocument.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+
+// One open document of an application.
+struct TznDocEntry
+{
+    std::unique_ptr<TznWordDocument> Model;
+};
+
+// What one application object and all the objects reached from it share.
+struct TznServerState
+{
+    bool Visible = false;
+    int WindowState = 0;
+    int DisplayAlerts = -1;
+    bool UpdateFieldsAtPrint = true;
+    bool UpdateLinksAtPrint = true;
+    int Resolution = 150;
+    int Quality = 85;
+    QList<std::shared_ptr<TznDocEntry>> Documents;
+    // The selection: a shape of a document, or (with no shape) that document's caret.
+    std::weak_ptr<TznDocEntry> SelectionDocument;
+    int SelectionShape = 0;
+};
+using TznState = std::shared_ptr<TznServerState>;
+
+TznWordDocument& modelOf(const std::shared_ptr<TznDocEntry>& entry)
+{
+    if (!entry || !entry->Model)
+        throw EznError(QStringLiteral("Object has been deleted."));
+    return *entry->Model;
+}
+
+QString executableFolder()
+{
+    QString path;
+    if (QCoreApplication::instance())
+        path = QCoreApplication::applicationDirPath();
+    else
+        path = QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget()).absolutePath();
+    return QDir::toNativeSeparators(path);
+}
+
+class TznOxShape : public TznAutoObject
+{
+public:
+    TznOxShape(TznState state, std::shared_ptr<TznDocEntry> doc, int id) : FState(std::move(state)), FDoc(std::move(doc)), FId(id) {}
+
+protected:
+    enum { mType = 1, mScaleWidth, mScaleHeight, mSelect, mDelete };
+    const QStringList& Members() const override
+    {
+        static const QStringList names{"Type", "ScaleWidth", "ScaleHeight", "Select", "Delete"};
+        return names;
+    }
+    TznVariant Call(int id, int flags, const QList<TznVariant>& args, const TznVariant*) override
+    {
+        TznWordDocument& model = modelOf(FDoc);
+        switch (id) {
+        case mType: CheckGet(flags, args); return model.TypeOf(FId);
+        case mScaleWidth: CheckGet(flags, args); return model.ScaleOf(FId, true);
+        case mScaleHeight: CheckGet(flags, args); return model.ScaleOf(FId, false);
+        case mSelect:
+            CheckCall(flags, args, 0, 1);
+            if (!model.IsAlive(FId))
+                throw EznError(QStringLiteral("Object has been deleted."));
+            FState->SelectionDocument = FDoc;
+            FState->SelectionShape = FId;
+            return {};
+        case mDelete:
+            CheckCall(flags, args, 0, 0);
+            model.Delete(FId);
+            // The selection stays at the place the shape had.
+            if (FState->SelectionDocument.lock() == FDoc || FState->SelectionShape == FId) {
+                FState->SelectionDocument = FDoc;
+                FState->SelectionShape = 0;
+            }
+            return {};
+        }
+        throw EznError(ZnDispError::MemberNotFound());
+    }
+
+private:
+    TznState FState;
+    std::shared_ptr<TznDocEntry> FDoc;
+    int FId;
+};
+
+class TznOxShapes : public TznAutoObject
+{
+public:
+    TznOxShapes(TznState state, std::shared_ptr<TznDocEntry> doc, bool anchored)
+        : FState(std::move(state)), FDoc(std::move(doc)), FAnchored(anchored) {}
+
+protected:
+    enum { mCount = 1, mItem };
+    const QStringList& Members() const override
+    {
+        static const QStringList names{"Count", "Item"};
+        return names;
+    }
+    TznVariant Call(int id, int flags, const QList<TznVariant>& args, const TznVariant*) override
+    {
+        const QList<int> ids = modelOf(FDoc).DrawingIds(FAnchored);
+        if (id == mCount) {
+            CheckGet(flags, args);
+            return int(ids.size());
+        }
+        CheckCall(flags, args, 1, 1);
+        const int index = args[0].ToInt();
+        if (index < 1 || index > ids.size())
+            throw EznError(QStringLiteral("The requested member of the collection does not exist."));
+        return TznVariant(std::make_shared<TznOxShape>(FState, FDoc, ids[index - 1]));
+    }
+
+private:
+    TznState FState;
+    std::shared_ptr<TznDocEntry> FDoc;
+    bool FAnchored;
+};
+
+class TznOxDocument : public TznAutoObject
+{
+public:
+    TznOxDocument(TznState state, std::shared_ptr<TznDocEntry> doc) : FState(std::move(state)), FDoc(std::move(doc)) {}
+
+protected:
+    enum { mHasVBProject = 1, mClose, mSaveAs, mSaveAs2, mInlineShapes, mShapes, mFullName, mName };
+    const QStringList& Members() const override
+    {
+        static const QStringList names{"HasVBProject", "Close", "SaveAs", "SaveAs2", "InlineShapes", "Shapes", "FullName", "Name"};
+        return names;
+    }
+    TznVariant Call(int id, int flags, const QList<TznVariant>& args, const TznVariant*) override
+    {
+        TznWordDocument& model = modelOf(FDoc);
+        switch (id) {
+        case mHasVBProject: CheckGet(flags, args); return model.HasVBProject();
+        case mClose: {
+            CheckCall(flags, args, 0, 3);
+            const TznVariant save = Arg(args, 0);
+            if (!save.IsOmitted() && save.ToBool() && QFileInfo(model.FullName()).isAbsolute())
+                model.SaveAs(model.FullName());
+            Close();
+            return {};
+        }
+        case mSaveAs:
+        case mSaveAs2: {
+            CheckCall(flags, args, 1, 16);
+            const TznVariant format = Arg(args, 1);
+            model.SaveAs(args[0].ToText(), format.IsOmitted() || format.IsEmpty() ? -1 : format.ToInt());
+            return {};
+        }
+        case mInlineShapes: CheckGet(flags, args); return TznVariant(std::make_shared<TznOxShapes>(FState, FDoc, false));
+        case mShapes: CheckGet(flags, args); return TznVariant(std::make_shared<TznOxShapes>(FState, FDoc, true));
+        case mFullName: CheckGet(flags, args); return model.FullName();
+        case mName: CheckGet(flags, args); return QFileInfo(model.FullName()).fileName();
+        }
+        throw EznError(ZnDispError::MemberNotFound());
+    }
+
+private:
+    void Close()
+    {
+        if (FState->SelectionDocument.lock() == FDoc) {
+            FState->SelectionDocument.reset();
+            FState->SelectionShape = 0;
+        }
+        FState->Documents.removeAll(FDoc);
+        FDoc->Model.reset();
+    }
+
+    TznState FState;
+    std::shared_ptr<TznDocEntry> FDoc;
+};
+
+class TznOxDocuments : public TznAutoObject
+{
+public:
+    explicit TznOxDocuments(TznState state) : FState(std::move(state)) {}
+
+protected:
+    enum { mOpen = 1, mAdd, mCount };
+    const QStringList& Members() const override
+    {
+        static const QStringList names{"Open", "Add", "Count"};
+        return names;
+    }
+    TznVariant Call(int id, int flags, const QList<TznVariant>& args, const TznVariant*) override
+    {
+        auto entry = std::make_shared<TznDocEntry>();
+        switch (id) {
+        case mOpen:
+            // FileName, ConfirmConversions, ReadOnly, AddToRecentFiles, PasswordDocument, ...
+            CheckCall(flags, args, 1, 16);
+            entry->Model = TznWordDocument::Open(args[0].ToText());
+            break;
+        case mAdd:
+            CheckCall(flags, args, 0, 4);
+            entry->Model = TznWordDocument::CreateNew();
+            break;
+        case mCount:
+            CheckGet(flags, args);
+            return int(FState->Documents.size());
+        default:
+            throw EznError(ZnDispError::MemberNotFound());
+        }
+        FState->Documents.append(entry);
+        FState->SelectionDocument = entry;
+        FState->SelectionShape = 0;
+        return TznVariant(std::make_shared<TznOxDocument>(FState, entry));
+    }
+
+private:
+    TznState FState;
+};
+
+class TznOxOptions : public TznAutoObject
+{
+public:
+    explicit TznOxOptions(TznState state) : FState(std::move(state)) {}
+
+protected:
+    enum { mUpdateFieldsAtPrint = 1, mUpdateLinksAtPrint, mPictureResolution, mPictureQuality };
+    const QStringList& Members() const override
+    {
+        static const QStringList names{"UpdateFieldsAtPrint", "UpdateLinksAtPrint", "PictureResolution", "PictureQuality"};
+        return names;
+    }
+    TznVariant Call(int id, int flags, const QList<TznVariant>& args, const TznVariant* put) override
+    {
+        const bool isPut = CheckGetPut(flags, args, put);
+        auto ranged = [&](int& field, int low, int high) -> TznVariant {
+            if (!isPut)
+                return field;
+            const int value = put->ToInt();
+            if (value < low || value > high)
+                throw EznError(QStringLiteral("Value out of range."));
+            field = value;
+            return {};
+        };
+        switch (id) {
+        case mUpdateFieldsAtPrint:
+            if (!isPut) return FState->UpdateFieldsAtPrint;
+            FState->UpdateFieldsAtPrint = put->ToBool();
+            return {};
+        case mUpdateLinksAtPrint:
+            if (!isPut) return FState->UpdateLinksAtPrint;
+            FState->UpdateLinksAtPrint = put->ToBool();
+            return {};
+        case mPictureResolution: return ranged(FState->Resolution, 1, 2400);
+        case mPictureQuality: return ranged(FState->Quality, 1, 100);
+        }
+        throw EznError(ZnDispError::MemberNotFound());
+    }
+
+private:
+    TznState FState;
+};
+
+class TznOxSelection : public TznAutoObject
+{
+public:
+    explicit TznOxSelection(TznState state) : FState(std::move(state)) {}
+
+protected:
+    enum { mCopy = 1, mPasteSpecial };
+    const QStringList& Members() const override
+    {
+        static const QStringList names{"Copy", "PasteSpecial"};
+        return names;
+    }
+    TznVariant Call(int id, int flags, const QList<TznVariant>& args, const TznVariant*) override
+    {
+        auto doc = FState->SelectionDocument.lock();
+        if (id == mCopy) {
+            CheckCall(flags, args, 0, 0);
+            TznWordDocument& model = modelOf(doc);
+            if (FState->SelectionShape == 0 || !model.IsAlive(FState->SelectionShape))
+                throw EznError(QStringLiteral("The selection holds no picture that can be copied."));
+            // A failed copy leaves nothing on the clipboard that a later paste could mistake
+            // for this picture.
+            try {
+                ZnClipboard::SetPicture(model.CopyPicture(FState->SelectionShape, FState->Resolution, FState->Quality));
+            } catch (...) {
+                ZnClipboard::Clear();
+                throw;
+            }
+            return {};
+        }
+        // IconIndex, Link, Placement, DisplayAsIcon, DataType, ...: the picture always comes
+        // back inline, in the format the data type selects.
+        CheckCall(flags, args, 0, 7);
+        const TznVariant type = Arg(args, 4);
+        const int dataType = type.IsOmitted() || type.IsEmpty() ? 13 : type.ToInt();
+        const auto picture = ZnClipboard::Picture();
+        if (!picture)
+            throw EznError(QStringLiteral("The clipboard is empty."));
+        TznWordDocument& model = modelOf(doc);
+        // A selected shape is replaced by what is pasted.
+        if (FState->SelectionShape != 0 && model.IsAlive(FState->SelectionShape))
+            model.Delete(FState->SelectionShape);
+        FState->SelectionShape = model.Paste(*picture, dataType);
+        return {};
+    }
+
+private:
+    TznState FState;
+};
+
+class TznOxApplication : public TznAutoObject
+{
+public:
+    TznOxApplication() : FState(std::make_shared<TznServerState>()) {}
+    ~TznOxApplication() override { Quit(); }
+
+protected:
+    enum { mVersion = 1, mVisible, mWindowState, mDisplayAlerts, mDocuments, mOptions, mSelection, mPath, mQuit, mName };
+    const QStringList& Members() const override
+    {
+        static const QStringList names{"Version", "Visible", "WindowState", "DisplayAlerts", "Documents",
+                                       "Options", "Selection", "Path", "Quit", "Name"};
+        return names;
+    }
+    TznVariant Call(int id, int flags, const QList<TznVariant>& args, const TznVariant* put) override
+    {
+        switch (id) {
+        case mVersion: CheckGet(flags, args); return QString::fromLatin1(OoxmlServerVersion);
+        case mVisible:
+            if (!CheckGetPut(flags, args, put)) return FState->Visible;
+            FState->Visible = put->ToBool();
+            return {};
+        case mWindowState:
+            if (!CheckGetPut(flags, args, put)) return FState->WindowState;
+            FState->WindowState = put->ToInt();
+            return {};
+        case mDisplayAlerts:
+            if (!CheckGetPut(flags, args, put)) return FState->DisplayAlerts;
+            FState->DisplayAlerts = put->ToInt();
+            return {};
+        case mDocuments: CheckGet(flags, args); return TznVariant(std::make_shared<TznOxDocuments>(FState));
+        case mOptions: CheckGet(flags, args); return TznVariant(std::make_shared<TznOxOptions>(FState));
+        case mSelection: CheckGet(flags, args); return TznVariant(std::make_shared<TznOxSelection>(FState));
+        case mPath: CheckGet(flags, args); return executableFolder();
+        case mQuit: CheckCall(flags, args, 0, 3); Quit(); return {};
+        case mName: CheckGet(flags, args); return QStringLiteral("Leafpress document server");
+        }
+        throw EznError(ZnDispError::MemberNotFound());
+    }
+
+private:
+    // Quitting closes every document without saving.
+    void Quit()
+    {
+        for (const auto& doc : FState->Documents)
+            doc->Model.reset();
+        FState->Documents.clear();
+        FState->SelectionDocument.reset();
+        FState->SelectionShape = 0;
+    }
+
+    TznState FState;
+};
+
+} // namespace
+
+std::shared_ptr<IznDispatch> CreateOoxmlApplication()
+{
+    return std::make_shared<TznOxApplication>();
+}

@@ -1,0 +1,716 @@
+#include "ooxml/znWordDocument.h"
+
+#include "ooxml/znCompoundFile.h"
+#include "ooxml/znXml.h"
+#include "platform/znError.h"
+
+#include <QAtomicInteger>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSet>
+
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+const char* const kUriPicture = "http://schemas.openxmlformats.org/drawingml/2006/picture";
+const char* const kUriChart = "http://schemas.openxmlformats.org/drawingml/2006/chart";
+const char* const kUriChartEx = "http://schemas.microsoft.com/office/drawing/2014/chartex";
+const char* const kUriDiagram = "http://schemas.openxmlformats.org/drawingml/2006/diagram";
+const char* const kUriLockedCanvas = "http://schemas.openxmlformats.org/drawingml/2006/lockedCanvas";
+const char* const kUriCanvas = "http://schemas.microsoft.com/office/word/2010/wordprocessingCanvas";
+const char* const kUriGroup = "http://schemas.microsoft.com/office/word/2010/wordprocessingGroup";
+const char* const kUriShape = "http://schemas.microsoft.com/office/word/2010/wordprocessingShape";
+const char* const kCaretName = "lp-caret";
+constexpr double kEmuPerInch = 914400.0;
+
+QAtomicInteger<quint64> gSerial(0);
+
+// The content types of the main part of a word-processing package.
+const char* const kMainContentTypes[] = {
+    "application/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml",
+    "application/vnd.openxmlformats-officedocument.wordprocessingml.template.main+xml",
+    "application/vnd.ms-word.document.macroEnabled.main+xml",
+    "application/vnd.ms-word.template.macroEnabledTemplate.main+xml",
+};
+
+struct TznMediaType { const char* Extension; const char* ContentType; };
+const TznMediaType kMediaTypes[] = {
+    {"png", "image/png"}, {"jpeg", "image/jpeg"}, {"jpg", "image/jpeg"}, {"gif", "image/gif"},
+    {"bmp", "image/bmp"}, {"tif", "image/tiff"}, {"tiff", "image/tiff"}, {"webp", "image/webp"},
+    {"emf", "image/x-emf"}, {"wmf", "image/x-wmf"}, {"svg", "image/svg+xml"}, {"wdp", "image/vnd.ms-photo"},
+};
+
+QString mediaContentType(const QString& extension)
+{
+    for (const TznMediaType& t : kMediaTypes)
+        if (extension.compare(QLatin1String(t.Extension), Qt::CaseInsensitive) == 0)
+            return QString::fromLatin1(t.ContentType);
+    return QStringLiteral("application/octet-stream");
+}
+
+QString label(const QString& path) { return QDir::toNativeSeparators(path); }
+
+QString text(const pugi::xml_attribute& a) { return QString::fromUtf8(a.value()); }
+
+QString xmlEscape(const QString& s)
+{
+    return s.toHtmlEscaped(); // escapes & < > and "
+}
+
+pugi::xml_node findDrawing(pugi::xml_node node)
+{
+    for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
+        if (child.type() != pugi::node_element)
+            continue;
+        if (IsElement(child, ZnNs::W, "drawing"))
+            return child;
+        if (IsElement(child, ZnNs::W, "txbxContent"))
+            continue;
+        if (pugi::xml_node found = findDrawing(child))
+            return found;
+    }
+    return pugi::xml_node();
+}
+
+pugi::xml_node graphicDataOf(const pugi::xml_node& frame)
+{
+    return ChildElement(ChildElement(frame, ZnNs::A, "graphic"), ZnNs::A, "graphicData");
+}
+
+pugi::xml_node picOf(const pugi::xml_node& frame)
+{
+    return ChildElement(graphicDataOf(frame), ZnNs::Pic, "pic");
+}
+
+pugi::xml_node blipFillOf(const pugi::xml_node& frame)
+{
+    return ChildElement(picOf(frame), ZnNs::Pic, "blipFill");
+}
+
+bool hasDescendant(const pugi::xml_node& node, const char* local)
+{
+    for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling())
+        if (child.type() == pugi::node_element && (std::strcmp(LocalName(child), local) == 0 || hasDescendant(child, local)))
+            return true;
+    return false;
+}
+
+double fraction(const pugi::xml_node& srcRect, const char* name)
+{
+    return srcRect ? srcRect.attribute(name).as_double(0) / 100000.0 : 0.0;
+}
+
+} // namespace
+
+TznWordDocument::TznWordDocument() : FSerial(++gSerial) {}
+
+TznWordDocument::~TznWordDocument() = default;
+
+void TznWordDocument::Fail(const QString& reason) const
+{
+    throw EznError(QStringLiteral("Cannot open \"%1\": %2").arg(label(FFullName), reason));
+}
+
+std::unique_ptr<TznWordDocument> TznWordDocument::Open(const QString& path, const TznPackageLimits& limits)
+{
+    std::unique_ptr<TznWordDocument> doc(new TznWordDocument);
+    doc->FFullName = path;
+    const QFileInfo info(path);
+    if (!info.exists() || !info.isFile())
+        doc->Fail(QStringLiteral("the file cannot be found."));
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        doc->Fail(QStringLiteral("the file cannot be read (%1).").arg(file.errorString()));
+    const QByteArray head = file.read(8);
+    file.close();
+    if (IsCompoundFileSignature(head)) {
+        const auto names = CompoundFileEntryNames(path);
+        if (!names)
+            doc->Fail(QStringLiteral("the file is damaged or is no document package."));
+        if (names->contains(QStringLiteral("EncryptedPackage"), Qt::CaseInsensitive))
+            doc->Fail(QStringLiteral("the document is encrypted with a password."));
+        if (names->contains(QStringLiteral("WordDocument"), Qt::CaseInsensitive))
+            doc->Fail(QStringLiteral("it is a legacy binary Word document (.doc); such documents need LibreOffice."));
+        doc->Fail(QStringLiteral("the file is no word-processing document."));
+    }
+    doc->FPackage = TznPackage::Open(path, limits);
+
+    const TznPartName packageRels = TznPartName::PackageRoot().RelsName();
+    if (!doc->FPackage->Has(packageRels))
+        doc->Fail(QStringLiteral("the package holds no word-processing document."));
+    TznRelationships rels;
+    rels.Load(doc->FPackage->Read(packageRels), packageRels.Name());
+    const auto office = rels.ByTypeSuffix(QStringLiteral("officeDocument"));
+    if (!office || office->External)
+        doc->Fail(QStringLiteral("the package holds no word-processing document."));
+    doc->FMainPart = TznPartName::PackageRoot().Resolve(office->Target);
+    const TznPartName typesPart(QStringLiteral("/[Content_Types].xml"));
+    if (!doc->FPackage->Has(doc->FMainPart) || !doc->FPackage->Has(typesPart))
+        doc->Fail(QStringLiteral("the package holds no word-processing document."));
+    const QString mainType = doc->ContentTypes().ContentTypeOf(doc->FMainPart);
+    bool isWord = false;
+    for (const char* t : kMainContentTypes)
+        isWord = isWord || mainType.compare(QLatin1String(t), Qt::CaseInsensitive) == 0;
+    if (!isWord)
+        doc->Fail(QStringLiteral("the package holds no word-processing document (its main part is %1).")
+                      .arg(mainType.isEmpty() ? QStringLiteral("of no known type") : mainType));
+    // The main part is parsed now: every caller goes on to its drawings, and a damaged main
+    // part is a damaged document.
+    try {
+        doc->LoadMain();
+    } catch (const EznError& e) {
+        doc->Fail(e.Message());
+    }
+    return doc;
+}
+
+std::unique_ptr<TznWordDocument> TznWordDocument::CreateNew()
+{
+    std::unique_ptr<TznWordDocument> doc(new TznWordDocument);
+    doc->FFullName = QStringLiteral("Document%1").arg(doc->FSerial);
+    doc->FPackage = std::make_unique<TznPackage>();
+    doc->FMainPart = TznPartName(QStringLiteral("/word/document.xml"));
+    const QByteArray decl = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n";
+    doc->FPackage->Write(TznPartName(QStringLiteral("/[Content_Types].xml")), decl +
+        "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
+        "<Default Extension=\"rels\" ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
+        "<Default Extension=\"xml\" ContentType=\"application/xml\"/>"
+        "<Override PartName=\"/word/document.xml\" ContentType=\""
+        "application/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml\"/>"
+        "</Types>");
+    doc->FPackage->Write(TznPartName(QStringLiteral("/_rels/.rels")), decl +
+        "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+        "<Relationship Id=\"rId1\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument\""
+        " Target=\"word/document.xml\"/></Relationships>");
+    doc->FPackage->Write(doc->FMainPart, decl +
+        "<w:document xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\""
+        " xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\">"
+        "<w:body><w:p/><w:sectPr><w:pgSz w:w=\"11906\" w:h=\"16838\"/>"
+        "<w:pgMar w:top=\"1440\" w:right=\"1440\" w:bottom=\"1440\" w:left=\"1440\" w:header=\"708\" w:footer=\"708\" w:gutter=\"0\"/>"
+        "</w:sectPr></w:body></w:document>");
+    return doc;
+}
+
+bool TznWordDocument::HasVBProject() const
+{
+    TznWordDocument* self = const_cast<TznWordDocument*>(this);
+    for (const TznRelationship& r : self->MainRels().All())
+        if (!r.External && r.Type.endsWith(QLatin1String("/vbaProject"), Qt::CaseInsensitive)
+            && FPackage->Has(FMainPart.Resolve(r.Target)))
+            return true;
+    return false;
+}
+
+void TznWordDocument::LoadMain()
+{
+    if (FMainLoaded)
+        return;
+    LoadXml(FMain, FPackage->Read(FMainPart), FMainPart.Name());
+    FMainLoaded = true;
+}
+
+TznRelationships& TznWordDocument::MainRels()
+{
+    if (!FRels) {
+        FRels = std::make_unique<TznRelationships>();
+        const TznPartName relsPart = FMainPart.RelsName();
+        if (FPackage->Has(relsPart))
+            FRels->Load(FPackage->Read(relsPart), relsPart.Name());
+    }
+    return *FRels;
+}
+
+TznContentTypes& TznWordDocument::ContentTypes()
+{
+    if (!FTypes) {
+        FTypes = std::make_unique<TznContentTypes>();
+        FTypes->Load(FPackage->Read(TznPartName(QStringLiteral("/[Content_Types].xml"))));
+    }
+    return *FTypes;
+}
+
+void TznWordDocument::Touch()
+{
+    FMainChanged = true;
+    FStale = true;
+}
+
+void TznWordDocument::Collect()
+{
+    if (!FStale)
+        return;
+    LoadMain();
+    FDrawings.clear();
+    const QHash<const void*, int> old = FIdOfNode;
+    FIdOfNode.clear();
+    pugi::xml_node body = ChildElement(FMain.document_element(), ZnNs::W, "body");
+    Walk(body);
+    // Ids of drawings that are still there survive; the others go.
+    for (TznDrawing& d : FDrawings) {
+        const void* key = d.Unit.internal_object();
+        d.Id = old.contains(key) ? old.value(key) : FNextId++;
+        FIdOfNode.insert(key, d.Id);
+    }
+    FStale = false;
+}
+
+void TznWordDocument::Walk(pugi::xml_node node)
+{
+    for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
+        if (child.type() != pugi::node_element)
+            continue;
+        if (IsElement(child, ZnNs::W, "drawing")) {
+            AddDrawing(child, child);
+        } else if (IsElement(child, ZnNs::W, "object")) {
+            AddDrawing(child, pugi::xml_node());
+        } else if (IsElement(child, ZnNs::W, "txbxContent")) {
+            // text boxes are stories of their own
+        } else if (IsElement(child, ZnNs::MC, "AlternateContent")) {
+            // The choice and its fallback show one drawing: the whole alternate content is the shape.
+            pugi::xml_node choice = ChildElement(child, ZnNs::MC, "Choice");
+            if (pugi::xml_node drawing = findDrawing(choice))
+                AddDrawing(child, drawing);
+            else if (choice)
+                Walk(choice);
+        } else {
+            Walk(child);
+        }
+    }
+}
+
+void TznWordDocument::AddDrawing(pugi::xml_node unit, pugi::xml_node drawing)
+{
+    TznDrawing d;
+    d.Unit = unit;
+    if (drawing) {
+        for (pugi::xml_node c = drawing.first_child(); c; c = c.next_sibling()) {
+            if (IsElement(c, ZnNs::WP, "inline")) { d.Frame = c; break; }
+            if (IsElement(c, ZnNs::WP, "anchor")) { d.Frame = c; d.Anchored = true; break; }
+        }
+        if (!d.Frame)
+            return;
+    }
+    FDrawings.append(d);
+}
+
+QList<int> TznWordDocument::DrawingIds(bool anchored)
+{
+    Collect();
+    QList<int> ids;
+    for (const TznDrawing& d : FDrawings)
+        if (d.Anchored == anchored)
+            ids.append(d.Id);
+    return ids;
+}
+
+bool TznWordDocument::IsAlive(int id)
+{
+    Collect();
+    for (const TznDrawing& d : FDrawings)
+        if (d.Id == id)
+            return true;
+    return false;
+}
+
+const TznWordDocument::TznDrawing& TznWordDocument::Drawing(int id)
+{
+    Collect();
+    for (const TznDrawing& d : FDrawings)
+        if (d.Id == id)
+            return d;
+    throw EznError(QStringLiteral("Object has been deleted."));
+}
+
+int TznWordDocument::TypeOf(int id)
+{
+    const TznDrawing& d = Drawing(id);
+    if (!d.Frame) {
+        // w:object: an OLE object, embedded or linked
+        const bool linked = hasDescendant(d.Unit, "OLEObject")
+            && QString::fromUtf8(d.Unit.find_node([](pugi::xml_node n) { return std::strcmp(LocalName(n), "OLEObject") == 0; })
+                                     .attribute("Type").value()) == QLatin1String("Link");
+        return linked ? 2 : 1;
+    }
+    const QString uri = text(graphicDataOf(d.Frame).attribute("uri"));
+    if (uri == QLatin1String(kUriPicture)) {
+        const pugi::xml_node blip = ChildElement(blipFillOf(d.Frame), ZnNs::A, "blip");
+        const bool linked = bool(AttributeNs(blip, ZnNs::R, "link"));
+        const bool vector = hasDescendant(blip, "svgBlip");
+        if (d.Anchored)
+            return linked ? 11 : vector ? 28 : 13;
+        return linked ? 4 : vector ? 17 : 3;
+    }
+    const bool chart = uri == QLatin1String(kUriChart) || uri == QLatin1String(kUriChartEx);
+    const bool diagram = uri == QLatin1String(kUriDiagram);
+    const bool canvas = uri == QLatin1String(kUriLockedCanvas) || uri == QLatin1String(kUriCanvas);
+    if (!d.Anchored)
+        return chart ? 12 : diagram ? 15 : canvas ? 14 : 17;
+    if (chart) return 3;
+    if (diagram) return 24;
+    if (canvas) return 20;
+    if (uri == QLatin1String(kUriGroup)) return 6;
+    if (uri == QLatin1String(kUriShape))
+        return hasDescendant(graphicDataOf(d.Frame), "txbx") ? 17 : 1;
+    return 1;
+}
+
+QByteArray TznWordDocument::PictureBytes(const TznDrawing& d, QString* relId, TznPartName* part)
+{
+    TznPartName target;
+    PictureTarget(d, relId, &target);
+    if (part) *part = target;
+    return FPackage->Read(target);
+}
+
+void TznWordDocument::PictureTarget(const TznDrawing& d, QString* relId, TznPartName* part)
+{
+    const pugi::xml_node blip = ChildElement(blipFillOf(d.Frame), ZnNs::A, "blip");
+    const QString id = text(AttributeNs(blip, ZnNs::R, "embed"));
+    const auto rel = id.isEmpty() ? std::nullopt : MainRels().ById(id);
+    if (!rel || rel->External)
+        throw EznError(QStringLiteral("The shape holds no embedded picture."));
+    const TznPartName target = FMainPart.Resolve(rel->Target);
+    if (!FPackage->Has(target))
+        throw EznError(QStringLiteral("The picture %1 is missing from the document.").arg(target.Name()));
+    if (relId) *relId = id;
+    *part = target;
+}
+
+double TznWordDocument::ScaleOf(int id, bool width)
+{
+    const TznDrawing& d = Drawing(id);
+    if (!d.Frame || text(graphicDataOf(d.Frame).attribute("uri")) != QLatin1String(kUriPicture))
+        throw EznError(QStringLiteral("The shape is no picture."));
+    TznPartName part;
+    PictureTarget(d, nullptr, &part);
+    if (!FInfoOfPart.contains(part.Key()))
+        FInfoOfPart.insert(part.Key(), ReadPictureInfo(FPackage->Read(part)));
+    const std::optional<TznPictureInfo> info = FInfoOfPart.value(part.Key());
+    if (!info || info->PixelWidth <= 0 || info->PixelHeight <= 0)
+        throw EznError(QStringLiteral("The picture's size cannot be read."));
+    const pugi::xml_node srcRect = ChildElement(blipFillOf(d.Frame), ZnNs::A, "srcRect");
+    const double visible = width ? 1 - fraction(srcRect, "l") - fraction(srcRect, "r")
+                                 : 1 - fraction(srcRect, "t") - fraction(srcRect, "b");
+    const double pixels = (width ? info->PixelWidth : info->PixelHeight) * visible;
+    const double dpi = width ? info->DpiX : info->DpiY;
+    const pugi::xml_node extent = ChildElement(d.Frame, ZnNs::WP, "extent");
+    const double shown = extent.attribute(width ? "cx" : "cy").as_double(0);
+    if (pixels <= 0 || dpi <= 0)
+        throw EznError(QStringLiteral("The picture's size cannot be read."));
+    return shown / (pixels / dpi * kEmuPerInch) * 100.0;
+}
+
+std::shared_ptr<TznClipPicture> TznWordDocument::CopyPicture(int id, int resolution, int quality)
+{
+    const TznDrawing& d = Drawing(id);
+    const int type = TypeOf(id);
+    if (type != (d.Anchored ? 13 : 3))
+        throw EznError(QStringLiteral("The selection holds no picture that can be copied."));
+    const pugi::xml_node blipFill = blipFillOf(d.Frame);
+    const pugi::xml_node blip = ChildElement(blipFill, ZnNs::A, "blip");
+    // Colour effects on the picture would be lost by a new rendering; such pictures stay.
+    for (pugi::xml_node c = blip.first_child(); c; c = c.next_sibling())
+        if (c.type() == pugi::node_element && std::strcmp(LocalName(c), "extLst") != 0)
+            throw EznError(QStringLiteral("The picture carries effects (%1) that cannot be rendered.").arg(QString::fromUtf8(LocalName(c))));
+
+    auto clip = std::make_shared<TznClipPicture>();
+    TznPartName part;
+    clip->Request.Bytes = PictureBytes(d, &clip->OriginalRelId, &part);
+    const pugi::xml_node srcRect = ChildElement(blipFill, ZnNs::A, "srcRect");
+    clip->Request.Crop = {fraction(srcRect, "l"), fraction(srcRect, "t"), fraction(srcRect, "r"), fraction(srcRect, "b")};
+    const char* sides[4] = {"l", "t", "r", "b"};
+    for (int i = 0; i < 4; ++i)
+        clip->SrcRect[i] = srcRect ? text(srcRect.attribute(sides[i])) : QString();
+    const pugi::xml_node extent = ChildElement(d.Frame, ZnNs::WP, "extent");
+    clip->Cx = extent.attribute("cx").as_llong(0);
+    clip->Cy = extent.attribute("cy").as_llong(0);
+    clip->Request.ShownCx = clip->Cx;
+    clip->Request.ShownCy = clip->Cy;
+    clip->Request.Resolution = resolution;
+    clip->Request.Quality = quality;
+    clip->Request.PasteType = 13;
+    clip->Rendered = RenderPicture(clip->Request);
+
+    clip->SourceDocument = FSerial;
+    clip->OriginalExtension = part.Extension();
+    clip->OriginalContentType = ContentTypes().ContentTypeOf(part);
+    const pugi::xml_node docPr = ChildElement(d.Frame, ZnNs::WP, "docPr");
+    clip->Name = text(docPr.attribute("name"));
+    clip->Descr = text(docPr.attribute("descr"));
+    clip->Title = text(docPr.attribute("title"));
+    if (const pugi::xml_node link = ChildElement(docPr, ZnNs::A, "hlinkClick")) {
+        clip->HyperlinkRelId = text(AttributeNs(link, ZnNs::R, "id"));
+        clip->HyperlinkTooltip = text(link.attribute("tooltip"));
+        if (const auto rel = MainRels().ById(clip->HyperlinkRelId)) {
+            clip->HasHyperlink = true;
+            clip->HyperlinkTarget = rel->Target;
+            clip->HyperlinkExternal = rel->External;
+        }
+    }
+    const pugi::xml_node xfrm = ChildElement(ChildElement(picOf(d.Frame), ZnNs::Pic, "spPr"), ZnNs::A, "xfrm");
+    clip->Rot = text(xfrm.attribute("rot"));
+    clip->FlipH = text(xfrm.attribute("flipH"));
+    clip->FlipV = text(xfrm.attribute("flipV"));
+    return clip;
+}
+
+void TznWordDocument::Delete(int id)
+{
+    const TznDrawing d = Drawing(id);
+    if (d.Frame && text(graphicDataOf(d.Frame).attribute("uri")) == QLatin1String(kUriPicture)) {
+        const pugi::xml_node blip = ChildElement(blipFillOf(d.Frame), ZnNs::A, "blip");
+        if (const auto rel = MainRels().ById(text(AttributeNs(blip, ZnNs::R, "embed"))); rel && !rel->External)
+            FRemovedTargets.append(FMainPart.Resolve(rel->Target));
+    }
+    if (FCaret)
+        FCaret.parent().remove_child(FCaret);
+    pugi::xml_node parent = d.Unit.parent();
+    FCaret = parent.insert_child_before(pugi::node_pi, d.Unit);
+    FCaret.set_name(kCaretName);
+    FIdOfNode.remove(d.Unit.internal_object());
+    parent.remove_child(d.Unit);
+    Touch();
+}
+
+QString TznWordDocument::NewMediaPart(const QByteArray& bytes, const QString& extension, const QString& contentType)
+{
+    const QString ext = extension.isEmpty() ? QStringLiteral("bin") : extension;
+    const QString folder = FMainPart.BaseFolder() + QStringLiteral("media/");
+    TznPartName part;
+    for (int n = 1;; ++n) {
+        part = TznPartName(QStringLiteral("%1image%2.%3").arg(folder).arg(n).arg(ext));
+        if (!FPackage->Has(part))
+            break;
+    }
+    FPackage->Write(part, bytes);
+    FInfoOfPart.remove(part.Key());
+    if (ContentTypes().ContentTypeOf(part).isEmpty()) {
+        ContentTypes().EnsureDefault(ext, contentType.isEmpty() ? mediaContentType(ext) : contentType);
+        FTypesChanged = true;
+    }
+    FRelsChanged = true;
+    return MainRels().Add(QLatin1String(ZnNs::R) + QStringLiteral("/image"), FMainPart.RelativeTo(part), false);
+}
+
+int TznWordDocument::Paste(const TznClipPicture& picture, int pasteType)
+{
+    LoadMain();
+    if (!FCaret) {
+        // Nothing was selected yet: the insertion point is the start of the document.
+        pugi::xml_node body = ChildElement(FMain.document_element(), ZnNs::W, "body");
+        if (!body)
+            throw EznError(QStringLiteral("There is no place to paste at."));
+        const QString prefix = QString::fromUtf8(FMain.document_element().name()).section(QLatin1Char(':'), 0, -2);
+        const std::string p = (prefix.isEmpty() ? QString() : prefix + QLatin1Char(':')).toStdString();
+        pugi::xml_node para = ChildElement(body, ZnNs::W, "p");
+        if (!para)
+            para = body.prepend_child((p + "p").c_str());
+        pugi::xml_node pPr = ChildElement(para, ZnNs::W, "pPr");
+        pugi::xml_node run = pPr ? para.insert_child_after((p + "r").c_str(), pPr) : para.prepend_child((p + "r").c_str());
+        FCaret = run.append_child(pugi::node_pi);
+        FCaret.set_name(kCaretName);
+    }
+    TznRendered rendered = picture.Rendered;
+    if (pasteType != picture.Request.PasteType) {
+        TznRenderRequest request = picture.Request;
+        request.PasteType = pasteType;
+        try {
+            rendered = RenderPicture(request);
+        } catch (const std::exception&) {
+            // The copy already rendered this picture once; that rendering stands.
+        }
+    }
+    // The server never makes a picture larger: when the new encoding is not smaller the
+    // original goes back as it was, bytes and crop.
+    const bool useNew = !rendered.Bytes.isEmpty() && rendered.Bytes.size() < picture.Request.Bytes.size();
+    QString relId;
+    if (useNew) {
+        relId = NewMediaPart(rendered.Bytes, rendered.Extension, rendered.ContentType);
+    } else if (picture.SourceDocument == FSerial && MainRels().ById(picture.OriginalRelId)) {
+        relId = picture.OriginalRelId;
+    } else {
+        relId = NewMediaPart(picture.Request.Bytes, picture.OriginalExtension, picture.OriginalContentType);
+    }
+    QString linkId;
+    if (picture.HasHyperlink) {
+        if (picture.SourceDocument == FSerial && MainRels().ById(picture.HyperlinkRelId)) {
+            linkId = picture.HyperlinkRelId;
+        } else {
+            linkId = MainRels().Add(QLatin1String(ZnNs::R) + QStringLiteral("/hyperlink"), picture.HyperlinkTarget,
+                                    picture.HyperlinkExternal);
+            FRelsChanged = true;
+        }
+    }
+    if (FNextDocPrId == 0) {
+        int maxId = 0;
+        for (pugi::xpath_node n : FMain.select_nodes("//*[local-name()='docPr']"))
+            maxId = std::max(maxId, n.node().attribute("id").as_int(0));
+        FNextDocPrId = maxId + 1;
+    }
+    const int docPrId = FNextDocPrId++;
+
+    const QString cx = QString::number(picture.Cx), cy = QString::number(picture.Cy);
+    QString docPr = QStringLiteral("<wp:docPr id=\"%1\" name=\"%2\"").arg(docPrId).arg(xmlEscape(picture.Name.isEmpty() ? QStringLiteral("Picture %1").arg(docPrId) : picture.Name));
+    if (!picture.Descr.isEmpty()) docPr += QStringLiteral(" descr=\"%1\"").arg(xmlEscape(picture.Descr));
+    if (!picture.Title.isEmpty()) docPr += QStringLiteral(" title=\"%1\"").arg(xmlEscape(picture.Title));
+    if (!linkId.isEmpty()) {
+        docPr += QStringLiteral("><a:hlinkClick r:id=\"%1\"").arg(xmlEscape(linkId));
+        if (!picture.HyperlinkTooltip.isEmpty()) docPr += QStringLiteral(" tooltip=\"%1\"").arg(xmlEscape(picture.HyperlinkTooltip));
+        docPr += QStringLiteral("/></wp:docPr>");
+    } else {
+        docPr += QStringLiteral("/>");
+    }
+    QString srcRect;
+    if (!useNew && !(picture.SrcRect[0] + picture.SrcRect[1] + picture.SrcRect[2] + picture.SrcRect[3]).isEmpty()) {
+        const char* sides[4] = {"l", "t", "r", "b"};
+        srcRect = QStringLiteral("<a:srcRect");
+        for (int i = 0; i < 4; ++i)
+            if (!picture.SrcRect[i].isEmpty())
+                srcRect += QStringLiteral(" %1=\"%2\"").arg(QLatin1String(sides[i]), xmlEscape(picture.SrcRect[i]));
+        srcRect += QStringLiteral("/>");
+    }
+    QString xfrm = QStringLiteral("<a:xfrm");
+    if (!picture.Rot.isEmpty()) xfrm += QStringLiteral(" rot=\"%1\"").arg(xmlEscape(picture.Rot));
+    if (!picture.FlipH.isEmpty()) xfrm += QStringLiteral(" flipH=\"%1\"").arg(xmlEscape(picture.FlipH));
+    if (!picture.FlipV.isEmpty()) xfrm += QStringLiteral(" flipV=\"%1\"").arg(xmlEscape(picture.FlipV));
+    xfrm += QStringLiteral(">");
+
+    const QString wPrefix = QString::fromUtf8(FMain.document_element().name()).section(QLatin1Char(':'), 0, -2);
+    const QString drawingName = wPrefix.isEmpty() ? QStringLiteral("drawing") : wPrefix + QStringLiteral(":drawing");
+    const QString xml = QStringLiteral(
+        "<%1 xmlns:%2=\"%3\" xmlns:wp=\"%4\" xmlns:a=\"%5\" xmlns:pic=\"%6\" xmlns:r=\"%7\">"
+        "<wp:inline distT=\"0\" distB=\"0\" distL=\"0\" distR=\"0\"><wp:extent cx=\"%8\" cy=\"%9\"/>"
+        "<wp:effectExtent l=\"0\" t=\"0\" r=\"0\" b=\"0\"/>%10"
+        "<wp:cNvGraphicFramePr><a:graphicFrameLocks noChangeAspect=\"1\"/></wp:cNvGraphicFramePr>"
+        "<a:graphic><a:graphicData uri=\"%6\"><pic:pic><pic:nvPicPr><pic:cNvPr id=\"0\" name=\"%11\"/><pic:cNvPicPr/></pic:nvPicPr>"
+        "<pic:blipFill><a:blip r:embed=\"%12\"/>%13<a:stretch><a:fillRect/></a:stretch></pic:blipFill>"
+        "<pic:spPr>%14<a:off x=\"0\" y=\"0\"/><a:ext cx=\"%8\" cy=\"%9\"/></a:xfrm>"
+        "<a:prstGeom prst=\"rect\"><a:avLst/></a:prstGeom></pic:spPr></pic:pic></a:graphicData></a:graphic></wp:inline></%1>")
+        .arg(drawingName, wPrefix.isEmpty() ? QStringLiteral("w") : wPrefix, QLatin1String(ZnNs::W), QLatin1String(ZnNs::WP),
+             QLatin1String(ZnNs::A), QLatin1String(kUriPicture), QLatin1String(ZnNs::R), cx, cy)
+        .arg(docPr, xmlEscape(picture.Name.isEmpty() ? QStringLiteral("Picture") : picture.Name), xmlEscape(relId), srcRect, xfrm);
+    pugi::xml_document fragment;
+    const QByteArray utf8 = xml.toUtf8();
+    fragment.load_buffer(utf8.constData(), size_t(utf8.size()), pugi::parse_default);
+    // A drawing lives in a run; a caret outside one (alternate content at paragraph level)
+    // gets a run of its own.
+    pugi::xml_node host = FCaret.parent();
+    pugi::xml_node before = FCaret;
+    if (!IsElement(host, ZnNs::W, "r")) {
+        const std::string runName = (wPrefix.isEmpty() ? QStringLiteral("r") : wPrefix + QStringLiteral(":r")).toStdString();
+        host = host.insert_child_before(runName.c_str(), FCaret);
+        before = pugi::xml_node();
+    }
+    pugi::xml_node inserted = before ? host.insert_copy_before(fragment.document_element(), before)
+                                     : host.append_copy(fragment.document_element());
+    // Declarations already in scope are not repeated.
+    const pugi::xml_node root = FMain.document_element();
+    for (pugi::xml_attribute a = inserted.first_attribute(); a;) {
+        pugi::xml_attribute next = a.next_attribute();
+        if (std::strncmp(a.name(), "xmlns:", 6) == 0 && std::strcmp(root.attribute(a.name()).value(), a.value()) == 0)
+            inserted.remove_attribute(a);
+        a = next;
+    }
+    FCaret.parent().remove_child(FCaret);
+    FCaret = pugi::xml_node();
+    Touch();
+    Collect();
+    return FIdOfNode.value(inserted.internal_object());
+}
+
+void TznWordDocument::RemoveUnusedMedia()
+{
+    QSet<QString> referenced;
+    struct TznCollector : pugi::xml_tree_walker
+    {
+        QSet<QString>* Out;
+        bool for_each(pugi::xml_node& node) override
+        {
+            for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute())
+                if (std::strchr(a.name(), ':'))
+                    Out->insert(QString::fromUtf8(a.value()));
+            return true;
+        }
+    } collector;
+    collector.Out = &referenced;
+    FMain.traverse(collector);
+
+    QList<TznPartName> candidates = FRemovedTargets;
+    for (const TznRelationship& r : MainRels().All()) {
+        if (r.External || !r.Type.endsWith(QLatin1String("/image"), Qt::CaseInsensitive) || referenced.contains(r.Id))
+            continue;
+        MainRels().Remove(r.Id);
+        FRelsChanged = true;
+        candidates.append(FMainPart.Resolve(r.Target));
+    }
+    if (candidates.isEmpty())
+        return;
+    // A media part stays while any relationship of any part still points at it.
+    QSet<QString> used;
+    for (const TznPartName& part : FPackage->Parts()) {
+        if (part.Extension() != QLatin1String("rels"))
+            continue;
+        const QString relsName = part.Name();
+        const int slash = relsName.lastIndexOf(QLatin1Char('/'));
+        const QString folder = relsName.left(slash);                        // ".../_rels"
+        const QString source = folder.left(folder.lastIndexOf(QLatin1Char('/')) + 1) + relsName.mid(slash + 1).chopped(5);
+        const TznPartName sourcePart = source == QLatin1String("/") ? TznPartName::PackageRoot() : TznPartName(source);
+        QList<TznRelationship> rels;
+        if (part == FMainPart.RelsName()) {
+            rels = MainRels().All();
+        } else {
+            try {
+                TznRelationships other;
+                other.Load(FPackage->Read(part), part.Name());
+                rels = other.All();
+            } catch (const EznError&) {
+                return; // a relationships part that cannot be read: keep every media part
+            }
+        }
+        for (const TznRelationship& r : rels)
+            if (!r.External)
+                used.insert(sourcePart.Resolve(r.Target).Key());
+    }
+    for (const TznPartName& part : candidates) {
+        if (used.contains(part.Key()) || !FPackage->Has(part))
+            continue;
+        FPackage->Remove(part);
+        if (ContentTypes().RemoveOverride(part))
+            FTypesChanged = true;
+    }
+    FRemovedTargets.clear();
+}
+
+void TznWordDocument::SaveAs(const QString& path, int fileFormat)
+{
+    if (fileFormat == 0)
+        throw EznError(QStringLiteral("Cannot save \"%1\": the legacy binary Word format (.doc) needs LibreOffice.").arg(label(path)));
+    if (fileFormat != -1 && (fileFormat < 12 || fileFormat > 16))
+        throw EznError(QStringLiteral("Cannot save \"%1\": the file format %2 is not supported.").arg(label(path)).arg(fileFormat));
+    if (FMainChanged) {
+        RemoveUnusedMedia();
+        // The caret is no content: leave it out of the written part and put it back after.
+        pugi::xml_node caretParent, caretNext;
+        if (FCaret) {
+            caretParent = FCaret.parent();
+            caretNext = FCaret.next_sibling();
+            caretParent.remove_child(FCaret);
+            FCaret = pugi::xml_node();
+        }
+        FPackage->Write(FMainPart, SaveXml(FMain));
+        if (caretParent) {
+            FCaret = caretNext ? caretParent.insert_child_before(pugi::node_pi, caretNext) : caretParent.append_child(pugi::node_pi);
+            FCaret.set_name(kCaretName);
+            FStale = true;
+        }
+    }
+    if (FRelsChanged)
+        FPackage->Write(FMainPart.RelsName(), MainRels().Save());
+    if (FTypesChanged)
+        FPackage->Write(TznPartName(QStringLiteral("/[Content_Types].xml")), ContentTypes().Save());
+    FPackage->SaveAs(path);
+    FFullName = QFileInfo(path).absoluteFilePath();
+}

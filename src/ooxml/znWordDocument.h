@@ -1,0 +1,105 @@
+#pragma once
+
+#include "ooxml/znClipboard.h"
+#include "ooxml/znPackage.h"
+#include "ooxml/znPackageParts.h"
+#include "ooxml/znPartName.h"
+
+#include <QHash>
+#include <QList>
+#include <QString>
+
+#include <memory>
+#include <optional>
+#include <pugixml.hpp>
+
+// The word-processing document behind a server document: the package, its main part found
+// through the package relationships, and the drawings of the main story. Only the parts the
+// server changes are parsed; everything else stays bytes.
+class TznWordDocument
+{
+public:
+    ~TznWordDocument();
+    // Opens a .docx/.docm/.dotx/.dotm package; raises EznError naming the file for anything
+    // that is no readable word-processing package (damaged, encrypted, legacy .doc, zip bomb).
+    static std::unique_ptr<TznWordDocument> Open(const QString& path, const TznPackageLimits& limits = {});
+    // A new empty document.
+    static std::unique_ptr<TznWordDocument> CreateNew();
+
+    const QString& FullName() const { return FFullName; }
+    const TznPartName& MainPart() const { return FMainPart; }
+    const TznPackage& Package() const { return *FPackage; }
+    // A serial that tells documents of the process apart.
+    quint64 Serial() const { return FSerial; }
+    // True when the package holds a VBA project.
+    bool HasVBProject() const;
+
+    // Writes the document; fileFormat -1 writes the package's own format. Code 0 (the legacy
+    // binary format) raises an error that names the file.
+    void SaveAs(const QString& path, int fileFormat = -1);
+
+    // Ids of the drawings of the main story in document order: inline ones, or top-level
+    // anchored ones. An id stays valid while its drawing is in the document.
+    QList<int> DrawingIds(bool anchored);
+    bool IsAlive(int id);
+    // The object-model type code of a drawing in the InlineShapes or the Shapes collection.
+    int TypeOf(int id);
+    // The shown size in percent of the natural size of the picture's visible part.
+    double ScaleOf(int id, bool width);
+    // Everything a paste needs, with the picture rendered; raises when it cannot be rendered.
+    std::shared_ptr<TznClipPicture> CopyPicture(int id, int resolution, int quality);
+    // Removes the drawing (with its alternate content) and leaves the caret at its place.
+    void Delete(int id);
+    bool HasCaret() const { return bool(FCaret); }
+    // Inserts the picture as an inline drawing at the caret; returns its id. Never raises for
+    // a picture that CopyPicture produced, except when there is no caret.
+    int Paste(const TznClipPicture& picture, int pasteType);
+
+private:
+    struct TznDrawing
+    {
+        int Id = 0;
+        pugi::xml_node Unit;   // what Delete removes: w:drawing, mc:AlternateContent or w:object
+        pugi::xml_node Frame;  // wp:inline / wp:anchor; empty for w:object
+        bool Anchored = false;
+    };
+
+    TznWordDocument();
+    void LoadMain();
+    TznRelationships& MainRels();
+    TznContentTypes& ContentTypes();
+    const TznDrawing& Drawing(int id);
+    void Collect();
+    void Walk(pugi::xml_node node);
+    void AddDrawing(pugi::xml_node unit, pugi::xml_node drawing);
+    void Touch();
+    QByteArray PictureBytes(const TznDrawing& d, QString* relId, TznPartName* part);
+    // The media part of a picture drawing; raises when it has no embedded picture.
+    void PictureTarget(const TznDrawing& d, QString* relId, TznPartName* part);
+    void RemoveUnusedMedia();
+    QString NewMediaPart(const QByteArray& bytes, const QString& extension, const QString& contentType);
+    [[noreturn]] void Fail(const QString& reason) const;
+
+    QString FFullName;
+    quint64 FSerial = 0;
+    std::unique_ptr<TznPackage> FPackage;
+    TznPartName FMainPart;
+    pugi::xml_document FMain;
+    bool FMainLoaded = false;
+    bool FMainChanged = false;
+    std::unique_ptr<TznRelationships> FRels;
+    std::unique_ptr<TznContentTypes> FTypes;
+    bool FTypesChanged = false;
+    bool FRelsChanged = false;
+    QList<TznPartName> FRemovedTargets;   // media whose relationship went with a drawing
+
+    // The drawing list is rebuilt only after a change.
+    bool FStale = true;
+    QList<TznDrawing> FDrawings;
+    QHash<const void*, int> FIdOfNode;
+    int FNextId = 1;
+    int FNextDocPrId = 0;
+    pugi::xml_node FCaret;   // a marker node where the next paste goes
+    // Header facts of media parts, so that both scales of a picture inflate it once.
+    QHash<QString, std::optional<TznPictureInfo>> FInfoOfPart;
+};

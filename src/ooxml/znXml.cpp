@@ -1,0 +1,100 @@
+#include "ooxml/znXml.h"
+
+#include "platform/znError.h"
+
+#include <cstring>
+#include <sstream>
+
+void LoadXml(pugi::xml_document& doc, const QByteArray& bytes, const QString& partName)
+{
+    const auto result = doc.load_buffer(bytes.constData(), size_t(bytes.size()),
+                                        pugi::parse_default | pugi::parse_declaration | pugi::parse_ws_pcdata_single);
+    if (!result)
+        throw EznError(QStringLiteral("the part %1 is damaged: %2.").arg(partName, QString::fromUtf8(result.description())));
+    // The bytes are written back as UTF-8, so the declaration must say so.
+    pugi::xml_node decl = doc.first_child();
+    if (decl.type() == pugi::node_declaration) {
+        pugi::xml_attribute enc = decl.attribute("encoding");
+        if (enc && QString::fromUtf8(enc.value()).compare(QLatin1String("UTF-8"), Qt::CaseInsensitive) != 0)
+            enc.set_value("UTF-8");
+    }
+}
+
+namespace {
+struct TznByteWriter : pugi::xml_writer
+{
+    QByteArray Out;
+    void write(const void* data, size_t size) override { Out.append(static_cast<const char*>(data), qsizetype(size)); }
+};
+} // namespace
+
+QByteArray SaveXml(const pugi::xml_document& doc)
+{
+    TznByteWriter writer;
+    doc.save(writer, "", pugi::format_raw | pugi::format_no_declaration, pugi::encoding_utf8);
+    return writer.Out;
+}
+
+const char* LocalName(const pugi::xml_node& node)
+{
+    const char* name = node.name();
+    const char* colon = std::strchr(name, ':');
+    return colon ? colon + 1 : name;
+}
+
+namespace {
+QString prefixOf(const char* qname)
+{
+    const char* colon = std::strchr(qname, ':');
+    return colon ? QString::fromUtf8(qname, int(colon - qname)) : QString();
+}
+
+QString lookupNamespace(pugi::xml_node node, const QString& prefix)
+{
+    const std::string attr = prefix.isEmpty() ? std::string("xmlns") : "xmlns:" + prefix.toStdString();
+    for (; node; node = node.parent()) {
+        if (node.type() != pugi::node_element)
+            continue;
+        if (pugi::xml_attribute a = node.attribute(attr.c_str()))
+            return QString::fromUtf8(a.value());
+    }
+    return QString();
+}
+} // namespace
+
+QString NamespaceOf(const pugi::xml_node& node)
+{
+    return lookupNamespace(node, prefixOf(node.name()));
+}
+
+bool IsElement(const pugi::xml_node& node, const char* ns, const char* local)
+{
+    if (node.type() != pugi::node_element || std::strcmp(LocalName(node), local) != 0)
+        return false;
+    const QString uri = NamespaceOf(node);
+    if (uri == QLatin1String(ns))
+        return true;
+    // Strict documents use other namespace names for the same vocabulary.
+    return std::strcmp(ns, ZnNs::W) == 0 && uri == QLatin1String(ZnNs::WStrict);
+}
+
+pugi::xml_node ChildElement(const pugi::xml_node& node, const char* ns, const char* local)
+{
+    for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling())
+        if (IsElement(child, ns, local))
+            return child;
+    return pugi::xml_node();
+}
+
+pugi::xml_attribute AttributeNs(const pugi::xml_node& node, const char* ns, const char* local)
+{
+    for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute()) {
+        const char* name = a.name();
+        const char* colon = std::strchr(name, ':');
+        if (!colon || std::strcmp(colon + 1, local) != 0)
+            continue;
+        if (lookupNamespace(node, QString::fromUtf8(name, int(colon - name))) == QLatin1String(ns))
+            return a;
+    }
+    return pugi::xml_attribute();
+}

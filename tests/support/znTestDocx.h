@@ -1,0 +1,87 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+// Builders of test documents and tools to look inside packages, shared by every area's tests.
+
+inline constexpr qint64 kEmuPerInch = 914400;
+
+// A picture of known pixel size and resolution.
+struct TznTestImage
+{
+    int Width = 400;
+    int Height = 300;
+    QString Format = QStringLiteral("png"); // "png", "jpeg", "gif", "bmp"
+    double Dpi = 96;                        // 0 writes no resolution into the header
+    bool Alpha = false;                     // a transparent hole in the middle
+    bool Photo = true;                      // noisy gradients; false gives four flat colours
+    int Quality = 92;
+};
+QByteArray MakeTestImage(const TznTestImage& image);
+
+// One drawing of a built document.
+struct TznTestPicture
+{
+    QByteArray Bytes;                       // the media part's bytes
+    QString Extension = QStringLiteral("png");
+    qint64 Cx = 2 * kEmuPerInch;            // shown size (wp:extent)
+    qint64 Cy = kEmuPerInch + kEmuPerInch / 2;
+    bool Anchored = false;
+    bool AlternateContent = false;          // inside mc:AlternateContent with a VML fallback on the same media
+    bool Linked = false;                    // r:link to an external file instead of r:embed
+    int CropL = 0, CropT = 0, CropR = 0, CropB = 0; // a:srcRect, 1/1000 percent
+    QString Name = QStringLiteral("Picture");
+    QString Descr, Title, HyperlinkUrl;
+    int SameMediaAs = -1;                   // index of an earlier picture whose media part this one shares
+    QString Graphic;                        // graphicData uri other than a picture (chart, SmartArt...)
+};
+
+// Builds a word-processing package: paragraphs of text and drawings in document order.
+class TznDocxBuilder
+{
+public:
+    TznDocxBuilder& Paragraph(const QString& text);
+    // A picture in a paragraph of its own; returns its index.
+    int Picture(const TznTestPicture& picture);
+    // A VBA project part and the macro-enabled main content type.
+    TznDocxBuilder& VbaProject();
+    // The main part's name (found through the package relationships).
+    TznDocxBuilder& MainPart(const QString& partName);
+    // A header part with a picture sharing the media of picture index.
+    TznDocxBuilder& HeaderUsingMediaOf(int index);
+    // Writes the package; false when it cannot be written.
+    bool Save(const QString& path) const;
+
+private:
+    QString FMainPart = QStringLiteral("word/document.xml");
+    QStringList FBody;
+    QList<TznTestPicture> FPictures;
+    bool FVba = false;
+    int FHeaderMedia = -1;
+};
+
+// One entry of a zip file: its inflated content and its compressed bytes as stored.
+struct TznZipEntry
+{
+    QString Name;
+    QByteArray Content;
+    QByteArray Raw;
+    int Method = 0;
+};
+// Every entry in order; empty when the file is no readable zip.
+QList<TznZipEntry> ReadZipEntries(const QString& path);
+// The content of one entry; empty when it is missing.
+QByteArray ReadZipEntry(const QString& path, const QString& name);
+// Writes a zip of the given entries (name, content), deflated.
+bool WriteZip(const QString& path, const QList<QPair<QString, QByteArray>>& entries);
+
+// True when Debian's python-docx reads the document; err gets its complaint otherwise.
+bool PythonDocxOpens(const QString& path, QString* err = nullptr);
+// True when LibreOffice headless is installed.
+bool HasLibreOffice();
+// Converts to PDF with LibreOffice in a private profile; the PDF's path, or empty on failure.
+QString ConvertToPdf(const QString& path, const QString& outDir);
+// The corpus folder, empty when it is absent.
+QString CorpusDir();
