@@ -2,9 +2,11 @@
 
 #include "engine/znBatch.h"
 #include "project/znProject.h"
+#include "word/znDocslim.h"
 
 void AssignProductConstants(TznProject& project)
 {
+    project.ConverterClass = &TznDocslim::Create;
     project.FileMask = QStringLiteral("*.doc?");
     project.SourceFilter = QStringLiteral("Word Document (*.doc;*.docx)|*.doc;*.docx");
     project.ProductCode = QStringLiteral("docslim");
