@@ -266,6 +266,8 @@ void TznWordDocument::Walk(pugi::xml_node node)
             AddDrawing(child, child);
         } else if (IsElement(child, ZnNs::W, "object")) {
             AddDrawing(child, pugi::xml_node());
+        } else if (IsElement(child, ZnNs::W, "pict")) {
+            AddVmlPicture(child);
         } else if (IsElement(child, ZnNs::W, "txbxContent")) {
             // text boxes are stories of their own
         } else if (IsElement(child, ZnNs::MC, "AlternateContent")) {
@@ -296,6 +298,57 @@ void TznWordDocument::AddDrawing(pugi::xml_node unit, pugi::xml_node drawing)
     FDrawings.append(d);
 }
 
+void TznWordDocument::AddVmlPicture(pugi::xml_node pict)
+{
+    // Only a plain picture: a v:shape holding v:imagedata, no text box, no OLE object.
+    for (pugi::xml_node shape = pict.first_child(); shape; shape = shape.next_sibling()) {
+        if (shape.type() != pugi::node_element || std::strcmp(LocalName(shape), "shape") != 0)
+            continue;
+        if (!ChildElement(shape, "urn:schemas-microsoft-com:vml", "imagedata") || hasDescendant(shape, "textbox"))
+            return;
+        TznDrawing d;
+        d.Unit = pict;
+        d.Vml = shape;
+        const QString position = VmlStyle(text(shape.attribute("style"))).value(QStringLiteral("position"));
+        d.Anchored = position == QLatin1String("absolute");
+        FDrawings.append(d);
+        return;
+    }
+}
+
+QHash<QString, QString> TznWordDocument::VmlStyle(const QString& style)
+{
+    QHash<QString, QString> out;
+    for (const QString& item : style.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+        const int colon = item.indexOf(QLatin1Char(':'));
+        if (colon > 0)
+            out.insert(item.left(colon).trimmed().toLower(), item.mid(colon + 1).trimmed());
+    }
+    return out;
+}
+
+qint64 TznWordDocument::VmlLengthEmu(const QString& length)
+{
+    struct TznUnit { const char* Suffix; double Emu; };
+    static const TznUnit units[] = {{"pt", 12700}, {"in", 914400}, {"cm", 360000}, {"mm", 36000}, {"pc", 152400}, {"px", 9525}, {"emu", 1}};
+    const QString t = length.trimmed().toLower();
+    for (const TznUnit& u : units)
+        if (t.endsWith(QLatin1String(u.Suffix)))
+            return qint64(std::llround(t.chopped(int(std::strlen(u.Suffix))).toDouble() * u.Emu));
+    return qint64(std::llround(t.toDouble() * 9525)); // a bare number is in pixels
+}
+
+double TznWordDocument::VmlFraction(const QString& value)
+{
+    // "6554f" is in 1/65536; a plain number is the fraction itself.
+    const QString t = value.trimmed();
+    if (t.isEmpty())
+        return 0;
+    if (t.endsWith(QLatin1Char('f'), Qt::CaseInsensitive))
+        return t.chopped(1).toDouble() / 65536.0;
+    return t.toDouble();
+}
+
 QList<int> TznWordDocument::DrawingIds(bool anchored)
 {
     Collect();
@@ -324,9 +377,77 @@ const TznWordDocument::TznDrawing& TznWordDocument::Drawing(int id)
     throw EznError(QStringLiteral("Object has been deleted."));
 }
 
+TznWordDocument::TznPictureFacts TznWordDocument::FactsOf(const TznDrawing& d)
+{
+    TznPictureFacts f;
+    if (d.Vml) {
+        // A VML picture: v:shape with v:imagedata, sized by its style.
+        const pugi::xml_node data = d.Vml.find_child([](pugi::xml_node n) { return std::strcmp(LocalName(n), "imagedata") == 0; });
+        f.IsPicture = true;
+        f.RelId = text(AttributeNs(data, ZnNs::R, "id"));
+        if (f.RelId.isEmpty())
+            f.RelId = text(AttributeNs(data, "urn:schemas-microsoft-com:office:office", "relid"));
+        const auto rel = f.RelId.isEmpty() ? std::nullopt : MainRels().ById(f.RelId);
+        f.Linked = !rel || rel->External;
+        const char* crops[4] = {"cropleft", "croptop", "cropright", "cropbottom"};
+        for (int i = 0; i < 4; ++i)
+            f.Crop[i] = VmlFraction(text(data.attribute(crops[i])));
+        const QHash<QString, QString> style = VmlStyle(text(d.Vml.attribute("style")));
+        f.Cx = VmlLengthEmu(style.value(QStringLiteral("width")));
+        f.Cy = VmlLengthEmu(style.value(QStringLiteral("height")));
+        f.Descr = text(d.Vml.attribute("alt"));
+        f.Title = text(AttributeNs(data, "urn:schemas-microsoft-com:office:office", "title"));
+        if (const QString rot = style.value(QStringLiteral("rotation")); !rot.isEmpty())
+            f.Rot = QString::number(qint64(std::llround(rot.toDouble() * 60000)));
+        const QString flip = style.value(QStringLiteral("flip"));
+        if (flip.contains(QLatin1Char('x'))) f.FlipH = QStringLiteral("1");
+        if (flip.contains(QLatin1Char('y'))) f.FlipV = QStringLiteral("1");
+        return f;
+    }
+    if (!d.Frame || text(graphicDataOf(d.Frame).attribute("uri")) != QLatin1String(kUriPicture))
+        return f;
+    f.IsPicture = true;
+    const pugi::xml_node blipFill = blipFillOf(d.Frame);
+    const pugi::xml_node blip = ChildElement(blipFill, ZnNs::A, "blip");
+    f.RelId = text(AttributeNs(blip, ZnNs::R, "embed"));
+    f.Linked = bool(AttributeNs(blip, ZnNs::R, "link"));
+    f.Vector = hasDescendant(blip, "svgBlip");
+    for (pugi::xml_node c = blip.first_child(); c && f.Effect.isEmpty(); c = c.next_sibling())
+        if (c.type() == pugi::node_element && std::strcmp(LocalName(c), "extLst") != 0)
+            f.Effect = QString::fromUtf8(LocalName(c));
+    const pugi::xml_node srcRect = ChildElement(blipFill, ZnNs::A, "srcRect");
+    const char* sides[4] = {"l", "t", "r", "b"};
+    for (int i = 0; i < 4; ++i) {
+        f.Crop[i] = fraction(srcRect, sides[i]);
+        f.SrcRect[i] = srcRect ? text(srcRect.attribute(sides[i])) : QString();
+    }
+    const pugi::xml_node extent = ChildElement(d.Frame, ZnNs::WP, "extent");
+    f.Cx = extent.attribute("cx").as_llong(0);
+    f.Cy = extent.attribute("cy").as_llong(0);
+    const pugi::xml_node docPr = ChildElement(d.Frame, ZnNs::WP, "docPr");
+    f.Name = text(docPr.attribute("name"));
+    f.Descr = text(docPr.attribute("descr"));
+    f.Title = text(docPr.attribute("title"));
+    if (const pugi::xml_node link = ChildElement(docPr, ZnNs::A, "hlinkClick")) {
+        f.HyperlinkRelId = text(AttributeNs(link, ZnNs::R, "id"));
+        f.HyperlinkTooltip = text(link.attribute("tooltip"));
+    }
+    const pugi::xml_node xfrm = ChildElement(ChildElement(picOf(d.Frame), ZnNs::Pic, "spPr"), ZnNs::A, "xfrm");
+    f.Rot = text(xfrm.attribute("rot"));
+    f.FlipH = text(xfrm.attribute("flipH"));
+    f.FlipV = text(xfrm.attribute("flipV"));
+    return f;
+}
+
 int TznWordDocument::TypeOf(int id)
 {
     const TznDrawing& d = Drawing(id);
+    const TznPictureFacts f = FactsOf(d);
+    if (f.IsPicture) {
+        if (d.Anchored)
+            return f.Linked ? 11 : f.Vector ? 28 : 13;
+        return f.Linked ? 4 : f.Vector ? 17 : 3;
+    }
     if (!d.Frame) {
         // w:object: an OLE object, embedded or linked
         const bool linked = hasDescendant(d.Unit, "OLEObject")
@@ -335,14 +456,6 @@ int TznWordDocument::TypeOf(int id)
         return linked ? 2 : 1;
     }
     const QString uri = text(graphicDataOf(d.Frame).attribute("uri"));
-    if (uri == QLatin1String(kUriPicture)) {
-        const pugi::xml_node blip = ChildElement(blipFillOf(d.Frame), ZnNs::A, "blip");
-        const bool linked = bool(AttributeNs(blip, ZnNs::R, "link"));
-        const bool vector = hasDescendant(blip, "svgBlip");
-        if (d.Anchored)
-            return linked ? 11 : vector ? 28 : 13;
-        return linked ? 4 : vector ? 17 : 3;
-    }
     const bool chart = uri == QLatin1String(kUriChart) || uri == QLatin1String(kUriChartEx);
     const bool diagram = uri == QLatin1String(kUriDiagram);
     const bool canvas = uri == QLatin1String(kUriLockedCanvas) || uri == QLatin1String(kUriCanvas);
@@ -357,47 +470,32 @@ int TznWordDocument::TypeOf(int id)
     return 1;
 }
 
-QByteArray TznWordDocument::PictureBytes(const TznDrawing& d, QString* relId, TznPartName* part)
+TznPartName TznWordDocument::PictureTarget(const TznPictureFacts& f)
 {
-    TznPartName target;
-    PictureTarget(d, relId, &target);
-    if (part) *part = target;
-    return FPackage->Read(target);
-}
-
-void TznWordDocument::PictureTarget(const TznDrawing& d, QString* relId, TznPartName* part)
-{
-    const pugi::xml_node blip = ChildElement(blipFillOf(d.Frame), ZnNs::A, "blip");
-    const QString id = text(AttributeNs(blip, ZnNs::R, "embed"));
-    const auto rel = id.isEmpty() ? std::nullopt : MainRels().ById(id);
+    const auto rel = !f.IsPicture || f.RelId.isEmpty() ? std::nullopt : MainRels().ById(f.RelId);
     if (!rel || rel->External)
         throw EznError(QStringLiteral("The shape holds no embedded picture."));
     const TznPartName target = FMainPart.Resolve(rel->Target);
     if (!FPackage->Has(target))
         throw EznError(QStringLiteral("The picture %1 is missing from the document.").arg(target.Name()));
-    if (relId) *relId = id;
-    *part = target;
+    return target;
 }
 
 double TznWordDocument::ScaleOf(int id, bool width)
 {
-    const TznDrawing& d = Drawing(id);
-    if (!d.Frame || text(graphicDataOf(d.Frame).attribute("uri")) != QLatin1String(kUriPicture))
+    const TznPictureFacts f = FactsOf(Drawing(id));
+    if (!f.IsPicture)
         throw EznError(QStringLiteral("The shape is no picture."));
-    TznPartName part;
-    PictureTarget(d, nullptr, &part);
+    const TznPartName part = PictureTarget(f);
     if (!FInfoOfPart.contains(part.Key()))
         FInfoOfPart.insert(part.Key(), ReadPictureInfo(FPackage->Read(part)));
     const std::optional<TznPictureInfo> info = FInfoOfPart.value(part.Key());
     if (!info || info->PixelWidth <= 0 || info->PixelHeight <= 0)
         throw EznError(QStringLiteral("The picture's size cannot be read."));
-    const pugi::xml_node srcRect = ChildElement(blipFillOf(d.Frame), ZnNs::A, "srcRect");
-    const double visible = width ? 1 - fraction(srcRect, "l") - fraction(srcRect, "r")
-                                 : 1 - fraction(srcRect, "t") - fraction(srcRect, "b");
+    const double visible = width ? 1 - f.Crop[0] - f.Crop[2] : 1 - f.Crop[1] - f.Crop[3];
     const double pixels = (width ? info->PixelWidth : info->PixelHeight) * visible;
     const double dpi = width ? info->DpiX : info->DpiY;
-    const pugi::xml_node extent = ChildElement(d.Frame, ZnNs::WP, "extent");
-    const double shown = extent.attribute(width ? "cx" : "cy").as_double(0);
+    const double shown = double(width ? f.Cx : f.Cy);
     if (pixels <= 0 || dpi <= 0)
         throw EznError(QStringLiteral("The picture's size cannot be read."));
     return shown / (pixels / dpi * kEmuPerInch) * 100.0;
@@ -406,27 +504,25 @@ double TznWordDocument::ScaleOf(int id, bool width)
 std::shared_ptr<TznClipPicture> TznWordDocument::CopyPicture(int id, int resolution, int quality)
 {
     const TznDrawing& d = Drawing(id);
-    const int type = TypeOf(id);
-    if (type != (d.Anchored ? 13 : 3))
+    if (TypeOf(id) != (d.Anchored ? 13 : 3))
         throw EznError(QStringLiteral("The selection holds no picture that can be copied."));
-    const pugi::xml_node blipFill = blipFillOf(d.Frame);
-    const pugi::xml_node blip = ChildElement(blipFill, ZnNs::A, "blip");
+    const TznPictureFacts f = FactsOf(d);
     // Colour effects on the picture would be lost by a new rendering; such pictures stay.
-    for (pugi::xml_node c = blip.first_child(); c; c = c.next_sibling())
-        if (c.type() == pugi::node_element && std::strcmp(LocalName(c), "extLst") != 0)
-            throw EznError(QStringLiteral("The picture carries effects (%1) that cannot be rendered.").arg(QString::fromUtf8(LocalName(c))));
+    if (!f.Effect.isEmpty())
+        throw EznError(QStringLiteral("The picture carries effects (%1) that cannot be rendered.").arg(f.Effect));
+    if (f.Cx <= 0 || f.Cy <= 0)
+        throw EznError(QStringLiteral("The picture has no shown size."));
 
     auto clip = std::make_shared<TznClipPicture>();
-    TznPartName part;
-    clip->Request.Bytes = PictureBytes(d, &clip->OriginalRelId, &part);
-    const pugi::xml_node srcRect = ChildElement(blipFill, ZnNs::A, "srcRect");
-    clip->Request.Crop = {fraction(srcRect, "l"), fraction(srcRect, "t"), fraction(srcRect, "r"), fraction(srcRect, "b")};
-    const char* sides[4] = {"l", "t", "r", "b"};
+    const TznPartName part = PictureTarget(f);
+    clip->OriginalRelId = f.RelId;
+    clip->Request.Bytes = FPackage->Read(part);
+    clip->Request.Crop = {f.Crop[0], f.Crop[1], f.Crop[2], f.Crop[3]};
     for (int i = 0; i < 4; ++i)
-        clip->SrcRect[i] = srcRect ? text(srcRect.attribute(sides[i])) : QString();
-    const pugi::xml_node extent = ChildElement(d.Frame, ZnNs::WP, "extent");
-    clip->Cx = extent.attribute("cx").as_llong(0);
-    clip->Cy = extent.attribute("cy").as_llong(0);
+        clip->SrcRect[i] = d.Vml ? (f.Crop[i] != 0 ? QString::number(qint64(std::llround(f.Crop[i] * 100000))) : QString())
+                                 : f.SrcRect[i];
+    clip->Cx = f.Cx;
+    clip->Cy = f.Cy;
     clip->Request.ShownCx = clip->Cx;
     clip->Request.ShownCy = clip->Cy;
     clip->Request.Resolution = resolution;
@@ -437,34 +533,31 @@ std::shared_ptr<TznClipPicture> TznWordDocument::CopyPicture(int id, int resolut
     clip->SourceDocument = FSerial;
     clip->OriginalExtension = part.Extension();
     clip->OriginalContentType = ContentTypes().ContentTypeOf(part);
-    const pugi::xml_node docPr = ChildElement(d.Frame, ZnNs::WP, "docPr");
-    clip->Name = text(docPr.attribute("name"));
-    clip->Descr = text(docPr.attribute("descr"));
-    clip->Title = text(docPr.attribute("title"));
-    if (const pugi::xml_node link = ChildElement(docPr, ZnNs::A, "hlinkClick")) {
-        clip->HyperlinkRelId = text(AttributeNs(link, ZnNs::R, "id"));
-        clip->HyperlinkTooltip = text(link.attribute("tooltip"));
-        if (const auto rel = MainRels().ById(clip->HyperlinkRelId)) {
+    clip->Name = f.Name;
+    clip->Descr = f.Descr;
+    clip->Title = f.Title;
+    if (!f.HyperlinkRelId.isEmpty()) {
+        clip->HyperlinkRelId = f.HyperlinkRelId;
+        clip->HyperlinkTooltip = f.HyperlinkTooltip;
+        if (const auto rel = MainRels().ById(f.HyperlinkRelId)) {
             clip->HasHyperlink = true;
             clip->HyperlinkTarget = rel->Target;
             clip->HyperlinkExternal = rel->External;
         }
     }
-    const pugi::xml_node xfrm = ChildElement(ChildElement(picOf(d.Frame), ZnNs::Pic, "spPr"), ZnNs::A, "xfrm");
-    clip->Rot = text(xfrm.attribute("rot"));
-    clip->FlipH = text(xfrm.attribute("flipH"));
-    clip->FlipV = text(xfrm.attribute("flipV"));
+    clip->Rot = f.Rot;
+    clip->FlipH = f.FlipH;
+    clip->FlipV = f.FlipV;
     return clip;
 }
 
 void TznWordDocument::Delete(int id)
 {
     const TznDrawing d = Drawing(id);
-    if (d.Frame && text(graphicDataOf(d.Frame).attribute("uri")) == QLatin1String(kUriPicture)) {
-        const pugi::xml_node blip = ChildElement(blipFillOf(d.Frame), ZnNs::A, "blip");
-        if (const auto rel = MainRels().ById(text(AttributeNs(blip, ZnNs::R, "embed"))); rel && !rel->External)
+    const TznPictureFacts f = FactsOf(d);
+    if (f.IsPicture && !f.RelId.isEmpty())
+        if (const auto rel = MainRels().ById(f.RelId); rel && !rel->External)
             FRemovedTargets.append(FMainPart.Resolve(rel->Target));
-    }
     if (FCaret)
         FCaret.parent().remove_child(FCaret);
     pugi::xml_node parent = d.Unit.parent();

@@ -62,6 +62,18 @@ private:
         pugi::xml_node Unit;   // what Delete removes: w:drawing, mc:AlternateContent or w:object
         pugi::xml_node Frame;  // wp:inline / wp:anchor; empty for w:object
         bool Anchored = false;
+        pugi::xml_node Vml;    // the v:shape of a VML picture (Unit is its w:pict)
+    };
+    // What the members need to know of a picture drawing, DrawingML or VML alike.
+    struct TznPictureFacts
+    {
+        bool IsPicture = false, Linked = false, Vector = false;
+        QString RelId;             // the embedded picture's relationship
+        QString Effect;            // the first colour effect on the picture, empty when none
+        double Crop[4] = {0, 0, 0, 0};  // l, t, r, b fractions
+        QString SrcRect[4];        // the a:srcRect attributes as written
+        qint64 Cx = 0, Cy = 0;     // shown size in EMU
+        QString Name, Descr, Title, HyperlinkRelId, HyperlinkTooltip, Rot, FlipH, FlipV;
     };
 
     TznWordDocument();
@@ -73,9 +85,13 @@ private:
     void Walk(pugi::xml_node node);
     void AddDrawing(pugi::xml_node unit, pugi::xml_node drawing);
     void Touch();
-    QByteArray PictureBytes(const TznDrawing& d, QString* relId, TznPartName* part);
-    // The media part of a picture drawing; raises when it has no embedded picture.
-    void PictureTarget(const TznDrawing& d, QString* relId, TznPartName* part);
+    TznPictureFacts FactsOf(const TznDrawing& d);
+    // The media part of a picture; raises when it has no embedded picture.
+    TznPartName PictureTarget(const TznPictureFacts& facts);
+    void AddVmlPicture(pugi::xml_node pict);
+    static QHash<QString, QString> VmlStyle(const QString& style);
+    static qint64 VmlLengthEmu(const QString& length);
+    static double VmlFraction(const QString& value);
     void RemoveUnusedMedia();
     QString NewMediaPart(const QByteArray& bytes, const QString& extension, const QString& contentType);
     [[noreturn]] void Fail(const QString& reason) const;

@@ -105,21 +105,27 @@ TEST_F(ShapeTest, CollectionsHoldTheMainStorysDrawingsWithTheirTypes)
     b.Picture(alternate);                              // one shape despite its fallback: 13
     TznTestPicture smartArt; smartArt.Graphic = kDiagramUri; smartArt.Anchored = true;
     b.Picture(smartArt);                               // SmartArt: 24
+    TznTestPicture vml = pic; vml.Vml = true;
+    b.Picture(vml);                                    // VML picture: 3
+    vml.Anchored = true;
+    b.Picture(vml);                                    // floating VML picture: 13
     b.HeaderUsingMediaOf(0);                           // header drawings are not in the main story
     const TznVariant doc = OpenBuilt(b);
 
     const TznVariant inl = Inline(doc);
-    ASSERT_EQ(Count(inl), 3);
+    ASSERT_EQ(Count(inl), 4);
     EXPECT_EQ(OleGet(Item(inl, 1), QStringLiteral("Type")).ToInt(), 3);
     EXPECT_EQ(OleGet(Item(inl, 2), QStringLiteral("Type")).ToInt(), 4);
     EXPECT_EQ(OleGet(Item(inl, 3), QStringLiteral("Type")).ToInt(), 12);
+    EXPECT_EQ(OleGet(Item(inl, 4), QStringLiteral("Type")).ToInt(), 3);
     const TznVariant shapes = Anchored(doc);
-    ASSERT_EQ(Count(shapes), 3);
+    ASSERT_EQ(Count(shapes), 4);
     EXPECT_EQ(OleGet(Item(shapes, 1), QStringLiteral("Type")).ToInt(), 13);
     EXPECT_EQ(OleGet(Item(shapes, 2), QStringLiteral("Type")).ToInt(), 13);
     EXPECT_EQ(OleGet(Item(shapes, 3), QStringLiteral("Type")).ToInt(), 24);
+    EXPECT_EQ(OleGet(Item(shapes, 4), QStringLiteral("Type")).ToInt(), 13);
     EXPECT_THROW(Item(shapes, 0), EznError);
-    EXPECT_THROW(Item(shapes, 4), EznError);
+    EXPECT_THROW(Item(shapes, 5), EznError);
 }
 
 TEST_F(ShapeTest, CollectionsAreLiveAfterDelete)
@@ -255,6 +261,31 @@ TEST_F(ShapeTest, AnchoredPictureComesBackInline)
     if (!HasLibreOffice())
         GTEST_SKIP() << "LibreOffice is not installed";
     EXPECT_FALSE(ConvertToPdf(out, FDir.path()).isEmpty());
+}
+
+TEST_F(ShapeTest, VmlPictureIsScaledAndReinsertedAsDrawing)
+{
+    TznDocxBuilder b;
+    TznTestPicture pic = Photo(2000, 1000, 96, kEmuPerInch, kEmuPerInch);
+    pic.Vml = true;
+    pic.CropL = 25000; pic.CropR = 25000;   // the visible part is 1000 x 1000 pixels, shown at 1 inch
+    pic.Descr = QStringLiteral("Old picture");
+    b.Picture(pic);
+    const TznVariant doc = OpenBuilt(b);
+    const TznVariant shape = Item(Inline(doc), 1);
+    EXPECT_NEAR(OleGet(shape, QStringLiteral("ScaleWidth")).ToDouble(), 9.6, 0.01);
+    EXPECT_NEAR(OleGet(shape, QStringLiteral("ScaleHeight")).ToDouble(), 9.6, 0.01);
+    Reinsert(shape);
+    const QString out = SaveCopy(doc);
+    const QString xml = XmlOf(out);
+    EXPECT_FALSE(xml.contains(QStringLiteral("w:pict")));
+    EXPECT_TRUE(xml.contains(QStringLiteral("descr=\"Old picture\"")));
+    EXPECT_TRUE(xml.contains(QStringLiteral("cx=\"%1\" cy=\"%1\"").arg(kEmuPerInch)));
+    ASSERT_EQ(MediaOf(out).size(), 1);
+    const QImage image = QImage::fromData(ReadZipEntry(out, MediaOf(out)[0]));
+    EXPECT_EQ(image.width(), 150);
+    EXPECT_EQ(image.height(), 150);
+    EXPECT_TRUE(PythonDocxOpens(out));
 }
 
 TEST_F(ShapeTest, CroppedPictureIsRenderedWithoutItsCrop)

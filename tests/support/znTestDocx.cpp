@@ -99,8 +99,26 @@ TznDocxBuilder& TznDocxBuilder::HeaderUsingMediaOf(int index)
 namespace {
 QString mediaName(int index, const TznTestPicture& p) { return QStringLiteral("media/image%1.%2").arg(index + 1).arg(p.Extension); }
 
+QString vmlXml(int index, const TznTestPicture& p, const QString& relId)
+{
+    QString style = QStringLiteral("width:%1pt;height:%2pt").arg(p.Cx / 12700.0).arg(p.Cy / 12700.0);
+    if (p.Anchored)
+        style += QStringLiteral(";position:absolute;margin-left:0;margin-top:0;z-index:1");
+    QString crop;
+    const char* names[4] = {"cropleft", "croptop", "cropright", "cropbottom"};
+    const int values[4] = {p.CropL, p.CropT, p.CropR, p.CropB};
+    for (int i = 0; i < 4; ++i)
+        if (values[i])
+            crop += QStringLiteral(" %1=\"%2f\"").arg(QLatin1String(names[i])).arg(qint64(std::llround(values[i] / 100000.0 * 65536)));
+    return QStringLiteral("<w:r><w:pict><v:shape id=\"_x0000_i%1\" type=\"#_x0000_t75\" style=\"%2\" alt=\"%3\">"
+                          "<v:imagedata r:id=\"%4\" o:title=\"%5\"%6/></v:shape></w:pict></w:r>")
+        .arg(1025 + index).arg(style, p.Descr.toHtmlEscaped(), relId, p.Title.toHtmlEscaped(), crop);
+}
+
 QString drawingXml(int index, const TznTestPicture& p, const QString& relId)
 {
+    if (p.Vml)
+        return vmlXml(index, p, relId);
     const QString extent = QStringLiteral("<wp:extent cx=\"%1\" cy=\"%2\"/>").arg(p.Cx).arg(p.Cy);
     QString docPr = QStringLiteral("<wp:docPr id=\"%1\" name=\"%2\"").arg(index + 1).arg(p.Name.toHtmlEscaped());
     if (!p.Descr.isEmpty()) docPr += QStringLiteral(" descr=\"%1\"").arg(p.Descr.toHtmlEscaped());

@@ -31,6 +31,7 @@ struct TznTestPicture
     bool Anchored = false;
     bool AlternateContent = false;          // inside mc:AlternateContent with a VML fallback on the same media
     bool Linked = false;                    // r:link to an external file instead of r:embed
+    bool Vml = false;                       // a VML picture (w:pict) instead of DrawingML; crop in 1/1000 % as well
     int CropL = 0, CropT = 0, CropR = 0, CropB = 0; // a:srcRect, 1/1000 percent
     QString Name = QStringLiteral("Picture");
     QString Descr, Title, HyperlinkUrl;
