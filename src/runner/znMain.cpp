@@ -108,8 +108,10 @@ int TznMain::Run()
     Converter->Start();
     if (Info)
         Info->Tally(QStringLiteral("C"), 0, 1);
+    // The main thread only watches the count; a short poll lets a small
+    // batch end as soon as its last worker has.
     while (RunningWorkers.load() > 0)
-        QThread::msleep(100);
+        QThread::msleep(5);
     return Finish();
 }
 
