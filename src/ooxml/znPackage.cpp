@@ -45,7 +45,31 @@ std::unique_ptr<TznPackage> TznPackage::Open(const QString& path, const TznPacka
     package->FSourcePath = path;
     package->FLimits = limits;
     int error = 0;
-    package->FZip = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY, &error);
+    // Documents are read in many small pieces; a document of ordinary size
+    // is read whole once and its zip served from memory.
+    constexpr qint64 maxInMemory = 64 * 1024 * 1024;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        package->Fail(QStringLiteral("the file cannot be found or read."));
+    if (file.size() <= maxInMemory) {
+        package->FSourceBytes = file.readAll();
+        file.close();
+        zip_error_t zerr;
+        zip_error_init(&zerr);
+        zip_source_t* source = zip_source_buffer_create(package->FSourceBytes.constData(),
+                                                        zip_uint64_t(package->FSourceBytes.size()), 0, &zerr);
+        if (source) {
+            package->FZip = zip_open_from_source(source, ZIP_RDONLY, &zerr);
+            if (!package->FZip)
+                zip_source_free(source);
+        }
+        zip_error_fini(&zerr);
+        if (!package->FZip)
+            package->Fail(QStringLiteral("the file is damaged or is no document package."));
+    } else {
+        file.close();
+        package->FZip = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY, &error);
+    }
     if (!package->FZip) {
         if (error == ZIP_ER_NOENT || error == ZIP_ER_OPEN)
             package->Fail(QStringLiteral("the file cannot be found or read."));
@@ -187,10 +211,13 @@ void TznPackage::SaveAs(const QString& path) const
             failSave(QStringLiteral("the folder cannot be written (%1).").arg(temp.errorString()));
         tempPath = temp.fileName();
     }
+    // The name is ours now; the zip library creates the file itself so that
+    // it gets the permissions of a new file, not those of a private temporary.
+    QFile::remove(tempPath);
     auto removeTemp = [&] { QFile::remove(tempPath); };
 
     int error = 0;
-    zip_t* out = zip_open(QFile::encodeName(tempPath).constData(), ZIP_TRUNCATE, &error);
+    zip_t* out = zip_open(QFile::encodeName(tempPath).constData(), ZIP_CREATE | ZIP_EXCL, &error);
     if (!out) {
         removeTemp();
         failSave(QStringLiteral("the file cannot be created."));
@@ -220,6 +247,9 @@ void TznPackage::SaveAs(const QString& path) const
         removeTemp();
         failSave(reason);
     }
+    // A document saved over an older one keeps that file's permissions.
+    if (QFileInfo::exists(target))
+        QFile::setPermissions(tempPath, QFile::permissions(target));
     std::error_code ec;
     std::filesystem::rename(std::filesystem::path(QFile::encodeName(tempPath).toStdString()),
                             std::filesystem::path(QFile::encodeName(target).toStdString()), ec);

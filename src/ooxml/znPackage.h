@@ -66,6 +66,9 @@ private:
     [[noreturn]] void Fail(const QString& reason) const;
 
     QString FSourcePath;
+    // The source file's bytes when it was small enough to read at once; the
+    // zip then reads from memory instead of seeking through the file.
+    QByteArray FSourceBytes;
     zip* FZip = nullptr;
     TznPackageLimits FLimits;
     QList<TznEntry> FEntries;
