@@ -30,6 +30,24 @@ struct TznServerState
     // The selection: a shape of a document, or (with no shape) that document's caret.
     std::weak_ptr<TznDocEntry> SelectionDocument;
     int SelectionShape = 0;
+    // A picture rendered ahead of its copy: a caller that finds a picture
+    // shown below its size in both directions copies it next, and usually
+    // does so under a lock it shares with other workers, so the expensive
+    // rendering is done here, before that lock is taken. Either the result
+    // or the error the rendering raised.
+    std::weak_ptr<TznDocEntry> PreparedDocument;
+    int PreparedShape = 0;
+    int PreparedResolution = 0, PreparedQuality = 0;
+    std::shared_ptr<TznClipPicture> Prepared;
+    std::exception_ptr PreparedError;
+
+    void DropPrepared()
+    {
+        PreparedDocument.reset();
+        PreparedShape = 0;
+        Prepared.reset();
+        PreparedError = nullptr;
+    }
 };
 using TznState = std::shared_ptr<TznServerState>;
 
@@ -68,7 +86,13 @@ protected:
         switch (id) {
         case mType: CheckGet(flags, args); return model.TypeOf(FId);
         case mScaleWidth: CheckGet(flags, args); return model.ScaleOf(FId, true);
-        case mScaleHeight: CheckGet(flags, args); return model.ScaleOf(FId, false);
+        case mScaleHeight: {
+            CheckGet(flags, args);
+            const double scale = model.ScaleOf(FId, false);
+            if (scale < 100)
+                prepare(model);
+            return scale;
+        }
         case mSelect:
             CheckCall(flags, args, 0, 1);
             if (!model.IsAlive(FId))
@@ -79,6 +103,8 @@ protected:
         case mDelete:
             CheckCall(flags, args, 0, 0);
             model.Delete(FId);
+            if (FState->PreparedShape == FId && FState->PreparedDocument.lock() == FDoc)
+                FState->DropPrepared();
             // The selection stays at the place the shape had.
             if (FState->SelectionDocument.lock() == FDoc || FState->SelectionShape == FId) {
                 FState->SelectionDocument = FDoc;
@@ -90,6 +116,26 @@ protected:
     }
 
 private:
+    void prepare(TznWordDocument& model)
+    {
+        try {
+            if (!(model.ScaleOf(FId, true) < 100))
+                return;
+        } catch (...) {
+            return;
+        }
+        FState->DropPrepared();
+        FState->PreparedDocument = FDoc;
+        FState->PreparedShape = FId;
+        FState->PreparedResolution = FState->Resolution;
+        FState->PreparedQuality = FState->Quality;
+        try {
+            FState->Prepared = model.CopyPicture(FId, FState->Resolution, FState->Quality);
+        } catch (...) {
+            FState->PreparedError = std::current_exception();
+        }
+    }
+
     TznState FState;
     std::shared_ptr<TznDocEntry> FDoc;
     int FId;
@@ -290,7 +336,7 @@ protected:
             // A failed copy leaves nothing on the clipboard that a later paste could mistake
             // for this picture.
             try {
-                ZnClipboard::SetPicture(model.CopyPicture(FState->SelectionShape, FState->Resolution, FState->Quality));
+                ZnClipboard::SetPicture(takePrepared(doc, model));
             } catch (...) {
                 ZnClipboard::Clear();
                 throw;
@@ -314,6 +360,23 @@ protected:
     }
 
 private:
+    // The selected picture rendered for the clipboard: the one rendered
+    // ahead when it is this picture at the same settings, else rendered now.
+    std::shared_ptr<TznClipPicture> takePrepared(const std::shared_ptr<TznDocEntry>& doc, TznWordDocument& model)
+    {
+        const bool same = FState->PreparedShape == FState->SelectionShape && FState->PreparedDocument.lock() == doc
+                          && FState->PreparedResolution == FState->Resolution
+                          && FState->PreparedQuality == FState->Quality;
+        std::shared_ptr<TznClipPicture> prepared = same ? FState->Prepared : nullptr;
+        const std::exception_ptr error = same ? FState->PreparedError : nullptr;
+        FState->DropPrepared();
+        if (error)
+            std::rethrow_exception(error);
+        if (prepared)
+            return prepared;
+        return model.CopyPicture(FState->SelectionShape, FState->Resolution, FState->Quality);
+    }
+
     TznState FState;
 };
 
