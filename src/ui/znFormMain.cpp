@@ -1,12 +1,16 @@
 #include "ui/znFormMain.h"
 
 #include "info/znInfo.h"
+#include "platform/znError.h"
 #include "platform/znPath.h"
 #include "platform/znShell.h"
+#include "platform/znTextFile.h"
 #include "project/znDialogs.h"
 #include "project/znProject.h"
+#include "runner/znMain.h"
 #include "ui/znFormAbout.h"
 #include "ui/znFormCfg.h"
+#include "ui/znWindowStartup.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -15,16 +19,24 @@
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QFrame>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
+#include <QProgressBar>
+#include <QRegularExpression>
+#include <QThread>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QUrl>
 #include <QVBoxLayout>
+
+#include <cstdio>
+#include <utility>
 
 // --- TznActionButton ---
 
@@ -43,7 +55,6 @@ void TznActionButton::SetAction(QAction* action)
     if (FChanged)
         disconnect(FChanged);
     FAction = action;
-    FOwnHint = false;
     if (action)
         FChanged = connect(action, &QAction::changed, this, &TznActionButton::sync);
     sync();
@@ -51,7 +62,8 @@ void TznActionButton::SetAction(QAction* action)
 
 void TznActionButton::SetHint(const QString& hint)
 {
-    FOwnHint = true;
+    FHintAction = FAction;
+    FHint = hint;
     setToolTip(hint);
 }
 
@@ -60,8 +72,7 @@ void TznActionButton::sync()
     if (!FAction)
         return;
     setText(FAction->text());
-    if (!FOwnHint)
-        setToolTip(HintOf(FAction));
+    setToolTip(FHintAction == FAction ? FHint : HintOf(FAction));
     setEnabled(FAction->isEnabled());
     setVisible(FAction->isVisible());
 }
@@ -291,6 +302,22 @@ void TznFrmMain::build()
     pOthers = new QWidget(pAction);
     pOthers->setObjectName(QStringLiteral("pOthers"));
     actionLayout->addWidget(pOthers, 1);
+    auto* othersLayout = new QHBoxLayout(pOthers);
+    othersLayout->setContentsMargins(8, 0, 8, 0);
+    prgRun = new QProgressBar(pOthers);
+    prgRun->setObjectName(QStringLiteral("prgRun"));
+    prgRun->setFixedSize(200, 12);
+    prgRun->setTextVisible(false);
+    prgRun->setRange(0, 1);
+    prgRun->setValue(0);
+    othersLayout->addWidget(prgRun);
+    lblRun = new QLabel(pOthers);
+    lblRun->setObjectName(QStringLiteral("lblRun"));
+    othersLayout->addWidget(lblRun, 1);
+
+    FDaemonTimer = new QTimer(this);
+    FDaemonTimer->setSingleShot(true);
+    connect(FDaemonTimer, &QTimer::timeout, this, &TznFrmMain::AutoStart);
 
     pSpacer = new QWidget(this);
     pSpacer->setObjectName(QStringLiteral("pSpacer"));
@@ -467,7 +494,7 @@ void TznFrmMain::pm1Popup()
     const bool selected = !lViewer->selectedItems().isEmpty();
     OpenSource1->setEnabled(selected);
     ViewSource1->setEnabled(selected);
-    BrowseFiles1->setEnabled(true);
+    BrowseFiles1->setEnabled(!IsRunning());
     ViewOutput1->setEnabled(true);
     ExportList1->setEnabled(true);
 }
@@ -621,9 +648,13 @@ void TznFrmMain::WMDropFiles(const QStringList& names, QWidget* target)
             SuggestTarget(FolderPart(name));
             break;
         }
+        // The workers of a run take their files from the current batch, so
+        // a drop cannot replace it before the run has ended.
+        if (IsRunning())
+            break;
         if (i == 0)
             NewBatch();
-        PutRow(name);
+        PutRow(name, FBatch, nullptr);
     }
 }
 
@@ -652,27 +683,439 @@ void TznFrmMain::showEvent(QShowEvent* event)
 }
 
 // --- run control ---
-// The handlers below belong to the run control, which drives the batch
-// engine. Until it is in place they start nothing: the actions exist and
-// can be triggered, but no run is behind them.
 
-void TznFrmMain::aSearchExecute() {}
-void TznFrmMain::aConvertExecute() {}
-void TznFrmMain::aSearchConvertExecute() {}
-void TznFrmMain::aPauseExecute() {}
-void TznFrmMain::aStopExecute() {}
-void TznFrmMain::OnFinish() {}
-void TznFrmMain::bSourceFileClick() {}
-void TznFrmMain::ExportList1Click() {}
-void TznFrmMain::NewBatch() {}
-void TznFrmMain::PutRow(const QString&) {}
+namespace {
+
+const int StatusRole = Qt::UserRole;
+
+// Statuses other than success and failure show as not finished.
+int imageOf(int status)
+{
+    return status == nsSuccess || status == nsFailure ? status : nsPending;
+}
+
+// The result column shows the first line of the result text.
+QString firstLine(const QString& text)
+{
+    const qsizetype end = text.indexOf(QRegularExpression(QStringLiteral("[\r\n]")));
+    return end < 0 ? text : text.left(end);
+}
+
+bool isExistingFile(const QString& path)
+{
+    return !path.isEmpty() && QFileInfo(path).isFile();
+}
+
+// Runs a step whose error must not keep the end of a run from happening;
+// the error goes to the handler of unhandled errors.
+template <class F>
+void guarded(QObject* receiver, F&& step)
+{
+    try {
+        step();
+    } catch (const std::exception& error) {
+        TznApplication::HandleException(receiver, error);
+    }
+}
+
+} // namespace
+
+QString CutBackTarget(QString target, PathStyle style, const std::function<bool(const QString&)>& isFile)
+{
+    const QChar delimiter = PathDelimiter(style);
+    auto withoutDelimiter = [delimiter](const QString& t) { return t.endsWith(delimiter) ? t.chopped(1) : t; };
+    auto passes = [&](const QString& t) {
+        if (t.contains(u'?') || t.contains(u'*'))
+            return false;
+        if (style == PathStyle::Windows && t.indexOf(u':') >= 10)
+            return false;
+        return !isFile(withoutDelimiter(t));
+    };
+    while (!passes(target)) {
+        const QString next = FolderPart(withoutDelimiter(target), style);
+        if (next.isEmpty() || next == target)
+            return QString();
+        target = next;
+    }
+    return target;
+}
+
+QString RunStatusText(int done, int listed, int failed, qint64 savedBytes)
+{
+    QString saved;
+    if (savedBytes < 0)
+        saved = QStringLiteral("0 KB");
+    else if (savedBytes < 1024 * 1024)
+        saved = QStringLiteral("%1 KB").arg((savedBytes + 1023) / 1024);
+    else
+        saved = QStringLiteral("%1 MB").arg(double(savedBytes) / (1024.0 * 1024.0), 0, 'f', 1);
+    return QStringLiteral("%1 of %2 documents done, %3 failed, %4 saved").arg(done).arg(listed).arg(failed).arg(saved);
+}
+
+bool TznFrmMain::RepeatPending() const
+{
+    return FDaemonTimer->isActive();
+}
+
+void TznFrmMain::enableBatchChoice(bool enabled)
+{
+    bSourceFile->setEnabled(enabled);
+    BrowseFiles1->setEnabled(enabled);
+}
+
+void TznFrmMain::freeBatch()
+{
+    TznBatch* old = std::exchange(FBatch, nullptr);
+    ++FBatchSerial;
+    try {
+        delete old;
+    } catch (...) {
+    }
+}
+
+void TznFrmMain::NewBatch()
+{
+    freeBatch();
+    FBatch = new TznBatch;
+    lViewer->clear();
+    FDone = 0;
+    FFailed = 0;
+    FSaved = 0;
+    updateRunStatus();
+    const quint64 serial = FBatchSerial;
+    FBatch->OnNodeAdded = [this, serial](TznBatch* batch, TznNode* node) { NodeAdded(serial, batch, node); };
+}
+
+QTreeWidgetItem* TznFrmMain::PutRow(const QString& path, TznBatch* batch, TznNode* node)
+{
+    if (!batch)
+        return nullptr;
+    if (!node) {
+        SuggestTarget(FolderPart(path));
+        batch->AddSingle(path);
+        return nullptr;
+    }
+    {
+        const std::vector<TznNode*>& nodes = batch->LockNodes();
+        // A result can arrive before the listing of its own node has been
+        // shown; the rows before it are made from the nodes, so that rows
+        // always stand in node order.
+        for (int i = lViewer->topLevelItemCount(); i <= node->Index && i < int(nodes.size()); ++i) {
+            auto* row = new QTreeWidgetItem;
+            row->setIcon(0, Image(nsPending));
+            row->setData(0, StatusRole, int(nsPending));
+            row->setText(1, nodes[i]->Path);
+            lViewer->addTopLevelItem(row);
+        }
+        batch->UnlockNodes();
+    }
+    QTreeWidgetItem* row = lViewer->topLevelItem(node->Index);
+    if (row) {
+        const int status = node->Status.load();
+        if (row->data(0, StatusRole).toInt() == nsPending)
+            row->setIcon(0, Image(imageOf(status)));
+    }
+    updateRunStatus();
+    return row;
+}
+
+void TznFrmMain::NodeAdded(quint64 serial, TznBatch* batch, TznNode* node)
+{
+    auto apply = [this, alive = FAlive, serial, batch, node] {
+        if (*alive && serial == FBatchSerial && batch == FBatch)
+            PutRow(node->Path, batch, node);
+    };
+    if (QThread::currentThread() == thread())
+        apply();
+    else
+        QMetaObject::invokeMethod(this, apply, Qt::QueuedConnection);
+}
+
+void TznFrmMain::FileDone(quint64 serial, TznBatch* batch, TznNode* node)
+{
+    // The worker holding the node wrote these; the window gets copies.
+    const int status = node->Status.load();
+    const QString message = node->Message;
+    const qint64 saved = status == nsSuccess && node->SourceSize >= 0 && node->TargetSize >= 0
+        ? node->SourceSize - node->TargetSize
+        : 0;
+    auto apply = [this, alive = FAlive, serial, batch, node, status, message, saved] {
+        if (!*alive || serial != FBatchSerial || batch != FBatch)
+            return;
+        if (QTreeWidgetItem* row = PutRow(node->Path, batch, node))
+            setResult(row, status, message, saved);
+    };
+    if (QThread::currentThread() == thread())
+        apply();
+    else
+        QMetaObject::invokeMethod(this, apply, Qt::QueuedConnection);
+}
+
+void TznFrmMain::setResult(QTreeWidgetItem* row, int status, const QString& message, qint64 savedBytes)
+{
+    const int image = imageOf(status);
+    if (row->data(0, StatusRole).toInt() == nsPending && image != nsPending) {
+        ++FDone;
+        if (image == nsFailure)
+            ++FFailed;
+        FSaved += savedBytes;
+    }
+    row->setData(0, StatusRole, image);
+    row->setIcon(0, Image(image));
+    row->setText(2, firstLine(message));
+    updateRunStatus();
+}
+
+void TznFrmMain::updateRunStatus()
+{
+    const int listed = lViewer->topLevelItemCount();
+    prgRun->setRange(0, qMax(listed, 1));
+    prgRun->setValue(qMin(FDone, qMax(listed, 1)));
+    lblRun->setText(listed == 0 && !IsRunning() ? QString() : RunStatusText(FDone, listed, FFailed, FSaved));
+}
+
+void TznFrmMain::bSourceFileClick()
+{
+    if (IsRunning() || !Project)
+        return;
+    QString files = eSource->text();
+    if (!OpenFileDialog(Project->SourceFilter, files, true))
+        return;
+    files = files.trimmed();
+    if (!files.contains(u'\n'))
+        eSource->setText(files);
+    NewBatch();
+    for (const QString& piece : files.split(u'\n')) {
+        const QString name = piece.trimmed();
+        if (!name.isEmpty())
+            PutRow(name, FBatch, nullptr);
+    }
+}
+
+void TznFrmMain::aSearchExecute()
+{
+    if (IsRunning())
+        return;
+    if (eSource->text().isEmpty()) {
+        eSource->setFocus();
+        RunEnded();
+        return;
+    }
+    NewBatch();
+    const QString source = eSource->text();
+    if (source.startsWith(QStringLiteral("http"))) {
+        PutRow(source, FBatch, nullptr);
+        return;
+    }
+    FBatch->StartScan(source, eTarget->text(), cSubdir->isChecked());
+}
+
+void TznFrmMain::aConvertExecute()
+{
+    if (IsRunning())
+        return;
+    QString target = eTarget->text();
+    if (!target.isEmpty())
+        target = CutBackTarget(target, NativePathStyle(), isExistingFile);
+    if (target.isEmpty()) {
+        eTarget->setFocus();
+        RunEnded();
+        return;
+    }
+    QDir().mkpath(target);
+    target = IncludeTrailingDelimiter(target);
+    eTarget->setText(target);
+    if (Project)
+        Project->CollectOptions(false);
+
+    try {
+        if (!FBatch)
+            aSearchExecute();
+        if (!FBatch)
+            throw EznError(QStringLiteral("No batch"));
+        if (FBatch->Drained())
+            aSearchExecute();
+    } catch (const EznError&) {
+        // An unattended run must still come to its end, also when its
+        // source could not be listed.
+        RunEnded();
+        return;
+    }
+
+    aConvert->setEnabled(false);
+    aSearchConvert->setEnabled(false);
+    aSearch->setEnabled(false);
+    enableBatchChoice(false);
+
+    const quint64 serial = FBatchSerial;
+    FConvertor = TznConvertor::StartConversion(
+        FBatch, eTarget->text(),
+        TznNodeEvent([this, serial](TznBatch* batch, TznNode* node) { FileDone(serial, batch, node); }));
+    FRunning = FConvertor->WorkerCount();
+    FConvertor->SetOnFinish(TznEvent([this, alive = FAlive] {
+        if (*alive)
+            guarded(this, [this] { OnFinish(); });
+    }));
+
+    aStop->setEnabled(true);
+    bCreate->SetAction(aPause);
+    aPause->setEnabled(true);
+    bSearchConvert->SetAction(aStop);
+    FStopped = false;
+    updateRunStatus();
+    FConvertor->Start();
+    if (Info)
+        Info->Tally(QStringLiteral("C"), 0, 1);
+}
+
+void TznFrmMain::aSearchConvertExecute()
+{
+    aSearchExecute();
+    aConvertExecute();
+}
+
+void TznFrmMain::aPauseExecute()
+{
+    if (!IsRunning())
+        return;
+    aPause->setEnabled(false);
+    aStop->setEnabled(false);
+    FConvertor->Stop();
+    aStop->setData(0);
+}
+
+void TznFrmMain::aStopExecute()
+{
+    FStopped = true;
+    FDaemonTimer->stop();
+    if (!IsRunning())
+        return;
+    aPause->setEnabled(false);
+    aStop->setEnabled(false);
+    if (FBatch)
+        FBatch->Terminate();
+    FConvertor->Stop();
+    aStop->setData(1);
+}
+
+void TznFrmMain::OnFinish()
+{
+    if (--FRunning > 0)
+        return;
+    FRunning = 0;
+    aConvert->setEnabled(true);
+    bCreate->SetAction(aConvert);
+    aSearchConvert->setEnabled(true);
+    bSearchConvert->SetAction(aSearchConvert);
+    aSearch->setEnabled(true);
+    enableBatchChoice(true);
+
+    if (FBatch && Info) {
+        guarded(this, [this] {
+            Info->Tally(QStringLiteral("A"), 0, FBatch->NodeCount());
+            Info->Tally(QStringLiteral("S"), 0, FBatch->Successes());
+            Info->Tally(QStringLiteral("F"), 0, FBatch->Failures());
+        });
+        if (FBatch->Failures() > 0)
+            guarded(this, [this] { Info->OpenLink(QString(), FailureReport(FBatch->Reasons()), QString()); });
+    }
+    if (aStop->data().toInt() == 1) {
+        freeBatch();
+        aStop->setData(0);
+    }
+    updateRunStatus();
+    RunEnded();
+    if (FCloseWhenDone) {
+        FCloseWhenDone = false;
+        QTimer::singleShot(0, this, [this] { close(); });
+    }
+}
+
+void TznFrmMain::RunEnded()
+{
+    if (!Project || !Project->RunAndClose())
+        return;
+    const QString logFile = Project->GetOption(QStringLiteral("LogFile"));
+    if (!logFile.isEmpty()) {
+        try {
+            ExportList(logFile);
+        } catch (const EznError& error) {
+            // Nobody watches an unattended run: the reason goes where its
+            // caller can read it, and the run still ends.
+            std::fprintf(stderr, "leafpress: the log file was not written: %s\n", qPrintable(error.Message()));
+        }
+    }
+    if (Project->Daemon() < 1) {
+        // Closed from the event loop, so that a run that ends inside the
+        // first show or inside a handler finishes that step first.
+        QTimer::singleShot(0, this, [this] { close(); });
+        return;
+    }
+    // One pending repeat at most: a repeat that finds nothing to do ends
+    // here again and only restarts the timer.
+    if (!FStopped)
+        FDaemonTimer->start(Project->Daemon());
+}
+
+void TznFrmMain::AutoStart()
+{
+    if (Project && Project->RunAndClose())
+        aConvertExecute();
+}
+
+void TznFrmMain::ExportList(const QString& path)
+{
+    QStringList lines;
+    for (int i = 0; i < lViewer->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* row = lViewer->topLevelItem(i);
+        lines << QStringLiteral("[%1] => %2 => %3")
+                     .arg(StatusWord(row->data(0, StatusRole).toInt()), row->text(1), row->text(2));
+    }
+    WriteTextFile(path, lines);
+}
+
+void TznFrmMain::ExportList1Click()
+{
+    QString path;
+    if (SaveFileDialog(QStringLiteral("Log File|*.log"), QStringLiteral(".log"), path))
+        ExportList(path);
+}
 
 void TznFrmMain::FormShow()
 {
+    if (FShown)
+        return;
     FShown = true;
+    AutoStart();
+}
+
+void TznFrmMain::closeEvent(QCloseEvent* event)
+{
+    if (IsRunning()) {
+        // The workers use the batch until they end: stop them and close
+        // when the last one has reported its end.
+        FCloseWhenDone = true;
+        aStopExecute();
+        event->ignore();
+        return;
+    }
+    FDaemonTimer->stop();
+    TznFrmBase::closeEvent(event);
 }
 
 void TznFrmMain::FormDestroy()
 {
+    if (FDestroyed)
+        return;
+    FDestroyed = true;
+    // Workers that end from here on find no window to report to.
+    *FAlive = false;
+    FDaemonTimer->stop();
+    if (FConvertor)
+        FConvertor->Stop();
+    if (FBatch)
+        FBatch->Terminate();
+    // Waits for the scanner and for every worker still holding the batch.
+    freeBatch();
     setAcceptDrops(false);
 }

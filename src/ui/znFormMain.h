@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/znConvertor.h"
+#include "platform/znPath.h"
 #include "ui/znFormBase.h"
 #include "ui/znQtDialogs.h"
 
@@ -8,18 +10,21 @@
 #include <QPointer>
 #include <QPushButton>
 
+#include <functional>
+#include <memory>
+
 class QAction;
 class QCheckBox;
 class QFrame;
 class QLabel;
 class QLineEdit;
 class QMenu;
+class QProgressBar;
+class QTimer;
 class QToolBar;
 class QToolButton;
 class QTreeWidget;
 class QTreeWidgetItem;
-class TznBatch;
-class TznConvertor;
 class TznFrmAbout;
 class TznFrmCfg;
 
@@ -34,8 +39,8 @@ public:
 
     void SetAction(QAction* action);
     QAction* Action() const { return FAction; }
-    // A hint of the button's own, shown instead of the action's until the
-    // next SetAction.
+    // A hint of the button's own, shown instead of the hint of the action
+    // the button carries now, also when it is given that action again.
     void SetHint(const QString& hint);
 
 private:
@@ -43,13 +48,25 @@ private:
 
     QPointer<QAction> FAction;
     QMetaObject::Connection FChanged;
-    bool FOwnHint = false;
+    QPointer<QAction> FHintAction;
+    QString FHint;
 };
 
 // The hint of an action: its tool tip as given, empty when it has none (Qt
 // would otherwise offer the caption as tool tip).
 QString HintOf(const QAction* action);
 void SetHintOf(QAction* action, const QString& hint);
+
+// The target of a run cut back until it names a folder: while it holds "?"
+// or "*", has its first ":" beyond the tenth character (Windows only), or
+// names an existing file (isFile, asked without a trailing delimiter), it is
+// replaced by the folder part of itself without its trailing delimiter.
+// Gives the empty text when the cutting leaves nothing or makes no progress.
+QString CutBackTarget(QString target, PathStyle style, const std::function<bool(const QString&)>& isFile);
+
+// The one-line status of a run: documents done of those listed, failures,
+// bytes saved so far.
+QString RunStatusText(int done, int listed, int failed, qint64 savedBytes);
 
 // The main window: tool bar, source and target rows, the result list and
 // its pop-up menus. Runs are driven by the run-control handlers (Search,
@@ -79,6 +96,22 @@ public:
     void OpenSelected(bool folderOnly);
     // Handles files dropped on target (the control under the drop point).
     void WMDropFiles(const QStringList& names, QWidget* target);
+
+    // The end of a run, or of a Search or Convert that found nothing to do:
+    // for an unattended project writes the log file, then closes the window
+    // or schedules the next run.
+    void RunEnded();
+    // Converts when the project asks for an unattended run.
+    void AutoStart();
+    // One line "[status] => source => result" per row, in list order.
+    // Raises EznError when the file cannot be written.
+    void ExportList(const QString& path);
+    // Workers of the current run have not all ended yet.
+    bool IsRunning() const { return FRunning > 0; }
+    // The current batch (owned by the window), or none.
+    TznBatch* Batch() const { return FBatch; }
+    // Whether the next Daemon repeat is scheduled.
+    bool RepeatPending() const;
 
     // Components, by their names.
     QToolBar* ToolBar;
@@ -111,6 +144,8 @@ public:
     TznActionButton* bSearchConvert;
     TznActionButton* bCreate;
     QWidget* pOthers;
+    QProgressBar* prgRun;
+    QLabel* lblRun;
     QWidget* pSpacer;
     QFrame* pViewer;
     QTreeWidget* lViewer;
@@ -182,25 +217,54 @@ protected:
     // Binds eSource, cSubdir and eTarget to their option keys, in that order.
     virtual void BindControls();
 
-    // Run control: a fresh, empty batch for the list, and one file added to
-    // it by path. Filled in with the batch engine.
+    // Frees the current batch and makes a new, empty one for a cleared list.
     virtual void NewBatch();
-    virtual void PutRow(const QString& path);
+    // Without a node: suggests the path's folder as target and adds the path
+    // to batch (its row comes through NodeAdded); gives none. With a node:
+    // the node's row, inserted (with the rows before it) when missing, its
+    // image set to the node's status. Window thread only.
+    virtual QTreeWidgetItem* PutRow(const QString& path, TznBatch* batch, TznNode* node);
+    // The batch's node-added callback and the converters' per-file
+    // callback, on any thread: the row change is handed to the window's
+    // thread (at once when already on it) and they return. serial names the
+    // batch the change belongs to; a change for a batch freed since is dropped.
+    void NodeAdded(quint64 serial, TznBatch* batch, TznNode* node);
+    void FileDone(quint64 serial, TznBatch* batch, TznNode* node);
 
     void showEvent(QShowEvent* event) override;
+    // A close during a run stops the run and closes once its last worker has ended.
+    void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-    // Run state; the run control owns the batch and never frees converters.
+    // Run state; the run control owns the batch and never frees converters:
+    // it keeps the chain's shared handle instead.
     TznBatch* FBatch = nullptr;
-    TznConvertor* FConvertor = nullptr;
+    TznChainRef FConvertor;
     int FRunning = 0;
     bool FStopped = false;
     bool FShown = false;
 
 private:
     void build();
+    // Sets a row's status and result text and counts it for the status line.
+    void setResult(QTreeWidgetItem* row, int status, const QString& message, qint64 savedBytes);
+    void updateRunStatus();
+    // Files and Browse Files, which would replace the batch, only while idle.
+    void enableBatchChoice(bool enabled);
+    void freeBatch();
+
+    // Cleared as the window is destroyed; calls handed to the window check it.
+    std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);
+    // Grows with every batch made or discarded.
+    quint64 FBatchSerial = 0;
+    bool FCloseWhenDone = false;
+    bool FDestroyed = false;
+    QTimer* FDaemonTimer = nullptr;
+    int FDone = 0;
+    int FFailed = 0;
+    qint64 FSaved = 0;
 
     QList<QIcon> imgList;
     TznQtDialogs FDialogs;
