@@ -851,6 +851,24 @@ void TznFrmMain::FileDone(quint64 serial, TznBatch* batch, TznNode* node)
         QMetaObject::invokeMethod(this, apply, Qt::QueuedConnection);
 }
 
+void TznFrmMain::syncRows()
+{
+    if (!FBatch)
+        return;
+    const int count = FBatch->NodeCount();
+    for (int i = 0; i < count; ++i) {
+        TznNode* node = FBatch->NodeAt(i);
+        QTreeWidgetItem* row = node ? PutRow(node->Path, FBatch, node) : nullptr;
+        const int status = node ? node->Status.load() : nsPending;
+        if (!row || imageOf(status) == nsPending || row->data(0, StatusRole).toInt() != nsPending)
+            continue;
+        const qint64 saved = status == nsSuccess && node->SourceSize >= 0 && node->TargetSize >= 0
+            ? node->SourceSize - node->TargetSize
+            : 0;
+        setResult(row, status, node->Message, saved);
+    }
+}
+
 void TznFrmMain::setResult(QTreeWidgetItem* row, int status, const QString& message, qint64 savedBytes)
 {
     const int image = imageOf(status);
@@ -1003,6 +1021,10 @@ void TznFrmMain::OnFinish()
     if (--FRunning > 0)
         return;
     FRunning = 0;
+    // The last row changes handed over by the workers may still be on their
+    // way; every worker has let go of the nodes now, so the list is brought
+    // up to date from them before the run is counted and logged.
+    syncRows();
     aConvert->setEnabled(true);
     bCreate->SetAction(aConvert);
     aSearchConvert->setEnabled(true);

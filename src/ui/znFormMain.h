@@ -251,6 +251,8 @@ private:
     // Sets a row's status and result text and counts it for the status line.
     void setResult(QTreeWidgetItem* row, int status, const QString& message, qint64 savedBytes);
     void updateRunStatus();
+    // Every row made and given its result from the nodes of the batch.
+    void syncRows();
     // Files and Browse Files, which would replace the batch, only while idle.
     void enableBatchChoice(bool enabled);
     void freeBatch();

@@ -69,3 +69,7 @@ protected:
 // Runs fn on the next turn of the event loop, for answering a modal window
 // that is about to be shown.
 void WhenModal(std::function<void()> fn);
+
+// Turns the event loop until done() holds or timeoutMs has passed; the
+// workers' calls to the main thread are served meanwhile.
+bool WaitFor(const std::function<bool()>& done, int timeoutMs = 20000);
