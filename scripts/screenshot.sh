@@ -1,6 +1,8 @@
 #!/bin/sh
 # Saves PNG pictures of the main window (with a filled list), the options
-# editor and the about box into a folder, on a virtual X display:
+# editor and the about box into a folder, on a virtual X display, then
+# compacts copies of the sample documents and pictures the main window
+# during that run (running.png) and after it (finished.png):
 #   scripts/screenshot.sh <folder> [build folder]
 set -eu
 if [ $# -lt 1 ]; then
@@ -18,4 +20,4 @@ fi
 cmake --build "$build" --target lp_screenshot -j 2 >/dev/null
 mkdir -p "$out"
 xvfb-run -a -s "-screen 0 1400x900x24" \
-  env QT_QPA_PLATFORM=xcb "$build/src/ui/tools/lp_screenshot" "$out"
+  env QT_QPA_PLATFORM=xcb "$build/src/ui/tools/lp_screenshot" "$out" "$here/examples/documents"

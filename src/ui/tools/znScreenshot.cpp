@@ -1,6 +1,8 @@
 // Saves pictures of the windows for people to look at:
-// lp_screenshot <folder> writes main.png, config.png and about.png there.
-// The list shows a few sample rows of each status; nothing is converted.
+// lp_screenshot <folder> [documents folder] writes main.png, config.png and
+// about.png there; main.png shows a few sample rows of each status. Given a
+// folder of sample documents it also compacts copies of them and writes
+// running.png during that run and finished.png after it.
 
 #include "app/znProduct.h"
 #include "info/znInfo.h"
@@ -13,6 +15,8 @@
 #include "ui/znWindowStartup.h"
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QLineEdit>
 #include <QPixmap>
 #include <QPlainTextEdit>
@@ -21,6 +25,7 @@
 #include <QTreeWidget>
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 
 namespace {
@@ -41,6 +46,42 @@ bool save(QWidget& window, const QString& path)
     return ok;
 }
 
+int doneRows(const QTreeWidget* list)
+{
+    int done = 0;
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        done += list->topLevelItem(i)->text(2).isEmpty() ? 0 : 1;
+    return done;
+}
+
+// Copies of the sample documents, several of each, and one damaged file,
+// so that the run lasts long enough to be seen and shows both outcomes.
+bool makeInputs(const QString& samples, const QString& in)
+{
+    QDir().mkpath(in);
+    const QStringList names = QDir(samples).entryList({QStringLiteral("*.docx")}, QDir::Files, QDir::Name);
+    if (names.isEmpty())
+        return false;
+    for (int copy = 1; copy <= 20; ++copy)
+        for (const QString& name : names)
+            QFile::copy(QDir(samples).filePath(name),
+                        QDir(in).filePath(QStringLiteral("%1-%2").arg(copy, 2, 10, QChar(u'0')).arg(name)));
+    QFile damaged(QDir(in).filePath(QStringLiteral("05-damaged.docx")));
+    if (damaged.open(QIODevice::WriteOnly))
+        damaged.write("PK\x03\x04 no document");
+    return true;
+}
+
+void waitFor(const std::function<bool()>& done, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < timeoutMs) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(1);
+    }
+}
+
 void addRow(QTreeWidget* list, int status, const QString& path, const QString& result)
 {
     auto* row = new QTreeWidgetItem(list);
@@ -53,8 +94,8 @@ void addRow(QTreeWidget* list, int status, const QString& path, const QString& r
 
 int main(int argc, char** argv)
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: lp_screenshot <folder>\n");
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: lp_screenshot <folder> [documents folder]\n");
         return 2;
     }
     TznApplication app(argc, argv);
@@ -103,6 +144,24 @@ int main(int argc, char** argv)
         about.show();
         ok = save(about, QDir(folder).filePath(QStringLiteral("about.png"))) && ok;
         about.hide();
+
+        const QString in = scratch.filePath(QStringLiteral("reports/"));
+        const QString out = scratch.filePath(QStringLiteral("small/"));
+        if (argc == 3 && makeInputs(QString::fromLocal8Bit(argv[2]), in)) {
+            Project->SetOption(QStringLiteral("ThreadsCount"), QStringLiteral("1"));
+            main.eSource->setText(in + QStringLiteral("*.doc?"));
+            main.eTarget->setText(out);
+            main.aSearchConvertExecute();
+            waitFor([&] { return doneRows(list) >= 6 || !main.IsRunning(); }, 60000);
+            list->scrollToTop();
+            const bool running = main.IsRunning();
+            ok = save(main, QDir(folder).filePath(QStringLiteral("running.png"))) && ok;
+            if (!running)
+                std::printf("the run ended before running.png was taken\n");
+            waitFor([&] { return !main.IsRunning(); }, 120000);
+            list->scrollToTop();
+            ok = save(main, QDir(folder).filePath(QStringLiteral("finished.png"))) && ok;
+        }
     }
     delete Project;
     Project = nullptr;
