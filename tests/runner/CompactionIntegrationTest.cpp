@@ -6,14 +6,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QImage>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 
 namespace {
 
@@ -60,37 +58,6 @@ QStringList pythonDocxRefuses(const QStringList& files)
                                        "    except Exception: print(f)\n")} + files);
     p.waitForFinished(300000);
     return QString::fromUtf8(p.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
-}
-
-// The pages of a PDF rendered at 100 dpi.
-QList<QImage> pages(const QString& pdf, const QString& prefix)
-{
-    QProcess p;
-    p.start(QStringLiteral("pdftoppm"), {QStringLiteral("-r"), QStringLiteral("100"), QStringLiteral("-png"), pdf, prefix});
-    p.waitForFinished(120000);
-    QList<QImage> out;
-    const QFileInfo info(prefix);
-    QStringList names = QDir(info.path()).entryList({info.fileName() + QStringLiteral("-*.png")}, QDir::Files, QDir::Name);
-    for (const QString& name : names)
-        out << QImage(info.path() + u'/' + name).convertToFormat(QImage::Format_RGB888);
-    return out;
-}
-
-double psnr(const QImage& a, const QImage& b)
-{
-    if (a.size() != b.size())
-        return 0;
-    double sum = 0;
-    for (int y = 0; y < a.height(); ++y) {
-        const uchar* pa = a.constScanLine(y);
-        const uchar* pb = b.constScanLine(y);
-        for (int x = 0; x < a.width() * 3; ++x) {
-            const double d = double(pa[x]) - double(pb[x]);
-            sum += d * d;
-        }
-    }
-    const double mse = sum / (double(a.width()) * a.height() * 3);
-    return mse == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / mse);
 }
 
 // Compacts the sample documents (written by python-docx) and the corpus's
@@ -208,11 +175,11 @@ TEST_F(CompactionIntegrationTest, ResultsAreSmallerOrCopiesAndOpenElsewhere)
         ASSERT_FALSE(after.isEmpty()) << "LibreOffice cannot convert the result " << name.toStdString();
         if (before.isEmpty())
             continue;
-        const QList<QImage> a = pages(before, pdfs + QStringLiteral("/before/") + QFileInfo(name).completeBaseName());
-        const QList<QImage> b = pages(after, pdfs + QStringLiteral("/after/") + QFileInfo(name).completeBaseName());
+        const QList<QImage> a = RenderPdfPages(before, pdfs + QStringLiteral("/before/") + QFileInfo(name).completeBaseName(), 100);
+        const QList<QImage> b = RenderPdfPages(after, pdfs + QStringLiteral("/after/") + QFileInfo(name).completeBaseName(), 100);
         ASSERT_EQ(a.size(), b.size()) << name.toStdString();
         for (qsizetype i = 0; i < a.size(); ++i)
-            EXPECT_GE(psnr(a[i], b[i]), 30.0) << name.toStdString() << " page " << i + 1;
+            EXPECT_GE(PagePsnr(a[i], b[i]), 30.0) << name.toStdString() << " page " << i + 1;
     }
 }
 
