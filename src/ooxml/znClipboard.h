@@ -24,6 +24,10 @@ struct TznClipPicture
     QString HyperlinkRelId, HyperlinkTarget, HyperlinkTooltip;
     bool HyperlinkExternal = true;
     QString Rot, FlipH, FlipV;   // a:xfrm attributes of the picture
+    // The original frame's spacing: its dist attributes and wp:effectExtent
+    // as written; both in their zero form for a picture that had no frame.
+    QString FrameDist = QStringLiteral(" distT=\"0\" distB=\"0\" distL=\"0\" distR=\"0\"");
+    QString EffectExtent = QStringLiteral("<wp:effectExtent l=\"0\" t=\"0\" r=\"0\" b=\"0\"/>");
 };
 
 // The one clipboard of the process: shared by every server instance, guarded by its own lock.

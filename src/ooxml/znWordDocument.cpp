@@ -407,6 +407,17 @@ TznWordDocument::TznPictureFacts TznWordDocument::FactsOf(const TznDrawing& d)
     if (!d.Frame || text(graphicDataOf(d.Frame).attribute("uri")) != QLatin1String(kUriPicture))
         return f;
     f.IsPicture = true;
+    // Readers differ in the spacing they assume where the frame says none, so
+    // a paste repeats exactly what the original frame wrote.
+    for (const char* side : {"distT", "distB", "distL", "distR"})
+        if (const pugi::xml_attribute a = d.Frame.attribute(side))
+            f.FrameDist += QStringLiteral(" %1=\"%2\"").arg(QLatin1String(side), xmlEscape(text(a)));
+    if (const pugi::xml_node extent = ChildElement(d.Frame, ZnNs::WP, "effectExtent")) {
+        f.EffectExtent = QStringLiteral("<wp:effectExtent");
+        for (const char* side : {"l", "t", "r", "b"})
+            f.EffectExtent += QStringLiteral(" %1=\"%2\"").arg(QLatin1String(side), xmlEscape(text(extent.attribute(side))));
+        f.EffectExtent += QStringLiteral("/>");
+    }
     const pugi::xml_node blipFill = blipFillOf(d.Frame);
     const pugi::xml_node blip = ChildElement(blipFill, ZnNs::A, "blip");
     f.RelId = text(AttributeNs(blip, ZnNs::R, "embed"));
@@ -548,6 +559,10 @@ std::shared_ptr<TznClipPicture> TznWordDocument::CopyPicture(int id, int resolut
     clip->Rot = f.Rot;
     clip->FlipH = f.FlipH;
     clip->FlipV = f.FlipV;
+    if (d.Frame) {
+        clip->FrameDist = f.FrameDist;
+        clip->EffectExtent = f.EffectExtent;
+    }
     return clip;
 }
 
@@ -675,8 +690,7 @@ int TznWordDocument::Paste(const TznClipPicture& picture, int pasteType)
     const QString drawingName = wPrefix.isEmpty() ? QStringLiteral("drawing") : wPrefix + QStringLiteral(":drawing");
     const QString xml = QStringLiteral(
         "<%1 xmlns:%2=\"%3\" xmlns:wp=\"%4\" xmlns:a=\"%5\" xmlns:pic=\"%6\" xmlns:r=\"%7\">"
-        "<wp:inline distT=\"0\" distB=\"0\" distL=\"0\" distR=\"0\"><wp:extent cx=\"%8\" cy=\"%9\"/>"
-        "<wp:effectExtent l=\"0\" t=\"0\" r=\"0\" b=\"0\"/>%10"
+        "<wp:inline%15><wp:extent cx=\"%8\" cy=\"%9\"/>%16%10"
         "<wp:cNvGraphicFramePr><a:graphicFrameLocks noChangeAspect=\"1\"/></wp:cNvGraphicFramePr>"
         "<a:graphic><a:graphicData uri=\"%6\"><pic:pic><pic:nvPicPr><pic:cNvPr id=\"0\" name=\"%11\"/><pic:cNvPicPr/></pic:nvPicPr>"
         "<pic:blipFill><a:blip r:embed=\"%12\"/>%13<a:stretch><a:fillRect/></a:stretch></pic:blipFill>"
@@ -684,7 +698,8 @@ int TznWordDocument::Paste(const TznClipPicture& picture, int pasteType)
         "<a:prstGeom prst=\"rect\"><a:avLst/></a:prstGeom></pic:spPr></pic:pic></a:graphicData></a:graphic></wp:inline></%1>")
         .arg(drawingName, wPrefix.isEmpty() ? QStringLiteral("w") : wPrefix, QLatin1String(ZnNs::W), QLatin1String(ZnNs::WP),
              QLatin1String(ZnNs::A), QLatin1String(kUriPicture), QLatin1String(ZnNs::R), cx, cy)
-        .arg(docPr, xmlEscape(picture.Name.isEmpty() ? QStringLiteral("Picture") : picture.Name), xmlEscape(relId), srcRect, xfrm);
+        .arg(docPr, xmlEscape(picture.Name.isEmpty() ? QStringLiteral("Picture") : picture.Name), xmlEscape(relId), srcRect, xfrm,
+             picture.FrameDist, picture.EffectExtent);
     pugi::xml_document fragment;
     const QByteArray utf8 = xml.toUtf8();
     fragment.load_buffer(utf8.constData(), size_t(utf8.size()), pugi::parse_default);

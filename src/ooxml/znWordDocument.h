@@ -74,6 +74,9 @@ private:
         QString SrcRect[4];        // the a:srcRect attributes as written
         qint64 Cx = 0, Cy = 0;     // shown size in EMU
         QString Name, Descr, Title, HyperlinkRelId, HyperlinkTooltip, Rot, FlipH, FlipV;
+        // The frame's spacing as written (distT/distB/distL/distR attributes and
+        // the wp:effectExtent element), so that a paste lays out as the original.
+        QString FrameDist, EffectExtent;
     };
 
     TznWordDocument();

@@ -455,32 +455,6 @@ TEST_F(ShapeTest, WorkersCompactAtTheSameTime)
 
 namespace {
 
-// The pages of a PDF rendered at a low resolution.
-QList<QImage> RenderPages(const QString& pdf, const QString& prefix)
-{
-    QProcess p;
-    p.start(QStringLiteral("pdftoppm"), {QStringLiteral("-r"), QStringLiteral("50"), QStringLiteral("-png"), pdf, prefix});
-    p.waitForFinished(60000);
-    QList<QImage> pages;
-    const QFileInfo info(prefix);
-    for (const QString& name : QDir(info.path()).entryList({info.fileName() + QStringLiteral("*.png")}, QDir::Files, QDir::Name))
-        pages.append(QImage(info.path() + QLatin1Char('/') + name).convertToFormat(QImage::Format_RGB32));
-    return pages;
-}
-
-double Psnr(const QImage& a, const QImage& b)
-{
-    double sum = 0;
-    for (int y = 0; y < a.height(); ++y)
-        for (int x = 0; x < a.width(); ++x) {
-            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
-            const double dr = qRed(p) - qRed(q), dg = qGreen(p) - qGreen(q), db = qBlue(p) - qBlue(q);
-            sum += dr * dr + dg * dg + db * db;
-        }
-    const double mse = sum / (3.0 * a.width() * a.height());
-    return mse == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / mse);
-}
-
 TEST_F(ShapeTest, CompactedDocumentLooksLikeItsSource)
 {
     if (!HasLibreOffice() || QStandardPaths::findExecutable(QStringLiteral("pdftoppm")).isEmpty())
@@ -505,13 +479,13 @@ TEST_F(ShapeTest, CompactedDocumentLooksLikeItsSource)
     const QString pdfB = ConvertToPdf(out, PathOf(QStringLiteral("b")));
     ASSERT_FALSE(pdfA.isEmpty());
     ASSERT_FALSE(pdfB.isEmpty());
-    const QList<QImage> pagesA = RenderPages(pdfA, PathOf(QStringLiteral("a/page")));
-    const QList<QImage> pagesB = RenderPages(pdfB, PathOf(QStringLiteral("b/page")));
+    const QList<QImage> pagesA = RenderPdfPages(pdfA, PathOf(QStringLiteral("a/page")), 50);
+    const QList<QImage> pagesB = RenderPdfPages(pdfB, PathOf(QStringLiteral("b/page")), 50);
     ASSERT_FALSE(pagesA.isEmpty());
     ASSERT_EQ(pagesA.size(), pagesB.size());
     for (int i = 0; i < pagesA.size(); ++i) {
         ASSERT_EQ(pagesA[i].size(), pagesB[i].size());
-        const double psnr = Psnr(pagesA[i], pagesB[i]);
+        const double psnr = PagePsnr(pagesA[i], pagesB[i]);
         RecordProperty("psnr" + std::to_string(i + 1), std::to_string(psnr));
         EXPECT_GE(psnr, 30.0) << "page " << i + 1;
         EXPECT_LT(psnr, 99.0) << "the pages should not be blank copies";

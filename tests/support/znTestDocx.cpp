@@ -12,6 +12,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
+#include <cmath>
 #include <zip.h>
 
 namespace {
@@ -354,6 +355,36 @@ QString ConvertToPdf(const QString& path, const QString& outDir)
     }
     const QString pdf = outDir + QLatin1Char('/') + QFileInfo(path).completeBaseName() + QStringLiteral(".pdf");
     return QFileInfo(pdf).size() > 0 ? pdf : QString();
+}
+
+QList<QImage> RenderPdfPages(const QString& pdf, const QString& prefix, int dpi)
+{
+    QProcess p;
+    p.start(QStringLiteral("pdftoppm"), {QStringLiteral("-r"), QString::number(dpi), QStringLiteral("-png"), pdf, prefix});
+    p.waitForFinished(120000);
+    QList<QImage> pages;
+    const QFileInfo info(prefix);
+    for (const QString& name : QDir(info.path()).entryList({info.fileName() + QStringLiteral("-*.png")}, QDir::Files, QDir::Name))
+        pages.append(QImage(info.path() + QLatin1Char('/') + name).convertToFormat(QImage::Format_RGB888));
+    return pages;
+}
+
+double PagePsnr(const QImage& a, const QImage& b)
+{
+    if (a.size() != b.size() || a.isNull())
+        return 0;
+    const QImage pa = a.convertToFormat(QImage::Format_RGB888), pb = b.convertToFormat(QImage::Format_RGB888);
+    double sum = 0;
+    for (int y = 0; y < pa.height(); ++y) {
+        const uchar* ra = pa.constScanLine(y);
+        const uchar* rb = pb.constScanLine(y);
+        for (int x = 0; x < pa.width() * 3; ++x) {
+            const double d = double(ra[x]) - double(rb[x]);
+            sum += d * d;
+        }
+    }
+    const double mse = sum / (3.0 * pa.width() * pa.height());
+    return mse == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / mse);
 }
 
 QString CorpusDir()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QImage>
 #include <QList>
 #include <QString>
 
@@ -84,5 +85,9 @@ bool PythonDocxOpens(const QString& path, QString* err = nullptr);
 bool HasLibreOffice();
 // Converts to PDF with LibreOffice in a private profile; the PDF's path, or empty on failure.
 QString ConvertToPdf(const QString& path, const QString& outDir);
+// The pages of a PDF rendered by pdftoppm at dpi, as RGB pictures.
+QList<QImage> RenderPdfPages(const QString& pdf, const QString& prefix, int dpi);
+// Peak signal-to-noise ratio of two pictures of one size in decibels (99 when equal, 0 when the sizes differ).
+double PagePsnr(const QImage& a, const QImage& b);
 // The corpus folder, empty when it is absent.
 QString CorpusDir();
