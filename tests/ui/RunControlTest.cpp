@@ -308,7 +308,7 @@ TEST_F(RunControlTest, RunWithoutFailuresSendsNoReport)
 TEST_F(RunControlTest, PauseThenConvertFinishesOnlyTheRest)
 {
     QStringList names;
-    for (int i = 0; i < 12; ++i)
+    for (int i = 0; i < 20; ++i)
         names << QStringLiteral("doc%1.docx").arg(i, 2, 10, QChar(u'0'));
     MakeInputs(names);
     Record->SleepMs = 30;
@@ -322,18 +322,18 @@ TEST_F(RunControlTest, PauseThenConvertFinishesOnlyTheRest)
     ASSERT_TRUE(WaitIdle());
     QCoreApplication::processEvents();
     const int donePaused = Done();
-    ASSERT_LT(donePaused, 12);
+    ASSERT_LT(donePaused, 20);
     const QStringList resultsPaused = Column(2);
     TznBatch* batch = w.Batch();
 
     w.aConvertExecute();
     ASSERT_TRUE(WaitIdle());
-    ASSERT_TRUE(WaitFor([this] { return Done() == 12; }));
+    ASSERT_TRUE(WaitFor([this] { return Done() == 20; }));
     EXPECT_EQ(w.Batch(), batch);
     for (int i = 0; i < donePaused; ++i)
         EXPECT_EQ(Column(2)[i], resultsPaused[i]);
     std::lock_guard lock(Record->Lock);
-    EXPECT_EQ(Record->Conversions.size(), 12u);
+    EXPECT_EQ(Record->Conversions.size(), 20u);
     for (const auto& [path, count] : Record->Conversions)
         EXPECT_EQ(count, 1) << path.toStdString();
 }
@@ -341,7 +341,7 @@ TEST_F(RunControlTest, PauseThenConvertFinishesOnlyTheRest)
 TEST_F(RunControlTest, StopThenConvertRebuildsTheList)
 {
     QStringList names;
-    for (int i = 0; i < 10; ++i)
+    for (int i = 0; i < 20; ++i)
         names << QStringLiteral("doc%1.docx").arg(i);
     MakeInputs(names);
     Record->SleepMs = 30;
@@ -351,12 +351,12 @@ TEST_F(RunControlTest, StopThenConvertRebuildsTheList)
     w.aStopExecute();
     ASSERT_TRUE(WaitIdle());
     EXPECT_EQ(w.Batch(), nullptr);
-    EXPECT_LT(Record->Total(), 10);
+    EXPECT_LT(Record->Total(), 20);
 
     w.aConvertExecute();
     ASSERT_TRUE(WaitIdle());
-    ASSERT_TRUE(WaitFor([this] { return Done() == 10; }));
-    EXPECT_EQ(w.lViewer->topLevelItemCount(), 10);
+    ASSERT_TRUE(WaitFor([this] { return Done() == 20; }));
+    EXPECT_EQ(w.lViewer->topLevelItemCount(), 20);
 }
 
 TEST_F(RunControlTest, ConvertAfterCompletedRunRescansTheSource)
@@ -612,7 +612,7 @@ TEST_F(RunControlTest, CloseDuringRunWaitsForTheWorkers)
     for (int i = 0; i < 20; ++i)
         names << QStringLiteral("doc%1.docx").arg(i);
     MakeInputs(names);
-    Record->SleepMs = 20;
+    Record->SleepMs = 40;
     TznFrmDocslimMain& w = FolderWindow(2);
     w.show();
     w.aConvertExecute();
@@ -631,7 +631,7 @@ TEST_F(RunControlTest, DestroyDuringRunFreesEverything)
     for (int i = 0; i < 20; ++i)
         names << QStringLiteral("doc%1.docx").arg(i);
     MakeInputs(names);
-    Record->SleepMs = 20;
+    Record->SleepMs = 40;
     TznFrmDocslimMain& w = FolderWindow(2);
     w.aConvertExecute();
     ASSERT_TRUE(WaitFor([] { return Record->Total() >= 2; }));
