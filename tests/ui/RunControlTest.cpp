@@ -554,8 +554,12 @@ TEST_F(RunControlTest, UnwritableLogStillCloses)
     Project->InlineOptions = QStringLiteral("Source=%1*.docx\r\nTarget=%2\r\nRunAndClose=True\r\nLogFile=%3")
                                  .arg(FIn, FOut, TempPath(QStringLiteral("no/such/folder/run.log")));
     TznFrmDocslimMain& w = Window();
+    ::testing::internal::CaptureStderr();
     w.show();
-    ASSERT_TRUE(WaitFor([&w] { return !w.isVisible(); }));
+    const bool closed = WaitFor([&w] { return !w.isVisible(); });
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(closed);
+    EXPECT_NE(err.find("the log file was not written"), std::string::npos) << err;
 }
 
 TEST_F(RunControlTest, RunAndCloseWithNothingToDoCloses)
