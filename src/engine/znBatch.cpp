@@ -1,7 +1,6 @@
 #include "engine/znBatch.h"
 
 #include "engine/VBScriptRegex.h"
-#include "engine/znMainCall.h"
 #include "engine/znMatch.h"
 #include "platform/znDirSearch.h"
 #include "platform/znError.h"
