@@ -1,7 +1,7 @@
 #include "engine/znConvertor.h"
 
-#include "platform/znMainThread.h"
 #include "platform/znFileTimes.h"
+#include "platform/znMainThread.h"
 #include "project/znProject.h"
 
 #include <QDir>
