@@ -49,7 +49,8 @@ public:
     int WorkerCount() const;
     // Workers that have not ended yet.
     int AliveCount() const;
-    // Sets OnFinish of every worker still alive; call it before Start.
+    // Sets OnFinish of every worker still alive; before Start, or during a
+    // run to change what the workers that have not ended yet will call.
     void SetOnFinish(const TznEvent& event);
     // Starts every worker, first to last; a started worker is not restarted.
     void Start();

@@ -17,34 +17,70 @@ struct TznMainCall
     std::exception_ptr Error;
 };
 
-std::mutex queueLock;
-std::condition_variable queueDone;
-std::deque<std::shared_ptr<TznMainCall>> queue;
-TznMainCallServer* server = nullptr; // guarded by queueLock; lives on the main thread
+// The calls waiting for the main thread. Never destroyed: a worker may still
+// be waiting on it while the process exits, and destroying a condition
+// variable that somebody waits on hangs the exit.
+struct TznMainCallQueue
+{
+    std::mutex Lock;
+    std::condition_variable Done;
+    std::deque<std::shared_ptr<TznMainCall>> Calls;
+    TznMainCallServer* Server = nullptr; // lives on the main thread
+    QCoreApplication* App = nullptr;     // the application Server belongs to
+};
 
-// The server of the current application object, made on first use.
+TznMainCallQueue& mainCalls()
+{
+    static auto* queue = new TznMainCallQueue;
+    return *queue;
+}
+
+// Releases every waiter of an application object that is going away: its
+// calls can no longer run and are dropped.
+void dropCallsOf(QObject* app)
+{
+    TznMainCallQueue& q = mainCalls();
+    {
+        std::lock_guard lock(q.Lock);
+        if (q.App != app)
+            return;
+        for (const auto& call : q.Calls)
+            call->Done = true;
+        q.Calls.clear();
+        q.Server = nullptr;
+        q.App = nullptr;
+    }
+    q.Done.notify_all();
+}
+
+// The server of the current application object, made on first use; the
+// queue lock is held.
 TznMainCallServer* serverFor(QCoreApplication* app)
 {
-    if (!server || server->thread() != app->thread()) {
+    TznMainCallQueue& q = mainCalls();
+    if (!q.Server || q.App != app) {
         // An earlier application object's server is left behind unused.
-        server = new TznMainCallServer;
-        server->moveToThread(app->thread());
+        q.Server = new TznMainCallServer;
+        q.Server->moveToThread(app->thread());
+        q.App = app;
+        QObject::connect(app, &QObject::destroyed, [](QObject* gone) { dropCallsOf(gone); });
     }
-    return server;
+    return q.Server;
 }
 
 } // namespace
 
 void TznMainCallServer::Serve()
 {
+    TznMainCallQueue& q = mainCalls();
     for (;;) {
         std::shared_ptr<TznMainCall> call;
         {
-            std::lock_guard lock(queueLock);
-            if (queue.empty())
+            std::lock_guard lock(q.Lock);
+            if (q.Calls.empty())
                 return;
-            call = queue.front();
-            queue.pop_front();
+            call = q.Calls.front();
+            q.Calls.pop_front();
         }
         try {
             call->Fn();
@@ -52,10 +88,10 @@ void TznMainCallServer::Serve()
             call->Error = std::current_exception();
         }
         {
-            std::lock_guard lock(queueLock);
+            std::lock_guard lock(q.Lock);
             call->Done = true;
         }
-        queueDone.notify_all();
+        q.Done.notify_all();
     }
 }
 
@@ -71,19 +107,20 @@ void CallOnMainThreadAndWait(const std::function<void()>& fn)
         fn();
         return;
     }
+    TznMainCallQueue& q = mainCalls();
     auto call = std::make_shared<TznMainCall>();
     call->Fn = fn;
     TznMainCallServer* target;
     {
-        std::lock_guard lock(queueLock);
-        queue.push_back(call);
+        std::lock_guard lock(q.Lock);
+        q.Calls.push_back(call);
         target = serverFor(app);
     }
     // Invoked by name, so no object of this side crosses through Qt's queue:
     // the call itself travels in the locked queue above.
     QMetaObject::invokeMethod(target, "Serve", Qt::QueuedConnection);
-    std::unique_lock lock(queueLock);
-    queueDone.wait(lock, [&] { return call->Done; });
+    std::unique_lock lock(q.Lock);
+    q.Done.wait(lock, [&] { return call->Done; });
     lock.unlock();
     if (call->Error)
         std::rethrow_exception(call->Error);

@@ -1133,8 +1133,12 @@ void TznFrmMain::FormDestroy()
     // Workers that end from here on find no window to report to.
     *FAlive = false;
     FDaemonTimer->stop();
-    if (FConvertor)
+    if (FConvertor) {
+        // Nobody is left to run OnFinish for: workers end without asking
+        // the main thread.
+        FConvertor->SetOnFinish(TznEvent());
         FConvertor->Stop();
+    }
     if (FBatch)
         FBatch->Terminate();
     // Waits for the scanner and for every worker still holding the batch.
