@@ -3,6 +3,7 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QPalette>
+#include <QPushButton>
 #include <QScreen>
 
 // Resources of a static library must be registered by hand.
@@ -57,4 +58,13 @@ void TznFrmBase::showEvent(QShowEvent* event)
         }
     }
     QDialog::showEvent(event);
+}
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const QString& text, const QRect& geometry)
+{
+    auto* button = new QPushButton(text, parent);
+    button->setObjectName(QLatin1String(name));
+    button->setGeometry(geometry);
+    button->setAutoDefault(false);
+    return button;
 }

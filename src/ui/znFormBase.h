@@ -24,3 +24,9 @@ protected:
 private:
     bool FCentred = false;
 };
+
+class QPushButton;
+class QRect;
+
+// A push button named name at a fixed place of parent; Enter does not press it.
+QPushButton* MakeButton(QWidget* parent, const char* name, const QString& text, const QRect& geometry);

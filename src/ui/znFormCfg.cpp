@@ -6,19 +6,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
-namespace {
-
-QPushButton* makeButton(QWidget* parent, const char* name, const QString& text, const QRect& geometry)
-{
-    auto* button = new QPushButton(text, parent);
-    button->setObjectName(QLatin1String(name));
-    button->setGeometry(geometry);
-    button->setAutoDefault(false);
-    return button;
-}
-
-} // namespace
-
 TznFrmCfg::TznFrmCfg(QWidget* parent)
     : TznFrmBase(parent)
 {
@@ -37,9 +24,9 @@ TznFrmCfg::TznFrmCfg(QWidget* parent)
     txtCfg->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     txtCfg->setTabChangesFocus(true);
 
-    btnOk = makeButton(this, "btnOk", QStringLiteral("&Ok"), QRect(120, 233, 72, 25));
-    btnCancel = makeButton(this, "btnCancel", QStringLiteral("Cancel"), QRect(200, 233, 72, 25));
-    btnHelp = makeButton(this, "btnHelp", QStringLiteral("Help"), QRect(16, 233, 72, 25));
+    btnOk = MakeButton(this, "btnOk", QStringLiteral("&Ok"), QRect(120, 233, 72, 25));
+    btnCancel = MakeButton(this, "btnCancel", QStringLiteral("Cancel"), QRect(200, 233, 72, 25));
+    btnHelp = MakeButton(this, "btnHelp", QStringLiteral("Help"), QRect(16, 233, 72, 25));
     btnHelp->setToolTip(QStringLiteral("Click here to see the details about the options"));
 
     connect(btnOk, &QPushButton::clicked, this, &TznFrmCfg::btnOkClick);

@@ -99,14 +99,6 @@ const char* const imageFiles[16] = {
     "12-search", "13-view", "14-config", "15-compact",
 };
 
-QPushButton* makeButton(QWidget* parent, const char* name, const QString& text, const QRect& geometry)
-{
-    auto* button = new QPushButton(text, parent);
-    button->setObjectName(QLatin1String(name));
-    button->setGeometry(geometry);
-    button->setAutoDefault(false);
-    return button;
-}
 
 TznActionButton* makeActionButton(QWidget* parent, const char* name, QAction* action, const QRect& geometry)
 {
@@ -277,9 +269,9 @@ void TznFrmMain::build()
     pSource->setToolTip(QStringLiteral("Choose or drag & drop source folder or file(s)"));
     actionLayout->addWidget(pSource);
     eSource = makeLabelledEdit(pSource, "eSource", QStringLiteral("&Source"), lblSource, QRect(72, 6, 500, 21));
-    bSource = makeButton(pSource, "bSource", QStringLiteral("Folder"), QRect(576, 6, 38, 21));
+    bSource = MakeButton(pSource, "bSource", QStringLiteral("Folder"), QRect(576, 6, 38, 21));
     bSource->setToolTip(QStringLiteral("Choose a folder and click \"Search\" to list files"));
-    bSourceFile = makeButton(pSource, "bSourceFile", QStringLiteral("Files"), QRect(618, 6, 38, 21));
+    bSourceFile = MakeButton(pSource, "bSourceFile", QStringLiteral("Files"), QRect(618, 6, 38, 21));
     bSourceFile->setToolTip(QStringLiteral("Choose file(s) and click \"Convert\" to convert them"));
     cSubdir = new QCheckBox(QStringLiteral("Su&b folders"), pSource);
     cSubdir->setObjectName(QStringLiteral("cSubdir"));
@@ -293,7 +285,7 @@ void TznFrmMain::build()
     pTarget->setToolTip(QStringLiteral("Choose or drag & drop target folder"));
     actionLayout->addWidget(pTarget);
     eTarget = makeLabelledEdit(pTarget, "eTarget", QStringLiteral("&Target"), lblTarget, QRect(72, 4, 500, 21));
-    bTarget = makeButton(pTarget, "bTarget", QStringLiteral("Folder"), QRect(576, 4, 38, 21));
+    bTarget = MakeButton(pTarget, "bTarget", QStringLiteral("Folder"), QRect(576, 4, 38, 21));
     bTarget->setToolTip(QStringLiteral("Choose a target folder to save the converted file(s)"));
     bView = makeActionButton(pTarget, "bView", aView, QRect(618, 4, 38, 21));
     bSearchConvert = makeActionButton(pTarget, "bSearchConvert", aSearchConvert, QRect(680, 4, 76, 21));
