@@ -18,23 +18,28 @@ export QT_QPA_PLATFORM=offscreen LC_ALL=C.UTF-8
 # see through them are listed in tsan.supp.
 export TSAN_OPTIONS="halt_on_error=1 exitcode=66 second_deadlock_stack=1 suppressions=$top/scripts/tsan.supp"
 
-status=0
-for t in engine platform; do
-  exe="$build/tests/$t/test_$t"
-  log="$build/test_$t.tsan.log"
-  echo "== test_$t under ThreadSanitizer"
-  if ! "$exe" >"$log" 2>&1; then
-    status=1
-  fi
-  if grep -q "WARNING: ThreadSanitizer" "$log"; then
+# Fails the script when the program failed or its log holds a report.
+# check_log name log status pattern
+check_log() {
+  local name=$1 log=$2 status=$3 pattern=$4
+  if grep -q "$pattern" "$log"; then
     status=1
   fi
   tail -n 3 "$log"
   if [ "$status" -ne 0 ]; then
-    grep -n -A40 "WARNING: ThreadSanitizer\|FAILED" "$log" | head -n 120 || true
-    echo "test_$t failed under ThreadSanitizer (log: $log)"
+    grep -n -A40 "$pattern\|FAILED" "$log" | head -n 120 || true
+    echo "$name failed (log: $log)"
     exit "$status"
   fi
+}
+
+for t in engine platform; do
+  exe="$build/tests/$t/test_$t"
+  log="$build/test_$t.tsan.log"
+  echo "== test_$t under ThreadSanitizer"
+  status=0
+  "$exe" >"$log" 2>&1 || status=1
+  check_log "test_$t under ThreadSanitizer" "$log" "$status" "WARNING: ThreadSanitizer"
 done
 
 # AddressSanitizer, with its leak checker, for the window's run control. A
@@ -45,17 +50,8 @@ cmake -S "$top" -B "$asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DLP_SANITIZE=addre
 cmake --build "$asan" -j"$jobs" --target test_ui
 log="$asan/test_ui.asan.log"
 echo "== test_ui run control under AddressSanitizer"
-if ! ASAN_OPTIONS="detect_leaks=1 abort_on_error=0 exitcode=67" \
-    "$asan/tests/ui/test_ui" --gtest_filter='RunControlTest.*:RealRunTest.*' >"$log" 2>&1; then
-  status=1
-fi
-if grep -q "ERROR: AddressSanitizer\|ERROR: LeakSanitizer" "$log"; then
-  status=1
-fi
-tail -n 3 "$log"
-if [ "$status" -ne 0 ]; then
-  grep -n -A40 "ERROR: AddressSanitizer\|ERROR: LeakSanitizer\|FAILED" "$log" | head -n 120 || true
-  echo "test_ui failed under AddressSanitizer (log: $log)"
-  exit "$status"
-fi
+status=0
+ASAN_OPTIONS="detect_leaks=1 abort_on_error=0 exitcode=67" \
+  "$asan/tests/ui/test_ui" --gtest_filter='RunControlTest.*:RealRunTest.*' >"$log" 2>&1 || status=1
+check_log "test_ui under AddressSanitizer" "$log" "$status" "ERROR: AddressSanitizer\|ERROR: LeakSanitizer"
 echo "sanitizer tests passed"

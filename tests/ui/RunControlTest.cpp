@@ -133,6 +133,18 @@ protected:
         }
     }
 
+    // Two workers on 20 documents of 40 ms each: a run long enough to
+    // interrupt.
+    TznFrmDocslimMain& SlowFolderWindow()
+    {
+        QStringList names;
+        for (int i = 0; i < 20; ++i)
+            names << QStringLiteral("doc%1.docx").arg(i);
+        MakeInputs(names);
+        Record->SleepMs = 40;
+        return FolderWindow(2);
+    }
+
     // The window set up for a folder run of in/ into out/.
     TznFrmDocslimMain& FolderWindow(int threads = 1)
     {
@@ -612,12 +624,7 @@ TEST_F(RunControlTest, DaemonWithNothingToDoKeepsOneRepeatPending)
 
 TEST_F(RunControlTest, CloseDuringRunWaitsForTheWorkers)
 {
-    QStringList names;
-    for (int i = 0; i < 20; ++i)
-        names << QStringLiteral("doc%1.docx").arg(i);
-    MakeInputs(names);
-    Record->SleepMs = 40;
-    TznFrmDocslimMain& w = FolderWindow(2);
+    TznFrmDocslimMain& w = SlowFolderWindow();
     w.show();
     w.aConvertExecute();
     ASSERT_TRUE(WaitFor([] { return Record->Total() >= 2; }));
@@ -631,12 +638,7 @@ TEST_F(RunControlTest, CloseDuringRunWaitsForTheWorkers)
 
 TEST_F(RunControlTest, DestroyDuringRunFreesEverything)
 {
-    QStringList names;
-    for (int i = 0; i < 20; ++i)
-        names << QStringLiteral("doc%1.docx").arg(i);
-    MakeInputs(names);
-    Record->SleepMs = 40;
-    TznFrmDocslimMain& w = FolderWindow(2);
+    TznFrmDocslimMain& w = SlowFolderWindow();
     w.aConvertExecute();
     ASSERT_TRUE(WaitFor([] { return Record->Total() >= 2; }));
     FWindow.reset();
