@@ -71,17 +71,49 @@ TznConvertor* createConvertor(TznBatch* batch, int count, const TznNodeEvent& ca
     return new TznConvertor(batch, count, callback);
 }
 
+// The chain the first converter is building on this thread: the workers
+// behind it are created one after another from a loop, never from inside
+// each other's constructors, so a long chain needs no deep stack.
+struct TznChainBuild
+{
+    TznChainRef Chain;
+    TznConvertor* Last = nullptr; // the worker created last, first of the chain so far
+};
+thread_local TznChainBuild* gBuilding = nullptr;
+
 } // namespace
 
 TznConvertor::TznConvertor(TznBatch* batch, int count, const TznNodeEvent& callback)
     : TznWorkBase(batch)
     , FOnFileDone(callback)
-    , FWorkerCount(std::max(count, 1))
+    , FWorkerCount(std::clamp(count, 1, MaxWorkers))
     , FBatchLock(batch->SharedLock())
 {
-    if (count > 1)
-        FNextWorker = createConvertor(batch, count - 1, callback);
-    FChain = FNextWorker ? FNextWorker->FChain : std::make_shared<TznChain>();
+    if (gBuilding) {
+        // One of the workers behind a first converter that is being built.
+        FChain = gBuilding->Chain;
+        FNextWorker = gBuilding->Last;
+    } else {
+        FChain = std::make_shared<TznChain>();
+        if (FWorkerCount > 1) {
+            TznChainBuild build{FChain, nullptr};
+            gBuilding = &build;
+            try {
+                // From the end of the chain forward: counts 1, 2, ... so that
+                // each new worker is the next one of the worker after it.
+                for (int k = 1; k < FWorkerCount; ++k)
+                    build.Last = createConvertor(batch, k, callback);
+            } catch (...) {
+                gBuilding = nullptr;
+                // The workers already built never ran; the first of them
+                // frees the others.
+                delete build.Last;
+                throw;
+            }
+            gBuilding = nullptr;
+            FNextWorker = build.Last;
+        }
+    }
     std::lock_guard lock(FChain->FLock);
     FChain->FWorkers.insert(FChain->FWorkers.begin(), this);
     FChain->FWorkerCount = FWorkerCount;
@@ -90,7 +122,7 @@ TznConvertor::TznConvertor(TznBatch* batch, int count, const TznNodeEvent& callb
 TznConvertor::~TznConvertor()
 {
     TznEvent finish;
-    TznConvertor* unstartedNext = nullptr;
+    std::vector<TznConvertor*> unstarted;
     {
         std::lock_guard lock(FChain->FLock);
         auto& workers = FChain->FWorkers;
@@ -99,13 +131,22 @@ TznConvertor::~TznConvertor()
             *self = nullptr;
         finish = FOnFinish;
         // A chain that never ran (its building failed half-way, or it was
-        // given up) frees the rest of itself.
-        if (!Started() && FNextWorker && std::find(workers.begin(), workers.end(), FNextWorker) != workers.end()
-            && !FNextWorker->Started())
-            unstartedNext = FNextWorker;
+        // given up) frees the rest of itself: every worker behind this one
+        // that has not started either, one after another.
+        // While the chain is being built, a worker whose own construction
+        // failed leaves the rest to the builder.
+        if (!Started() && !(gBuilding && gBuilding->Chain == FChain)) {
+            for (TznConvertor* next = FNextWorker; next && !next->Started()
+                 && std::find(workers.begin(), workers.end(), next) != workers.end();
+                 next = next->FNextWorker)
+                unstarted.push_back(next);
+            for (TznConvertor* w : unstarted)
+                w->FNextWorker = nullptr;
+        }
     }
     if (!Started()) {
-        delete unstartedNext;
+        for (TznConvertor* w : unstarted)
+            delete w;
         return;
     }
     // From here on the batch itself is not touched: its owner may free it
@@ -131,7 +172,7 @@ TznChainRef TznConvertor::StartConversion(TznBatch* batch, const QString& target
     if (!folder.isEmpty())
         folder = IncludeTrailingDelimiter(folder);
     batch->SetTargetFolder(folder);
-    const int count = Project ? Project->ThreadsCount() : 1;
+    const int count = std::clamp(Project ? Project->ThreadsCount() : 1, 1, MaxWorkers);
     return createConvertor(batch, count, callback)->Chain();
 }
 

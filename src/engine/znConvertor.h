@@ -39,6 +39,10 @@ extern std::atomic<int32_t> RunningWorkers;
 
 class TznConvertor;
 
+// The most workers a chain has, whatever ThreadsCount asks: each worker
+// drives a document engine of its own, and more than this only costs memory.
+inline constexpr int MaxWorkers = 64;
+
 // The bookkeeping a chain of workers shares with the front end that started
 // it. Workers free themselves, so the front end keeps this handle, never a
 // worker: every operation here skips the workers that have already ended.
@@ -80,12 +84,13 @@ class TznConvertor : public TznWorkBase
 {
 public:
     // Builds the rest of the chain through the project's ConverterClass
-    // (count − 1 more workers, all suspended); count below 1 counts as 1.
+    // (count − 1 more workers, all suspended, created one after another);
+    // count below 1 counts as 1, above MaxWorkers as MaxWorkers.
     TznConvertor(TznBatch* batch, int count, const TznNodeEvent& callback);
     ~TznConvertor() override;
 
     // Sets the batch's target folder and builds a suspended chain of
-    // ThreadsCount workers through ConverterClass (a plain TznConvertor
+    // ThreadsCount workers (1 to MaxWorkers) through ConverterClass (a plain TznConvertor
     // when none is set).
     static TznChainRef StartConversion(TznBatch* batch, const QString& target, const TznNodeEvent& callback);
 

@@ -35,6 +35,7 @@ struct TznRecorder
     int SleepMs = 0;
     std::set<int> Raise;        // node indexes whose conversion raises EznError
     std::set<int> RaiseForeign; // node indexes whose conversion raises another error
+    int FailAtCount = 0;        // the worker built with this count raises in its constructor
 
     void Open()
     {
@@ -60,6 +61,8 @@ public:
         : TznConvertor(batch, count, callback)
     {
         std::lock_guard lock(Recorder->Lock);
+        if (count == Recorder->FailAtCount)
+            throw EznError(QStringLiteral("No engine"));
         Recorder->ChainCounts.push_back(count);
     }
     ~TznTestConvertor() override
@@ -199,7 +202,8 @@ TEST_P(WorkerCountTest, ThreadsCountGivesAtLeastOneWorker)
 
 INSTANTIATE_TEST_SUITE_P(Counts, WorkerCountTest,
                          testing::Values(CountRow{nullptr, 1}, CountRow{"0", 1}, CountRow{"abc", 1},
-                                         CountRow{"-4", 1}, CountRow{"2", 2}, CountRow{"5", 5}));
+                                         CountRow{"-4", 1}, CountRow{"2", 2}, CountRow{"5", 5},
+                                         CountRow{"64", MaxWorkers}, CountRow{"30000", MaxWorkers}));
 
 TEST_F(ConvertorRunTest, StopLetsEachWorkerFinishItsFileAndLeavesTheRest)
 {
@@ -352,6 +356,16 @@ TEST_F(ConvertorRunTest, ChainThatNeverStartsFreesItselfWithItsFirstWorker)
     EXPECT_EQ(chain->AliveCount(), 0);
     EXPECT_EQ(RunningWorkers.load(), 0);
     chain->Start(); // nothing left to start
+}
+
+TEST_F(ConvertorRunTest, ChainWhoseBuildingFailsFreesWhatWasBuilt)
+{
+    FOptions.Set("ThreadsCount", "5");
+    FRecorder.FailAtCount = 3;
+    TznBatch batch;
+    EXPECT_THROW(TznConvertor::StartConversion(&batch, "/out/", FOnFileDone), EznError);
+    EXPECT_EQ(FRecorder.ChainCounts, std::vector<int>({1, 2}));
+    EXPECT_EQ(FRecorder.Destroyed, 2);
 }
 
 // --- target paths ---
