@@ -237,7 +237,10 @@ public:
             opts |= QRegularExpression::CaseInsensitiveOption;
         if (FMultiline)
             opts |= QRegularExpression::MultilineOption;
-        FEngine = QRegularExpression(translatePattern(pattern, FMultiline), opts);
+        if (pattern.size() <= MaxPatternLength)
+            FEngine = QRegularExpression(translatePattern(pattern, FMultiline), opts);
+        else
+            FTooLong = true;
     }
 
     QString Pattern() const override { return FPattern; }
@@ -292,6 +295,8 @@ public:
 private:
     void check() const
     {
+        if (FTooLong)
+            raise(14, QStringLiteral("Out of string space"));
         if (!FEngine.isValid())
             raise(syntaxErrorNumber(FEngine.errorString()), FEngine.errorString());
     }
@@ -308,6 +313,7 @@ private:
     QString FPattern;
     bool FIgnoreCase;
     bool FMultiline;
+    bool FTooLong = false;
     QRegularExpression FEngine;
 };
 

@@ -99,6 +99,11 @@ public:
     virtual QString ReplaceAll(const QString& input, const QString& replacement) const = 0;
 };
 
+// The longest expression compiled; operations on a longer one raise
+// ERegexException (error 14, "Out of string space") instead of handing the
+// engine work without bound.
+inline constexpr int MaxPatternLength = 4096;
+
 // Class-level entry points of the expression engine; never instantiated.
 class Regex
 {

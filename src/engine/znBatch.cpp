@@ -27,6 +27,12 @@ QString MaskToPattern(const QString& mask)
         {u'.', u"\\."}, {u'*', u".*"}, {u'?', u".?"}, {u'+', u"\\+"}, {u'^', u"\\^"}, {u'$', u"\\$"},
         {u'(', u"\\("}, {u')', u"\\)"}, {u'[', u"\\["}, {u']', u"\\]"}, {u'{', u"\\{"}, {u'}', u"\\}"},
     };
+    // Such a mask names no file, and its expression would cost the matcher
+    // far more than any name is worth.
+    if (mask.size() > MaxMaskLength)
+        throw EznError(QStringLiteral("The file mask has %1 characters, more than the %2 a file name may have")
+                           .arg(mask.size())
+                           .arg(MaxMaskLength));
     QString pattern = mask;
     for (const auto& [from, to] : steps)
         pattern.replace(QChar(from), QString::fromUtf16(to));

@@ -28,8 +28,13 @@ public:
     virtual bool MatchName(const QString& path, const QString& pattern);
 };
 
+// The longest file mask taken: a mask is the file-name part of a path, and
+// no file system keeps a longer name.
+inline constexpr int MaxMaskLength = 255;
+
 // The expression of a file mask: ".", "+", "^", "$", "(", ")", "[", "]",
 // "{", "}" escaped, "*" as ".*", "?" as ".?", anchored at the end only.
+// Raises EznError for a mask longer than MaxMaskLength.
 QString MaskToPattern(const QString& mask);
 
 // Node status values.

@@ -27,6 +27,18 @@ INSTANTIATE_TEST_SUITE_P(Masks, MaskToPatternTest,
                                          MaskRow{"^x$[a]{2}", "\\^x\\$\\[a\\]\\{2\\}$"},
                                          MaskRow{"a\\b|c;d,e", "a\\b|c;d,e$"}));
 
+TEST(MaskToPatternTest, RefusesMaskLongerThanAnyFileName)
+{
+    const QString longest(MaxMaskLength, u'?');
+    EXPECT_EQ(MaskToPattern(longest).size(), 2 * MaxMaskLength + 1);
+    try {
+        MaskToPattern(longest + u'*');
+        FAIL() << "a mask of 256 characters was taken";
+    } catch (const EznError& e) {
+        EXPECT_EQ(e.Message(), "The file mask has 256 characters, more than the 255 a file name may have");
+    }
+}
+
 struct NameRow
 {
     const char* path;
@@ -87,6 +99,21 @@ INSTANTIATE_TEST_SUITE_P(Patterns, RegexSyntaxErrorTest,
                          testing::Values(SyntaxRow{"(", 5020}, SyntaxRow{"a(b", 5020}, SyntaxRow{"[ab", 5019},
                                          SyntaxRow{"*a", 5018}, SyntaxRow{"a|+", 5018}, SyntaxRow{"[z-a]", 5021},
                                          SyntaxRow{"a)", 5017}));
+
+TEST(RegexTest, OverlongExpressionRaisesOutOfStringSpace)
+{
+    const QString pattern(MaxPatternLength + 1, u'a');
+    EXPECT_FALSE(Regex::IsMatch(pattern.left(MaxPatternLength), 0, QStringLiteral("b")));
+    try {
+        Regex::IsMatch(pattern, 0, pattern);
+        FAIL() << "an expression of " << pattern.size() << " characters was compiled";
+    } catch (const ERegexException& e) {
+        EXPECT_EQ(e.ErrorCode, VBScriptErrorCode(14));
+        EXPECT_EQ(e.Message(), "Out of string space");
+    }
+    // As RegExt it is an invalid expression: the file is taken.
+    EXPECT_TRUE(TznMatch().MatchName(QStringLiteral("/in/a.doc"), pattern));
+}
 
 TEST(RegexTest, ErrorTableHoldsEveryNumberOnce)
 {
