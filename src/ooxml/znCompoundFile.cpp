@@ -61,7 +61,9 @@ std::optional<QStringList> CompoundFileEntryNames(const QString& path)
     // The allocation table's sectors: 109 in the header, the rest in the DIFAT chain.
     QList<quint32> fatSectors;
     const quint32 fatCount = u32(header, 0x2C);
-    if (fatCount > quint32(kMaxTableSectors))
+    // Every table sector lies in the file: a count beyond what the file can
+    // hold is damage, and must not size the table below.
+    if (fatCount > quint32(kMaxTableSectors) || qint64(fatCount) > file.size() / sectorSize)
         return std::nullopt;
     for (int i = 0; i < 109 && quint32(fatSectors.size()) < fatCount; ++i)
         fatSectors.append(u32(header, 0x4C + 4 * i));

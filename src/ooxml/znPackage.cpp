@@ -48,12 +48,25 @@ std::unique_ptr<TznPackage> TznPackage::Open(const QString& path, const TznPacka
     // Documents are read in many small pieces; a document of ordinary size
     // is read whole once and its zip served from memory.
     constexpr qint64 maxInMemory = 64 * 1024 * 1024;
+    // Devices, pipes and sockets have no size to bound a read by, and a pipe
+    // would not even open until someone writes to it.
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile())
+        package->Fail(QStringLiteral("it is no ordinary file."));
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         package->Fail(QStringLiteral("the file cannot be found or read."));
-    if (file.size() <= maxInMemory) {
-        package->FSourceBytes = file.readAll();
+    const qint64 reported = file.size();
+    if (reported > limits.MaxFileSize)
+        package->Fail(QStringLiteral("the file is larger than %1 and is refused.").arg(sizeText(limits.MaxFileSize)));
+    if (reported <= maxInMemory) {
+        // Files of the kernel report no size and never end: read one byte
+        // more than the size reported, and nothing beyond.
+        package->FSourceBytes = file.read(reported + 1);
         file.close();
+        if (package->FSourceBytes.size() > reported)
+            package->Fail(QStringLiteral("the file holds more than its size says (it is no ordinary file, or it "
+                                         "grows while it is read)."));
         zip_error_t zerr;
         zip_error_init(&zerr);
         zip_source_t* source = zip_source_buffer_create(package->FSourceBytes.constData(),
@@ -129,6 +142,12 @@ QByteArray TznPackage::Read(const TznPartName& part) const
     const TznEntry& entry = FEntries[at];
     if (entry.Changed)
         return entry.Bytes;
+    const QString name = part.Name();
+    if (entry.Size > FLimits.MaxXmlSize
+        && (name.endsWith(QLatin1String(".xml"), Qt::CaseInsensitive)
+            || name.endsWith(QLatin1String(".rels"), Qt::CaseInsensitive)))
+        Fail(QStringLiteral("the part %1 holds %2 of XML, more than the %3 a part may have.")
+                 .arg(name, sizeText(entry.Size), sizeText(FLimits.MaxXmlSize)));
     TznZipFile file;
     file.File = zip_fopen_index(FZip, zip_uint64_t(entry.Index), 0);
     if (!file.File)

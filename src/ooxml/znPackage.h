@@ -11,10 +11,16 @@
 
 struct zip;
 
+// The largest XML part parsed: its tree takes a few times its size, once per
+// worker, and no real document comes near it.
+inline constexpr qint64 MaxXmlPartSize = qint64(256) << 20;
+
 // Limits that keep a hostile package from exhausting memory or disk.
 struct TznPackageLimits
 {
+    qint64 MaxFileSize = qint64(2) << 30;        // bytes of the package file itself
     qint64 MaxEntrySize = qint64(512) << 20;     // inflated bytes of one entry
+    qint64 MaxXmlSize = MaxXmlPartSize;          // inflated bytes of one part named *.xml or *.rels
     qint64 MaxTotalSize = qint64(2) << 30;       // inflated bytes of all entries
     qint64 RatioFloor = qint64(16) << 20;        // the ratio is checked from this inflated size up
     qint64 MaxRatio = 200;                       // inflated size per compressed byte
@@ -31,14 +37,16 @@ public:
     TznPackage(const TznPackage&) = delete;
     TznPackage& operator=(const TznPackage&) = delete;
 
-    // Opens the zip file at path; raises EznError naming the file when it is no readable zip,
-    // or when its entries would inflate beyond the limits.
+    // Opens the zip file at path; raises EznError naming the file when it is no ordinary file,
+    // no readable zip, larger than the limit, or when its entries would inflate beyond the limits.
+    // Never reads more of the file than its size at opening.
     static std::unique_ptr<TznPackage> Open(const QString& path, const TznPackageLimits& limits = {});
 
     // The path the package was opened from; empty for a new package.
     const QString& SourcePath() const { return FSourcePath; }
     bool Has(const TznPartName& part) const;
-    // The part's current bytes; raises EznError when it is missing, damaged or too large.
+    // The part's current bytes; raises EznError when it is missing, damaged or too large (an XML
+    // part over MaxXmlSize before anything of it is inflated).
     QByteArray Read(const TznPartName& part) const;
     // Replaces a part or adds a new one at the end.
     void Write(const TznPartName& part, const QByteArray& bytes);

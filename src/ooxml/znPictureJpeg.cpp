@@ -23,6 +23,8 @@ namespace {
 struct TznJpegJob {
     jpeg_decompress_struct Info{};
     jpeg_error_mgr Errors{};
+    jpeg_progress_mgr Progress{};
+    bool TooManyScans = false;
     std::jmp_buf Jump{};
     char Message[JMSG_LENGTH_MAX] = {};
     bool Created = false;
@@ -59,6 +61,17 @@ void emitMessage(j_common_ptr info, int level)
     }
 }
 
+// Called while the decoder takes in the data; ends the run once the scans
+// counted exceed the limit, before the next one is decoded.
+void progressMonitor(j_common_ptr info)
+{
+    const auto* d = reinterpret_cast<j_decompress_ptr>(info);
+    if (d->input_scan_number > MaxJpegScans) {
+        jobOf(info)->TooManyScans = true;
+        std::longjmp(jobOf(info)->Jump, 1);
+    }
+}
+
 // Reads the header and picks the DCT scale M/8: the smallest that still
 // leaves at least the requested pixels in the region.
 bool startJob(TznJpegJob* job)
@@ -68,6 +81,9 @@ bool startJob(TznJpegJob* job)
     jpeg_create_decompress(&job->Info);
     job->Created = true;
     job->Info.client_data = job;
+    // Set after creation, which clears every other field.
+    job->Progress.progress_monitor = progressMonitor;
+    job->Info.progress = &job->Progress;
     jpeg_mem_src(&job->Info, reinterpret_cast<const unsigned char*>(job->Bytes->constData()),
                  static_cast<unsigned long>(job->Bytes->size()));
     jpeg_save_markers(&job->Info, JPEG_APP0 + 2, 0xFFFF);
@@ -170,8 +186,13 @@ QImage DecodeJpegRegion(const QByteArray& bytes, const QRectF& region, QSize out
     job->Info.err = jpeg_std_error(&job->Errors);
     job->Errors.error_exit = errorExit;
     job->Errors.emit_message = emitMessage;
-    if (!startJob(job.get()))
+    const auto fail = [&job] {
+        if (job->TooManyScans)
+            throw EznError(QStringLiteral("The JPEG picture has more than %1 scans").arg(MaxJpegScans));
         throw EznError(QStringLiteral("The JPEG picture is damaged or unsupported: %1").arg(QString::fromLocal8Bit(job->Message)));
+    };
+    if (!startJob(job.get()))
+        fail();
 
     const int width = int(job->Info.output_width), height = int(job->Info.output_height);
     const double fx = double(width) / job->Info.image_width, fy = double(height) / job->Info.image_height;
@@ -184,7 +205,7 @@ QImage DecodeJpegRegion(const QByteArray& bytes, const QRectF& region, QSize out
     job->Row = row.data();
     job->Converted = converted.data();
     if (!decodeRows(job.get()))
-        throw EznError(QStringLiteral("The JPEG picture is damaged or unsupported: %1").arg(QString::fromLocal8Bit(job->Message)));
+        fail();
     QImage result = scaler.Result();
     // The colour profile goes with the pixels, so wide-gamut photographs keep their colours.
     // CMYK profiles do not fit the converted pixels and are left out.

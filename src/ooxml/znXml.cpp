@@ -1,5 +1,6 @@
 #include "ooxml/znXml.h"
 
+#include "ooxml/znPackage.h"
 #include "platform/znError.h"
 
 #include <cstring>
@@ -7,6 +8,11 @@
 
 void LoadXml(pugi::xml_document& doc, const QByteArray& bytes, const QString& partName)
 {
+    if (bytes.size() > MaxXmlPartSize)
+        throw EznError(QStringLiteral("the part %1 holds %2 MB of XML, more than the %3 MB a part may have.")
+                           .arg(partName)
+                           .arg(bytes.size() >> 20)
+                           .arg(MaxXmlPartSize >> 20));
     const auto result = doc.load_buffer(bytes.constData(), size_t(bytes.size()),
                                         pugi::parse_default | pugi::parse_declaration | pugi::parse_ws_pcdata_single);
     if (!result)

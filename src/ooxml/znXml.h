@@ -6,7 +6,7 @@
 #include <pugixml.hpp>
 
 // Loads a part's XML so that whitespace-only text and the declaration survive; raises
-// EznError naming the part when it is no well-formed XML.
+// EznError naming the part when it is no well-formed XML or larger than MaxXmlPartSize.
 void LoadXml(pugi::xml_document& doc, const QByteArray& bytes, const QString& partName);
 // The document as UTF-8 bytes exactly as it was read (no indentation added).
 QByteArray SaveXml(const pugi::xml_document& doc);
