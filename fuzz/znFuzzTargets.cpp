@@ -90,12 +90,13 @@ const QByteArray& tinyPng()
 bool addEntry(zip_t* z, const char* name, const QByteArray& bytes)
 {
     // libzip reads the bytes only at zip_close: it gets a copy of its own,
-    // which it frees.
-    void* copy = malloc(size_t(std::max<qsizetype>(bytes.size(), 1)));
-    if (!copy)
+    // which it frees (an empty buffer it neither takes nor frees).
+    void* copy = bytes.isEmpty() ? nullptr : malloc(size_t(bytes.size()));
+    if (!copy && !bytes.isEmpty())
         return false;
-    memcpy(copy, bytes.constData(), size_t(bytes.size()));
-    zip_source_t* s = zip_source_buffer(z, copy, zip_uint64_t(bytes.size()), 1);
+    if (copy)
+        memcpy(copy, bytes.constData(), size_t(bytes.size()));
+    zip_source_t* s = zip_source_buffer(z, copy, zip_uint64_t(bytes.size()), copy ? 1 : 0);
     if (!s) {
         free(copy);
         return false;

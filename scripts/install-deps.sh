@@ -13,6 +13,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   python3-docx python3-pil poppler-utils libjpeg-turbo-progs zip unzip
   libreoffice-writer-nogui
+  # fuzzing (scripts/fuzz.sh)
+  clang libclang-rt-14-dev
   # screenshots of the window
   xvfb xauth
 )
