@@ -2,6 +2,7 @@
 
 #include "platform/znError.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
@@ -25,6 +26,9 @@ std::unique_ptr<QTemporaryFile> DownloadDocument(const QString& address, const T
     const QUrl url(address, QUrl::StrictMode);
     if (!url.isValid() || url.host().isEmpty())
         fail(QStringLiteral("the address is not valid."));
+    // Qt's network replies need the process's application object.
+    if (!QCoreApplication::instance())
+        fail(QStringLiteral("web documents cannot be fetched in this process."));
 
     const QString suffix = QFileInfo(url.path()).suffix();
     auto file = std::make_unique<QTemporaryFile>(QDir::tempPath() + QStringLiteral("/lp-web-XXXXXX")
@@ -48,7 +52,7 @@ std::unique_ptr<QTemporaryFile> DownloadDocument(const QString& address, const T
         if (chunk.isEmpty() || !tooLarge.isEmpty() || !writeError.isEmpty())
             return;
         if (limits.MaxSize > 0 && file->size() + chunk.size() > limits.MaxSize) {
-            tooLarge = QStringLiteral("the document is larger than %1 MB and is refused.").arg(limits.MaxSize >> 20);
+            tooLarge = QStringLiteral("the document is larger than the limit of %1 bytes and is refused.").arg(limits.MaxSize);
             reply->abort();
             return;
         }
@@ -60,7 +64,7 @@ std::unique_ptr<QTemporaryFile> DownloadDocument(const QString& address, const T
     QObject::connect(reply.get(), &QNetworkReply::metaDataChanged, &loop, [&] {
         const qint64 declared = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
         if (limits.MaxSize > 0 && declared > limits.MaxSize && tooLarge.isEmpty()) {
-            tooLarge = QStringLiteral("the document is larger than %1 MB and is refused.").arg(limits.MaxSize >> 20);
+            tooLarge = QStringLiteral("the document is larger than the limit of %1 bytes and is refused.").arg(limits.MaxSize);
             reply->abort();
         }
     });
@@ -68,6 +72,8 @@ std::unique_ptr<QTemporaryFile> DownloadDocument(const QString& address, const T
     QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
     if (!reply->isFinished())
         loop.exec();
+    if (!reply->isFinished())
+        fail(QStringLiteral("the download did not finish."));
     take();
 
     if (!tooLarge.isEmpty())
