@@ -4,23 +4,12 @@
 
 #include "znTestWebServer.h"
 
-#include <QCoreApplication>
 #include <QTemporaryFile>
 
 #include <memory>
 
 namespace {
 
-// Qt's network replies need an application object; only these tests get one.
-class TznWithApplication
-{
-public:
-    TznWithApplication() : FApp(std::make_unique<QCoreApplication>(FArgc, FArgv)) {}
-
-private:
-    int FArgc = 1;
-    char FName[5] = "test";
-    char* FArgv[2] = {FName, nullptr};
     std::unique_ptr<QCoreApplication> FApp;
 };
 
@@ -60,7 +49,7 @@ struct WebCase
 class WebOpenTest : public TznServerTest, public ::testing::WithParamInterface<WebCase>
 {
 protected:
-    TznWithApplication FApplication;
+    TznTestApplication FApplication;
 };
 
 TEST_P(WebOpenTest, OpensServedDocumentsAndNamesTheReasonOtherwise)
@@ -102,7 +91,7 @@ INSTANTIATE_TEST_SUITE_P(Addresses, WebOpenTest, ::testing::Values(
 
 TEST(DownloadTest, RefusesMoreThanTheLimitAndLeavesNoCopy)
 {
-    TznWithApplication application;
+    TznTestApplication application;
     QTemporaryDir dir;
     QFile big(dir.filePath(QStringLiteral("big.docx")));
     ASSERT_TRUE(big.open(QIODevice::WriteOnly));

@@ -1,7 +1,24 @@
 #pragma once
 
+#include <QCoreApplication>
 #include <QProcess>
 #include <QString>
+
+#include <memory>
+
+// An application object for the life of a test, which Qt's network
+// replies need; tests without one keep running without.
+class TznTestApplication
+{
+public:
+    TznTestApplication() : FApp(std::make_unique<QCoreApplication>(FArgc, FArgv)) {}
+
+private:
+    int FArgc = 1;
+    char FName[5] = "test";
+    char* FArgv[2] = {FName, nullptr};
+    std::unique_ptr<QCoreApplication> FApp;
+};
 
 // A local HTTP server on a free port serving the files of a folder, run by
 // Debian's Python for the life of the object. Besides the files it answers
