@@ -281,14 +281,16 @@ QString TznConvertor::WorkPath(const QString& target)
 
 void TznConvertor::RemoveStaleWork(const QString& folder)
 {
-    const QString key = QFileInfo(folder).absoluteFilePath();
+    const QString key = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
     QDateTime started;
     {
         std::lock_guard lock(FChain->FLock);
         if (FChain->FSweptFolders.contains(key))
             return;
         FChain->FSweptFolders.insert(key);
-        started = FChain->FStarted;
+        // File times come from a coarse clock and may trail the run's
+        // start by a few milliseconds; a save of this run is never that old.
+        started = FChain->FStarted.addSecs(-2);
     }
     // The document server's save writes '.~lp-XXXXXX.tmp' (and the zip
     // library '.~lp-XXXXXX.tmp.XXXXXX' beside it); this worker saves to

@@ -7,7 +7,7 @@
 #include "znTestWebServer.h"
 
 #include <QFileInfo>
-#include <QThread>
+#include <QDateTime>
 
 #include <csignal>
 #include <sys/resource.h>
@@ -266,8 +266,12 @@ TEST_P(DocslimFailingSaveTest, InPlaceSaveThatFailsLeavesTheSourceAsItWas)
     }
     EXPECT_EQ(bytesOf(file), before);
 
-    // The next run removes what the killed save left and converts anew.
-    QThread::msleep(20);
+    // A later run removes what the killed save left and converts anew.
+    for (const QString& name : leftovers(QStringLiteral("in"))) {
+        QFile left(path(QStringLiteral("in/") + name));
+        ASSERT_TRUE(left.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(left.setFileTime(QDateTime::currentDateTimeUtc().addSecs(-60), QFileDevice::FileModificationTime));
+    }
     TznNode* node = convertInPlace(file);
     EXPECT_EQ(node->Status, nsSuccess) << node->Message.toStdString();
     EXPECT_EQ(leftovers(QStringLiteral("in")), QStringList());
