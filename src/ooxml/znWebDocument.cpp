@@ -85,7 +85,7 @@ std::unique_ptr<QTemporaryFile> DownloadDocument(const QString& address, const T
         QString reason = reply->errorString();
         if (status != 0) {
             const QString phrase = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
-            reason = QStringLiteral("the server answered %1 %2 (%3)").arg(status).arg(phrase, reason);
+            reason = QStringLiteral("the server answered %1 %2").arg(status).arg(phrase).trimmed();
         } else if (reply->error() == QNetworkReply::OperationCanceledError) {
             reason = QStringLiteral("no answer within %1 seconds").arg(limits.TimeoutMs / 1000);
         }

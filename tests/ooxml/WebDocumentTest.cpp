@@ -6,12 +6,7 @@
 
 #include <QTemporaryFile>
 
-#include <memory>
-
 namespace {
-
-    std::unique_ptr<QCoreApplication> FApp;
-};
 
 // --- documents that are no readable file ------------------------------------------------
 
