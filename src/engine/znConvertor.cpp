@@ -2,11 +2,13 @@
 
 #include "platform/znFileTimes.h"
 #include "platform/znMainThread.h"
+#include "project/znFileUtils.h"
 #include "project/znProject.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTemporaryFile>
 
 #include <algorithm>
 
@@ -259,10 +261,7 @@ void TznConvertor::DeleteTarget(const QString& path)
     QFile::remove(path);
 }
 
-namespace {
-
-// True when both paths name one file, however they are written.
-bool isSameFile(const QString& a, const QString& b)
+bool IsSameFile(const QString& a, const QString& b)
 {
     const QString ca = QFileInfo(a).canonicalFilePath();
     const QString cb = QFileInfo(b).canonicalFilePath();
@@ -273,24 +272,75 @@ bool isSameFile(const QString& a, const QString& b)
         == 0;
 }
 
-} // namespace
-
-void TznConvertor::FinishSource(TznBatch*, TznNode* node, const QString& target)
+QString TznConvertor::FinishSource(TznBatch*, TznNode* node, const QString& target)
 {
     if (!Project)
-        return;
+        return QString();
     const QString source = node->Path;
     if (Project->KeepFileTime())
         CopyFileTimes(source, target);
     // Compacted in place: the source is the result now, and deleting or
     // moving it would lose that.
-    if (isSameFile(source, target))
-        return;
-    if (Project->DeleteSource())
-        QFile::remove(source);
+    if (IsSameFile(source, target))
+        return QString();
+    // A web source is no file of ours to delete or move.
+    if (!QFileInfo::exists(source))
+        return QString();
+    if (Project->DeleteSource()) {
+        QFile file(source);
+        if (!file.remove())
+            return QStringLiteral(" (source not deleted: %1)").arg(file.errorString());
+        // Deleted: there is nothing left to rename.
+        return QString();
+    }
     const QString suffix = Project->RenameSource();
-    if (!suffix.isEmpty())
-        QFile::rename(source, source + suffix);
+    if (!suffix.isEmpty()) {
+        QFile file(source);
+        if (!file.rename(source + suffix))
+            return QStringLiteral(" (source not renamed: %1)").arg(file.errorString());
+    }
+    return QString();
+}
+
+QString TznConvertor::WorkPath(const QString& target)
+{
+    const QFileInfo info(target);
+    const QString suffix = info.suffix();
+    QTemporaryFile reserve(info.absolutePath() + QStringLiteral("/.~lp-XXXXXX.tmp")
+                           + (suffix.isEmpty() ? QString() : u'.' + suffix));
+    reserve.setAutoRemove(false);
+    if (!reserve.open())
+        return info.absolutePath() + QStringLiteral("/.~lp-") + QString::number(QDateTime::currentMSecsSinceEpoch())
+               + QStringLiteral(".tmp.") + suffix;
+    const QString name = reserve.fileName();
+    reserve.close();
+    // Only the name is wanted: the save creates the file itself, with the
+    // permissions of a new file rather than those of a private temporary.
+    QFile::remove(name);
+    return name;
+}
+
+void TznConvertor::RemoveStaleWork(const QString& folder)
+{
+    const QString key = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
+    QDateTime started;
+    {
+        std::lock_guard lock(FChain->FLock);
+        if (FChain->FSweptFolders.contains(key))
+            return;
+        FChain->FSweptFolders.insert(key);
+        // File times come from a coarse clock and may trail the run's
+        // start by a few milliseconds; a save of this run is never that old.
+        started = FChain->FStarted.addSecs(-2);
+    }
+    // The document server's save writes '.~lp-XXXXXX.tmp' (and the zip
+    // library '.~lp-XXXXXX.tmp.XXXXXX' beside it); this worker saves to
+    // '.~lp-XXXXXX.tmp.ext'. A killed save leaves any of them behind.
+    const QFileInfoList stale = QDir(key).entryInfoList({QStringLiteral(".~lp-*.tmp*")},
+                                                        QDir::Files | QDir::Hidden | QDir::System);
+    for (const QFileInfo& file : stale)
+        if (file.lastModified().toUTC() < started && !TznFileUtils::IsFileOpen(file.absoluteFilePath()))
+            QFile::remove(file.absoluteFilePath());
 }
 
 void TznConvertor::CopyFileTimes(const QString& source, const QString& target)

@@ -2,6 +2,8 @@
 
 #include "engine/znBatch.h"
 
+#include <QDateTime>
+#include <QSet>
 #include <QString>
 
 #include <atomic>
@@ -68,6 +70,10 @@ public:
 private:
     friend class TznConvertor;
     mutable std::mutex FLock;
+    // When the run began, and the folders whose stale temporary files it
+    // has already removed.
+    const QDateTime FStarted = QDateTime::currentDateTimeUtc();
+    QSet<QString> FSweptFolders;
     // In chain order; an entry becomes none when its worker ends.
     std::vector<TznConvertor*> FWorkers;
     int FWorkerCount = 0;
@@ -116,7 +122,17 @@ public:
     static void DeleteTarget(const QString& path);
     // After a successful save: KeepFileTime, DeleteSource, RenameSource. A
     // target that is the source file itself is neither deleted nor moved.
-    static void FinishSource(TznBatch* batch, TznNode* node, const QString& target);
+    // Returns what the result text must add: empty, or the reason the
+    // source could not be deleted or renamed (" (source not deleted: ...)").
+    static QString FinishSource(TznBatch* batch, TznNode* node, const QString& target);
+    // A free name in target's folder, ending in target's extension, for the
+    // result before it replaces the target ('.~lp-*.tmp.ext', the family of
+    // the document server's own temporary files).
+    static QString WorkPath(const QString& target);
+    // Removes, once per run and folder, the temporary files of this
+    // product's saves in folder that a killed run left: older than this run
+    // and not open in any process.
+    void RemoveStaleWork(const QString& folder);
     // Copies the source's times to the target, those the platform can set;
     // failures ignored.
     static void CopyFileTimes(const QString& source, const QString& target);
@@ -136,6 +152,9 @@ private:
     TznChainRef FChain;
     const std::shared_ptr<std::recursive_mutex> FBatchLock;
 };
+
+// True when both paths name one file, however they are written.
+bool IsSameFile(const QString& a, const QString& b);
 
 // The part of path below the target folder: without keepSubdirs or source
 // folder, or when path does not lie in sourceFolder, its file-name part.

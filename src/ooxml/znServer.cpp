@@ -2,17 +2,21 @@
 
 #include "ooxml/znAutoObject.h"
 #include "ooxml/znClipboard.h"
+#include "ooxml/znWebDocument.h"
 #include "ooxml/znWordDocument.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QTemporaryFile>
 
 namespace {
 
 // One open document of an application.
 struct TznDocEntry
 {
+    // The downloaded copy of a web document, kept while the model may read it.
+    std::unique_ptr<QTemporaryFile> Download;
     std::unique_ptr<TznWordDocument> Model;
 };
 
@@ -248,12 +252,20 @@ protected:
         case mOpen:
             // FileName, ConfirmConversions, ReadOnly, AddToRecentFiles, PasswordDocument, ...
             CheckCall(flags, args, 1, 16);
-            entry->Model = TznWordDocument::Open(args[0].ToText());
+            open(*entry, args[0].ToText());
             break;
-        case mAdd:
+        case mAdd: {
+            // Template, NewTemplate, DocumentType, Visible: a template that
+            // cannot be read fails as Open of it does, never as an empty
+            // document in its place.
             CheckCall(flags, args, 0, 4);
-            entry->Model = TznWordDocument::CreateNew();
+            const TznVariant templ = Arg(args, 0);
+            if (templ.IsOmitted() || templ.IsEmpty() || templ.ToText().isEmpty())
+                entry->Model = TznWordDocument::CreateNew();
+            else
+                open(*entry, templ.ToText());
             break;
+        }
         case mCount:
             CheckGet(flags, args);
             return int(FState->Documents.size());
@@ -267,6 +279,27 @@ protected:
     }
 
 private:
+    // A file, or a web document fetched into a temporary file first.
+    static void open(TznDocEntry& entry, const QString& name)
+    {
+        if (!IsWebAddress(name)) {
+            entry.Model = TznWordDocument::Open(name);
+            return;
+        }
+        TznDownloadLimits limits;
+        limits.MaxSize = TznPackageLimits().MaxTotalSize;
+        entry.Download = DownloadDocument(name, limits);
+        try {
+            entry.Model = TznWordDocument::Open(entry.Download->fileName());
+        } catch (const EznError& e) {
+            // The message names the address the caller gave, not our copy.
+            QString message = e.Message();
+            message.replace(QDir::toNativeSeparators(entry.Download->fileName()), name);
+            message.replace(entry.Download->fileName(), name);
+            throw EznError(message);
+        }
+    }
+
     TznState FState;
 };
 

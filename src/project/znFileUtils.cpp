@@ -7,6 +7,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
+
+#include <filesystem>
+#include <system_error>
 
 int32_t PackDosTime(int year, int month, int day, int hour, int minute, int second)
 {
@@ -17,12 +21,52 @@ int32_t PackDosTime(int year, int month, int day, int hour, int minute, int seco
     return int32_t((date << 16) | time);
 }
 
-int32_t TznFileUtils::FileSizeOf(const QString& path)
+qint64 TznFileUtils::FileSizeOf(const QString& path)
 {
     const QFileInfo info(path);
     if (!info.exists())
         return 0;
-    return int32_t(uint32_t(uint64_t(info.size()) & 0xFFFFFFFFu));
+    return info.size();
+}
+
+bool TznFileUtils::CopyFileOver(const QString& source, const QString& target, QString* error)
+{
+    auto fail = [&](const QString& reason) {
+        if (error)
+            *error = reason;
+        return false;
+    };
+    QFile in(source);
+    if (!in.open(QIODevice::ReadOnly))
+        return fail(in.errorString());
+    QSaveFile out(target);
+    if (!out.open(QIODevice::WriteOnly))
+        return fail(out.errorString());
+    char buf[1 << 16];
+    for (;;) {
+        const qint64 n = in.read(buf, sizeof buf);
+        if (n < 0)
+            return fail(in.errorString());
+        if (n == 0)
+            break;
+        if (out.write(buf, n) != n)
+            return fail(out.errorString());
+    }
+    if (!out.commit())
+        return fail(out.errorString());
+    return true;
+}
+
+bool TznFileUtils::ReplaceFile(const QString& file, const QString& target, QString* error)
+{
+    if (QFileInfo::exists(target))
+        QFile::setPermissions(file, QFile::permissions(target));
+    std::error_code ec;
+    std::filesystem::rename(std::filesystem::path(QFile::encodeName(file).toStdString()),
+                            std::filesystem::path(QFile::encodeName(target).toStdString()), ec);
+    if (ec && error)
+        *error = QString::fromStdString(ec.message());
+    return !ec;
 }
 
 int32_t TznFileUtils::FileDosTime(const QString& path, bool creationTime, bool utc)

@@ -8,8 +8,19 @@
 class TznFileUtils
 {
 public:
-    // Size in bytes (low 32 bits); 0 when the path names nothing.
-    static int32_t FileSizeOf(const QString& path);
+    // Size in bytes, 64 bits wide; 0 when the path names nothing.
+    static qint64 FileSizeOf(const QString& path);
+    // Copies source over target through a temporary file in the target's
+    // folder, so that the target is either the old file or a whole copy.
+    // False with the reason in error (when given) otherwise.
+    static bool CopyFileOver(const QString& source, const QString& target, QString* error = nullptr);
+    // Replaces target with file by a rename, keeping an older target's
+    // permissions; the old target stays as it was when that fails. False
+    // with the reason in error (when given) otherwise.
+    static bool ReplaceFile(const QString& file, const QString& target, QString* error = nullptr);
+    // True when a process (this one included) holds the file open; false
+    // where that cannot be told.
+    static bool IsFileOpen(const QString& path);
     // Creation time (creationTime) or last-write time of a file or folder,
     // local unless utc, packed as DOS date (high 16 bits) and time (low 16
     // bits); -1 when there is no such entry or the time cannot be packed.

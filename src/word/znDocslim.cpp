@@ -9,7 +9,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 namespace {
 
@@ -31,27 +30,6 @@ private:
 };
 
 } // namespace
-
-bool CopyFileOver(const QString& source, const QString& target)
-{
-    QFile in(source);
-    if (!in.open(QIODevice::ReadOnly))
-        return false;
-    QSaveFile out(target);
-    if (!out.open(QIODevice::WriteOnly))
-        return false;
-    char buf[1 << 16];
-    for (;;) {
-        const qint64 n = in.read(buf, sizeof buf);
-        if (n < 0)
-            return false;
-        if (n == 0)
-            break;
-        if (out.write(buf, n) != n)
-            return false;
-    }
-    return out.commit();
-}
 
 TznDocslim::TznDocslim(TznBatch* batch, int count, const TznNodeEvent& onFileDone)
     : TznWordOle(batch, count, onFileDone)
@@ -88,6 +66,11 @@ void TznDocslim::ConvertFile(TznBatch* batch, TznNode* node)
     if (target.isEmpty())
         return;
     FPasteType = TextToInt(Project->GetOption(QStringLiteral("Type")), 13);
+    // The result is written beside the target under a name of its own and
+    // replaces the target only when it is complete and smaller: an older
+    // target, or the source itself when compacting in place, stays as it
+    // was until then, and for good when the save fails or gains nothing.
+    QString work;
     try {
         OpenDocument(node->Path);
         passPictureSettings();
@@ -96,29 +79,49 @@ void TznDocslim::ConvertFile(TznBatch* batch, TznNode* node)
             CompactPictures(OleGet(FDoc, QStringLiteral("Shapes")), msoPicture);
         } catch (...) {
         }
-        DeleteTarget(target);
+        // Measured before anything is written: in place, the target is the
+        // source.
+        const qint64 sourceSize = TznFileUtils::FileSizeOf(node->Path);
+        RemoveStaleWork(FolderPart(target));
+        work = WorkPath(target);
         if (!FDocToDocx && FVersion >= 12 && ExtractFileExt(target) == QStringLiteral(".doc"))
-            OleCall(FDoc, QStringLiteral("SaveAs"), {TznVariant(target), TznVariant(0)});
+            OleCall(FDoc, QStringLiteral("SaveAs"), {TznVariant(work), TznVariant(0)});
         else
-            OleCall(FDoc, QStringLiteral("SaveAs"), {TznVariant(target)});
+            OleCall(FDoc, QStringLiteral("SaveAs"), {TznVariant(work)});
+        CloseDocument();
+        if (!QFileInfo(work).isFile())
+            throw EznError(QStringLiteral("Cannot save \"%1\": the word processor wrote no file.").arg(target));
+        const qint64 savedSize = TznFileUtils::FileSizeOf(work);
 
         QString prefix;
-        const qint64 sourceSize = TznFileUtils::FileSizeOf(node->Path);
+        bool keepSource = false;
         if (sourceSize != 0) {
-            const qint64 targetSize = TznFileUtils::FileSizeOf(target);
-            qint64 percentage = targetSize * 100 / sourceSize;
+            qint64 percentage = savedSize * 100 / sourceSize;
             if (percentage >= 100) {
-                CloseDocument();
-                CopyFileOver(node->Path, target);
+                keepSource = true;
                 percentage = 99;
             }
             prefix = QStringLiteral("[%1%] ").arg(percentage);
             node->SourceSize = sourceSize;
-            node->TargetSize = qMin(targetSize, sourceSize);
+            node->TargetSize = qMin(savedSize, sourceSize);
         }
-        CloseDocument();
-        FinishSource(batch, node, target);
-        node->Message = prefix + target;
+        QString reason;
+        if (keepSource) {
+            QFile::remove(work);
+            // In place the source's bytes are already where they belong.
+            if (!IsSameFile(node->Path, target) && !TznFileUtils::CopyFileOver(node->Path, target, &reason))
+                throw EznError(QStringLiteral("Cannot copy \"%1\" over \"%2\": %3").arg(node->Path, target, reason));
+        } else {
+            // The source's times go with the result before it replaces the
+            // source, since in place they cannot be read afterwards.
+            if (Project->KeepFileTime())
+                CopyFileTimes(node->Path, work);
+            if (!TznFileUtils::ReplaceFile(work, target, &reason))
+                throw EznError(QStringLiteral("Cannot save \"%1\": %2").arg(target, reason));
+        }
+        work.clear();
+        const QString note = FinishSource(batch, node, target);
+        node->Message = prefix + target + note;
         node->Status = nsSuccess;
         batch->AddSuccess();
     } catch (const std::exception& e) {
@@ -130,6 +133,8 @@ void TznDocslim::ConvertFile(TznBatch* batch, TznNode* node)
         batch->AddFailure(message);
     }
     CloseDocument();
+    if (!work.isEmpty())
+        QFile::remove(work);
 }
 
 void TznDocslim::CompactPictures(const TznVariant& collection, int shapeType)

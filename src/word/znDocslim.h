@@ -27,7 +27,3 @@ protected:
 private:
     void passPictureSettings();
 };
-
-// Copies source over target through a temporary file in the target's
-// folder, so that the target is either the old file or a whole copy.
-bool CopyFileOver(const QString& source, const QString& target);

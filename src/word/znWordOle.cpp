@@ -7,6 +7,16 @@
 
 #include <QFileInfo>
 
+namespace {
+
+bool isWebAddress(const QString& name)
+{
+    return name.startsWith(QStringLiteral("http://"), Qt::CaseInsensitive)
+           || name.startsWith(QStringLiteral("https://"), Qt::CaseInsensitive);
+}
+
+} // namespace
+
 TznWordOle::TznWordOle(TznBatch* batch, int count, const TznNodeEvent& onFileDone)
     : TznConvertor(batch, count, onFileDone)
 {
@@ -57,15 +67,19 @@ void TznWordOle::OpenDocument(const QString& fileName)
     if (!FDoc.IsEmpty())
         return;
     const TznVariant documents = OleGet(FApp, QStringLiteral("Documents"));
-    if (QFileInfo::exists(fileName) && SkipPasswordOption()) {
+    // The word processor opens a web address itself.
+    const bool openable = QFileInfo::exists(fileName) || isWebAddress(fileName);
+    if (openable && SkipPasswordOption()) {
         FDoc = OleCall(documents, QStringLiteral("Open"),
                        {TznVariant(fileName), TznVariant::Omitted(), TznVariant(ReadOnlyOption()),
                         TznVariant::Omitted(), TznVariant(DocumentPassword)});
-    } else if (QFileInfo::exists(fileName)) {
+    } else if (openable) {
         FDoc = OleCall(documents, QStringLiteral("Open"),
                        {TznVariant(fileName), TznVariant::Omitted(), TznVariant(ReadOnlyOption())});
     } else {
-        FDoc = OleCall(documents, QStringLiteral("Add"), {TznVariant::Omitted()});
+        // Named as the template, so that a file that vanished fails as a
+        // missing template instead of becoming an empty document.
+        FDoc = OleCall(documents, QStringLiteral("Add"), {TznVariant(fileName)});
     }
     // Application-wide settings, so they are set after every open; a
     // server that lacks them simply keeps its own.

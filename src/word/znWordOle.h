@@ -19,8 +19,9 @@ public:
     void StartApplication();
     // Quits the application without saving; safe to call repeatedly.
     void QuitApplication();
-    // Starts the application when needed and opens fileName (a new empty
-    // document when the file does not exist) unless a document is open.
+    // Starts the application when needed and opens fileName (a file or an
+    // http(s) address) unless a document is open. A file that does not exist
+    // is passed to Add as its template, which fails.
     void OpenDocument(const QString& fileName);
     // Closes the open document without saving; safe to call repeatedly.
     void CloseDocument();

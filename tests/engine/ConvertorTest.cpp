@@ -5,6 +5,8 @@
 #include "platform/znFileTimes.h"
 #include "platform/znMainThread.h"
 
+#include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QThread>
@@ -511,10 +513,10 @@ protected:
         MakeFiles(FDir.path(), {"a.doc", "out.doc"});
     }
 
-    void finish(const QString& target)
+    QString finish(const QString& target)
     {
         TznNode node(0, FSource);
-        TznConvertor::FinishSource(nullptr, &node, target);
+        return TznConvertor::FinishSource(nullptr, &node, target);
     }
 
     QTemporaryDir FDir;
@@ -529,6 +531,17 @@ TEST_F(FinishSourceTest, RenameSourceMovesTheSource)
     finish(FTarget);
     EXPECT_FALSE(QFile::exists(FSource));
     EXPECT_TRUE(QFile::exists(FSource + ".bak"));
+}
+
+TEST_F(FinishSourceTest, RenameThatFailsIsNamedInTheResult)
+{
+    FOptions.Set("RenameSource", QString(300, u'x'));
+    const QString note = finish(FTarget);
+    EXPECT_TRUE(note.startsWith(" (source not renamed: ")) << note.toStdString();
+    EXPECT_TRUE(note.endsWith(u')'));
+    EXPECT_TRUE(QFile::exists(FSource));
+    FOptions.Set("RenameSource", ".bak");
+    EXPECT_EQ(finish(FTarget), QString());
 }
 
 TEST_F(FinishSourceTest, DeleteSourceWinsOverRenameSource)
@@ -564,6 +577,36 @@ TEST_F(FinishSourceTest, KeepFileTimeCopiesTheSourceTimes)
     finish(FTarget);
     EXPECT_EQ(QFileInfo(FTarget).lastModified(), written);
     EXPECT_TRUE(QFile::exists(FSource));
+}
+
+TEST(RemoveStaleWorkTest, RemovesOnlyOldUnusedTemporariesOfOurSaves)
+{
+    QTemporaryDir dir;
+    const QStringList names{".~lp-aaaaaa.tmp.Xy12Zq", ".~lp-bbbbbb.tmp.docx", ".~lp-cccccc.tmp", ".~lp-dddddd.tmp",
+                            "a.docx", ".~other.tmp"};
+    MakeFiles(dir.path(), names);
+    const QDateTime old = QDateTime::currentDateTimeUtc().addSecs(-3600);
+    for (const QString& name : names) {
+        QFile f(dir.filePath(name));
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(f.setFileTime(old, QFileDevice::FileModificationTime));
+    }
+    QFile held(dir.filePath(".~lp-cccccc.tmp"));
+    ASSERT_TRUE(held.open(QIODevice::ReadOnly));
+    TznBatch batch;
+    TznConvertor worker(&batch, 1, TznNodeEvent());
+    MakeFiles(dir.path(), {".~lp-eeeeee.tmp.docx"}); // written during the run
+    worker.RemoveStaleWork(dir.path() + "/");
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+              (QStringList{".~lp-cccccc.tmp", ".~lp-eeeeee.tmp.docx", ".~other.tmp", "a.docx"}));
+    // Once per run and folder.
+    MakeFiles(dir.path(), {".~lp-ffffff.tmp"});
+    QFile f(dir.filePath(".~lp-ffffff.tmp"));
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(f.setFileTime(old, QFileDevice::FileModificationTime));
+    f.close();
+    worker.RemoveStaleWork(dir.path());
+    EXPECT_TRUE(QFile::exists(dir.filePath(".~lp-ffffff.tmp")));
 }
 
 TEST(DeleteTargetTest, DeletesAndIgnoresMissingFiles)

@@ -20,6 +20,9 @@ TEST(FileUtilsTest, SizeOfFilesAndMissingPaths)
     f.close();
     EXPECT_EQ(TznFileUtils::FileSizeOf(file), 1234);
     EXPECT_EQ(TznFileUtils::FileSizeOf(dir.filePath(QStringLiteral("none"))), 0);
+    // Past 4 GiB: a sparse file takes no room.
+    ASSERT_TRUE(f.resize((qint64(1) << 32) + 5));
+    EXPECT_EQ(TznFileUtils::FileSizeOf(file), (qint64(1) << 32) + 5);
 }
 
 struct DosCase

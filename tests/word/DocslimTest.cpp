@@ -4,8 +4,15 @@
 #include "word/znDocslim.h"
 
 #include "znTestDocx.h"
+#include "znTestWebServer.h"
 
 #include <QFileInfo>
+#include <QDateTime>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -47,6 +54,25 @@ protected:
     }
 
     QString mainXml(const QString& file) { return QString::fromUtf8(ReadZipEntry(file, QStringLiteral("word/document.xml"))); }
+
+    // Converts the file into its own folder, replacing it.
+    TznNode* convertInPlace(const QString& file)
+    {
+        FProject->SetOptionsText(QStringLiteral("IsOverwrite=True"));
+        FBatch = std::make_unique<TznBatch>();
+        FBatch->SetTargetFolder(path(QStringLiteral("in/")));
+        FBatch->AddSingle(file);
+        TznNode* node = FBatch->NextNode();
+        TznDocslim converter(FBatch.get(), 1, TznNodeEvent());
+        converter.ConvertFile(FBatch.get(), node);
+        return node;
+    }
+
+    // The temporary files of saves left in a folder.
+    QStringList leftovers(const QString& folder) const
+    {
+        return QDir(path(folder)).entryList({QStringLiteral(".~lp-*")}, QDir::Files | QDir::Hidden);
+    }
 };
 
 struct ScaleCase
@@ -155,12 +181,134 @@ TEST_F(DocslimTest, DamagedDocumentFailsWithTheServersMessage)
     EXPECT_TRUE(FLog->Starting(QStringLiteral("Close(")).isEmpty());
 }
 
+// --- in place: the source is the target ---
+
+struct InPlaceCase
+{
+    const char* name;
+    bool pictures; // a picture shown at 30 %, else only text
+};
+
+class DocslimInPlaceTest : public DocslimTest, public ::testing::WithParamInterface<InPlaceCase>
+{
+};
+
+TEST_P(DocslimInPlaceTest, MeasuresTheSourceBeforeAndKeepsItWhenNothingIsGained)
+{
+    TznDocxBuilder b;
+    b.Paragraph(QStringLiteral("text"));
+    if (GetParam().pictures)
+        b.Picture(photo(30, 30));
+    const QString file = save(b, "a.docx");
+    const QByteArray before = bytesOf(file);
+    TznNode* node = convertInPlace(file);
+    ASSERT_EQ(node->Status, nsSuccess) << node->Message.toStdString();
+    const QByteArray after = bytesOf(file);
+    const qint64 percentage = GetParam().pictures ? qint64(after.size()) * 100 / before.size() : 99;
+    EXPECT_EQ(node->Message, QStringLiteral("[%1%] ").arg(percentage) + file);
+    EXPECT_EQ(node->SourceSize, before.size());
+    EXPECT_EQ(node->TargetSize, after.size());
+    if (GetParam().pictures) {
+        EXPECT_LT(after.size(), before.size());
+        EXPECT_TRUE(PythonDocxOpens(file));
+    } else {
+        EXPECT_EQ(after, before);
+    }
+    EXPECT_EQ(leftovers(QStringLiteral("in")), QStringList());
+}
+
+INSTANTIATE_TEST_SUITE_P(Documents, DocslimInPlaceTest, ::testing::Values(
+    InPlaceCase{"Compactable", true},
+    InPlaceCase{"NothingToGain", false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct FailingSaveCase
+{
+    const char* name;
+    bool ignoreSignal; // SIGXFSZ ignored: the write fails; else the save is killed
+};
+
+class DocslimFailingSaveTest : public DocslimTest, public ::testing::WithParamInterface<FailingSaveCase>
+{
+};
+
+// The save runs in a child process under a file-size limit well below the
+// document's size.
+TEST_P(DocslimFailingSaveTest, InPlaceSaveThatFailsLeavesTheSourceAsItWas)
+{
+    TznDocxBuilder b;
+    b.Paragraph(QStringLiteral("text"));
+    b.Picture(photo(100, 100));
+    const QString file = save(b, "a.docx");
+    const QByteArray before = bytesOf(file);
+    ASSERT_GT(before.size(), 64 * 1024);
+
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (GetParam().ignoreSignal)
+            std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{16 * 1024, 16 * 1024};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        TznNode* node = convertInPlace(file);
+        _exit(node->Status == nsFailure && !node->Message.isEmpty() ? 3 : 4);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    if (GetParam().ignoreSignal) {
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 3) << "the failed save was not a failure";
+        EXPECT_EQ(leftovers(QStringLiteral("in")), QStringList());
+    } else {
+        ASSERT_TRUE(WIFSIGNALED(status));
+        EXPECT_EQ(WTERMSIG(status), SIGXFSZ);
+        EXPECT_FALSE(leftovers(QStringLiteral("in")).isEmpty());
+    }
+    EXPECT_EQ(bytesOf(file), before);
+
+    // A later run removes what the killed save left and converts anew.
+    for (const QString& name : leftovers(QStringLiteral("in"))) {
+        QFile left(path(QStringLiteral("in/") + name));
+        ASSERT_TRUE(left.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(left.setFileTime(QDateTime::currentDateTimeUtc().addSecs(-60), QFileDevice::FileModificationTime));
+    }
+    TznNode* node = convertInPlace(file);
+    EXPECT_EQ(node->Status, nsSuccess) << node->Message.toStdString();
+    EXPECT_EQ(leftovers(QStringLiteral("in")), QStringList());
+}
+
+INSTANTIATE_TEST_SUITE_P(Limits, DocslimFailingSaveTest, ::testing::Values(
+    FailingSaveCase{"WriteFails", true},
+    FailingSaveCase{"KilledMidSave", false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// --- web sources ---
+
+TEST_F(DocslimTest, ServedDocumentCompactsIntoTheTargetFolder)
+{
+    TznTestApplication application;
+    TznDocxBuilder b;
+    b.Picture(photo(30, 30));
+    const QString served = save(b, "a.docx");
+    TznTestWebServer server(path(QStringLiteral("in")));
+    ASSERT_TRUE(server.IsRunning());
+    TznNode* node = convert(server.Url(QStringLiteral("/a.docx")));
+    const QString target = path(QStringLiteral("out/a.docx"));
+    ASSERT_EQ(node->Status, nsSuccess) << node->Message.toStdString();
+    EXPECT_EQ(node->Message, target);
+    EXPECT_EQ(FLog->Starting(QStringLiteral("Add(")), QStringList());
+    EXPECT_LT(QFileInfo(target).size(), QFileInfo(served).size());
+    EXPECT_EQ(mainXml(target).count(QStringLiteral("<wp:inline")), 1);
+    EXPECT_TRUE(PythonDocxOpens(target));
+}
+
 // --- the size check and the save form, against a scripted word processor ---
 
 struct FakeWord
 {
     QString Version = QStringLiteral("16.0");
     qint64 SavedSize = 0; // bytes SaveAs writes
+    QString Vanishing;    // a file SaveAs deletes, as another program might meanwhile
 };
 
 void registerFakeWord(const FakeWord& word, std::shared_ptr<TznCallLog> log)
@@ -180,6 +328,8 @@ void registerFakeWord(const FakeWord& word, std::shared_ptr<TznCallLog> log)
                 if (!f.open(QIODevice::WriteOnly))
                     throw EznError(QStringLiteral("Cannot save"));
                 f.write(QByteArray(word.SavedSize, 'x'));
+                if (!word.Vanishing.isEmpty())
+                    QFile::remove(word.Vanishing);
                 return TznVariant();
             })
             .On(QStringLiteral("Close"), [](const auto&, const auto*) { return TznVariant(); });
@@ -229,6 +379,52 @@ INSTANTIATE_TEST_SUITE_P(Sizes, DocslimSizeTest, ::testing::Values(
     SizeCase{"EmptySource", 0, 10, "", false}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// --- failures never touch an existing target ---
+
+enum class TznLostSource { Vanished, Unreachable, GoneBeforeCopyBack };
+
+struct LostSourceCase
+{
+    const char* name;
+    TznLostSource kind;
+    const char* reason;
+};
+
+class DocslimLostSourceTest : public DocslimTest, public ::testing::WithParamInterface<LostSourceCase>
+{
+};
+
+TEST_P(DocslimLostSourceTest, FailsAndLeavesTheOlderTargetAsItWas)
+{
+    const LostSourceCase& c = GetParam();
+    TznTestApplication application;
+    FProject->SetOptionsText(QStringLiteral("IsOverwrite=True"));
+    const QString target = path(QStringLiteral("out/a.docx"));
+    writeBytes(target, "an earlier good result");
+    QString source = path(QStringLiteral("in/a.docx"));
+    if (c.kind == TznLostSource::Unreachable) {
+        source = TznTestWebServer::UnreachableUrl(QStringLiteral("/a.docx"));
+    } else if (c.kind == TznLostSource::GoneBeforeCopyBack) {
+        FakeWord word;
+        word.SavedSize = 4000;
+        word.Vanishing = source;
+        registerFakeWord(word, FLog);
+        writeBytes(source, QByteArray(1000, 's'));
+    }
+    TznNode* node = convert(source);
+    EXPECT_EQ(node->Status, nsFailure);
+    EXPECT_TRUE(node->Message.contains(QString::fromUtf8(c.reason), Qt::CaseInsensitive)) << node->Message.toStdString();
+    EXPECT_EQ(FBatch->Failures(), 1);
+    EXPECT_EQ(bytesOf(target), QByteArray("an earlier good result"));
+    EXPECT_EQ(leftovers(QStringLiteral("out")), QStringList());
+}
+
+INSTANTIATE_TEST_SUITE_P(Sources, DocslimLostSourceTest, ::testing::Values(
+    LostSourceCase{"VanishedBeforeTheRun", TznLostSource::Vanished, "cannot be found"},
+    LostSourceCase{"UnreachableWebAddress", TznLostSource::Unreachable, "refused"},
+    LostSourceCase{"GoneBeforeTheCopyBack", TznLostSource::GoneBeforeCopyBack, "Cannot copy"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 struct FormatCase
 {
     const char* name;
@@ -254,8 +450,13 @@ TEST_P(DocslimFormatTest, PassesTheFormatCodeOnlyForLowerCaseDoc)
     writeBytes(file, QByteArray(100, 's'));
     convert(file);
     const QString target = path(QStringLiteral("out/") + QString::fromUtf8(c.file));
-    EXPECT_EQ(FLog->Starting(QStringLiteral("SaveAs(")),
-              QStringList{QStringLiteral("SaveAs(") + target + (c.formatCode ? QStringLiteral(",0)") : QStringLiteral(")"))});
+    // Saved beside the target under a name of its own with the target's
+    // extension, then put in its place.
+    const QStringList saves = FLog->Starting(QStringLiteral("SaveAs(") + path(QStringLiteral("out/.~lp-")));
+    ASSERT_EQ(saves.size(), 1) << FLog->Lines().join(u'\n').toStdString();
+    const QString ext = u'.' + QFileInfo(target).suffix();
+    EXPECT_TRUE(saves[0].endsWith(ext + (c.formatCode ? QStringLiteral(",0)") : QStringLiteral(")")))) << saves[0].toStdString();
+    EXPECT_TRUE(QFileInfo::exists(target));
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, DocslimFormatTest, ::testing::Values(

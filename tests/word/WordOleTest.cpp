@@ -79,7 +79,6 @@ TEST_F(WordOleTest, FallsBackToTheSecondServerAndNamesItWhenBothFail)
 struct OpenCase
 {
     const char* name;
-    bool exists;
     const char* options;
     const char* call; // %1 is the file
 };
@@ -92,7 +91,7 @@ TEST_P(OpenDocumentTest, PicksTheOpenCallAndSetsThePrintOptions)
 {
     const OpenCase& c = GetParam();
     FProject->SetOptionsText(QString::fromUtf8(c.options));
-    const QString file = c.exists ? document("a.docx") : path(QStringLiteral("in/missing.docx"));
+    const QString file = document("a.docx");
     auto w = worker();
     w->OpenDocument(file);
     EXPECT_FALSE(w->FDoc.IsEmpty());
@@ -103,10 +102,9 @@ TEST_P(OpenDocumentTest, PicksTheOpenCallAndSetsThePrintOptions)
 }
 
 INSTANTIATE_TEST_SUITE_P(Forms, OpenDocumentTest, ::testing::Values(
-    OpenCase{"ThreeArguments", true, "", "Open(%1,<omitted>,false)"},
-    OpenCase{"ReadOnly", true, "ReadOnly=1", "Open(%1,<omitted>,true)"},
-    OpenCase{"WithPassword", true, "SkipPassword=True", "Open(%1,<omitted>,false,<omitted>,37)"},
-    OpenCase{"MissingFileIsANewDocument", false, "SkipPassword=True", "Add(<omitted>)"}),
+    OpenCase{"ThreeArguments", "", "Open(%1,<omitted>,false)"},
+    OpenCase{"ReadOnly", "ReadOnly=1", "Open(%1,<omitted>,true)"},
+    OpenCase{"WithPassword", "SkipPassword=True", "Open(%1,<omitted>,false,<omitted>,37)"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(WordOleTest, SecondOpenKeepsTheFirstDocument)
