@@ -149,14 +149,16 @@ void TznBatch::Execute()
     FRegExt = Project ? Project->RegExt() : QString();
     FSkipHidden = Project ? Project->SkipHidden() : false;
     const int allowed = FSkipHidden ? 0x1ED : 0x1EF;
-    QString folder, mask;
+    QString folder, mask, target;
     bool subdirs;
     {
         std::lock_guard lock(*FLock);
         folder = FSourceFolder;
         mask = FMask;
         subdirs = FSubdirs;
+        target = FTargetFolder;
     }
+    prepareTargetRule(folder, target);
     try {
         Scan(folder, mask, subdirs, allowed);
     } catch (...) {
@@ -165,17 +167,44 @@ void TznBatch::Execute()
     setListed();
 }
 
+void TznBatch::prepareTargetRule(const QString& root, const QString& target)
+{
+    FWalkRoot = root;
+    FTargetIdentity = target.isEmpty() ? std::nullopt : FolderIdentity(target);
+    const QString canonicalRoot = QFileInfo(root.isEmpty() ? QStringLiteral(".") : root).canonicalFilePath();
+    const QString canonicalTarget = target.isEmpty() ? QString() : QFileInfo(target).canonicalFilePath();
+    const Qt::CaseSensitivity cs = NativePathStyle() == PathStyle::Windows ? Qt::CaseInsensitive : Qt::CaseSensitive;
+    FInTarget = !canonicalRoot.isEmpty() && !canonicalTarget.isEmpty()
+        && (canonicalRoot.compare(canonicalTarget, cs) == 0
+            || canonicalRoot.startsWith(IncludeTrailingDelimiter(canonicalTarget, PathStyle::Posix), cs));
+    const QString code = Project ? Project->ProductCode : QString();
+    FOwnPrefix = code.isEmpty() ? QString() : u'-' + code + u'-';
+}
+
 void TznBatch::Scan(const QString& folder, const QString& mask, bool subdirs, int allowed)
 {
     if (const auto id = FolderIdentity(folder)) {
         if (!FVisited.insert(*id).second)
             return;
+        // The target of a run below its source: what lies there are results.
+        if (folder != FWalkRoot && FTargetIdentity && *id == *FTargetIdentity)
+            return;
     }
     const QChar delimiter = PathDelimiter();
 
-    for (const TznSearchRec& rec : FindEntries(folder, mask, allowed)) {
+    QString error;
+    const std::vector<TznSearchRec> entries = FindEntries(folder, mask, allowed, &error);
+    if (!error.isEmpty()) {
+        // A source folder that does not exist lists nothing; the front ends
+        // tell the user before they start.
+        if (folder != FWalkRoot || QFileInfo::exists(folder))
+            AddListingFailure(folder, QStringLiteral("Cannot read the folder \"%1\": %2").arg(folder, error));
+        return;
+    }
+    for (const TznSearchRec& rec : entries) {
         if (rec.Name != u"." && rec.Name != u".." && (rec.Attr & faBasic & ~allowed) == 0
-            && !(SkipLockFiles.load(std::memory_order_relaxed) && rec.Name.startsWith(QLatin1String("~$"))))
+            && !(SkipLockFiles.load(std::memory_order_relaxed) && rec.Name.startsWith(QLatin1String("~$")))
+            && !(FInTarget && !FOwnPrefix.isEmpty() && rec.Name.startsWith(FOwnPrefix)))
             AddFile(folder + rec.Name);
         if (Terminated())
             return;
@@ -220,6 +249,19 @@ void TznBatch::AddFile(const QString& path)
     OnNodeAdded(this, node);
 }
 
+void TznBatch::AddListingFailure(const QString& path, const QString& reason)
+{
+    TznNode* node;
+    {
+        std::lock_guard lock(*FLock);
+        node = new TznNode(static_cast<int32_t>(FNodes.size()), path, reason);
+        FNodes.push_back(node);
+    }
+    AddFailure(reason);
+    signal();
+    OnNodeAdded(this, node);
+}
+
 void TznBatch::AddSingle(const QString& path)
 {
     AddFile(path);
@@ -254,6 +296,8 @@ TznNode* TznBatch::NextNode()
         }
         {
             std::lock_guard lock(*FLock);
+            while (FNext < static_cast<int32_t>(FNodes.size()) && FNodes[static_cast<size_t>(FNext)]->ListingFailure)
+                ++FNext;
             if (FNext < static_cast<int32_t>(FNodes.size()))
                 return FNodes[static_cast<size_t>(FNext++)];
         }

@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <type_traits>
 #include <set>
 #include <utility>
@@ -46,6 +47,12 @@ class TznNode
 {
 public:
     TznNode(int32_t index, QString path) : Index(index), Path(std::move(path)) {}
+    // An entry the scanner could not list (a folder it cannot read): it is
+    // a failure with its reason from the start, and no worker takes it.
+    TznNode(int32_t index, QString path, QString reason)
+        : Status(nsFailure), Index(index), Path(std::move(path)), Message(std::move(reason)), ListingFailure(true)
+    {
+    }
 
     std::atomic<int32_t> Status{nsPending};
     const int32_t Index;
@@ -55,6 +62,9 @@ public:
     // converter knows them; written by the worker holding the node.
     qint64 SourceSize = -1;
     qint64 TargetSize = -1;
+    // Set for a node made by AddListingFailure; its Status and Message never
+    // change, so a front end may report it as soon as it is added.
+    const bool ListingFailure = false;
 };
 
 // A callback bound to an object, called as (batch, node).
@@ -117,10 +127,14 @@ public:
     void AddFile(const QString& path);
     // AddFile, then the listing is complete.
     void AddSingle(const QString& path);
+    // Appends a node that failed as it was listed, with reason as its
+    // message, and counts the failure. NextNode never hands it out.
+    void AddListingFailure(const QString& path, const QString& reason);
     // The mask test, then the RegExt test, both on the whole path.
     bool AcceptFile(const QString& path);
 
-    // The next node in listing order, each exactly once; waits while the
+    // The next node in listing order, each exactly once (listing failures
+    // left out); waits while the
     // list is empty but still growing; none once listing is complete and
     // every node was handed out (then Drained is true).
     TznNode* NextNode();
@@ -166,11 +180,17 @@ protected:
     // The scanner: reads RegExt and SkipHidden, walks, marks the list complete.
     void Execute() override;
     // Lists the files of folder (it ends with a delimiter), then walks its
-    // sub-folders depth first when subdirs.
+    // sub-folders depth first when subdirs. The run's target folder is never
+    // entered, and inside it files the product named ("-" + product code +
+    // "-" at the start) are never listed: results are not sources. A folder
+    // that cannot be read is a listing failure (the source folder itself
+    // only when it exists).
     void Scan(const QString& folder, const QString& mask, bool subdirs, int allowed);
 
 private:
     void setListed();
+    // Fills FWalkRoot, FTargetIdentity, FInTarget and FOwnPrefix for a walk from root.
+    void prepareTargetRule(const QString& root, const QString& target);
     void signal();
 
     // The batch lock. std::recursive_mutex rather than Qt's so that thread
@@ -201,6 +221,13 @@ private:
     QString FTargetFolder;
     // Folders entered by this walk, so that linked folders are listed once.
     std::set<std::pair<uint64_t, uint64_t>> FVisited;
+    // Set by the scanner thread before the walk, used only by it: the
+    // walk's first folder, the target folder's identity, whether the walk
+    // lies inside the target folder, and the prefix of the product's names.
+    QString FWalkRoot;
+    std::optional<std::pair<uint64_t, uint64_t>> FTargetIdentity;
+    bool FInTarget = false;
+    QString FOwnPrefix;
 };
 
 // A worker thread that takes nodes from a batch until none is left; frees

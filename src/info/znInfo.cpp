@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <limits>
 
 TznInfo* Info = nullptr;
@@ -105,15 +106,55 @@ uint32_t storeChecksum(QStringView text, int32_t key)
     return h;
 }
 
-// Appends name=value to the query; quotes would end the value early in the
-// pages that read it, so they are dropped. Nothing else is encoded.
+// A query value as it travels in a web address: double quotes dropped (the
+// pages that read the value take them for its end), then every byte of its
+// UTF-8 form percent-encoded except letters, digits, "-._~" and the "/:@"
+// a query may carry as they are, so that no "&", "#", "%", "+", "=", "?" or
+// blank of the value can end it or be read as something else.
+QString encodeQueryValue(const QString& value)
+{
+    QString encoded;
+    for (const char byte : QString(value).remove(u'"').toUtf8()) {
+        const auto b = static_cast<unsigned char>(byte);
+        const bool plain = (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || (b >= '0' && b <= '9')
+            || std::strchr("-._~/:@", b) != nullptr;
+        if (plain && b != 0)
+            encoded += QChar(b);
+        else
+            encoded += QStringLiteral("%%1").arg(b, 2, 16, QChar(u'0')).toUpper();
+    }
+    return encoded;
+}
+
+// Appends name=value to the query, the value encoded.
 void addParam(QString& query, const QString& value, const QString& name)
 {
     if (value.isEmpty())
         return;
     if (!query.isEmpty())
         query += u'&';
-    query += name + u'=' + QString(value).remove(u'"');
+    query += name + u'=' + encodeQueryValue(value);
+}
+
+// The action may carry one parameter of its own after its first "&", as
+// the reports do ("err&e=" followed by the reason): the action and that
+// parameter's value are encoded apart, so the names and their order stay.
+void addAction(QString& query, const QString& action)
+{
+    const qsizetype amp = action.indexOf(u'&');
+    if (amp < 0) {
+        addParam(query, action, QStringLiteral("a"));
+        return;
+    }
+    addParam(query, action.left(amp), QStringLiteral("a"));
+    const QString rest = action.mid(amp + 1);
+    const qsizetype eq = rest.indexOf(u'=');
+    if (!query.isEmpty())
+        query += u'&';
+    if (eq < 0)
+        query += encodeQueryValue(rest);
+    else
+        query += encodeQueryValue(rest.left(eq)) + u'=' + encodeQueryValue(rest.mid(eq + 1));
 }
 
 QString exeName()
@@ -347,7 +388,7 @@ void TznInfo::OpenLink(const QString& page, const QString& action, const QString
         }
 
         QString query;
-        addParam(query, action, QStringLiteral("a"));
+        addAction(query, action);
         // Without a project the report still goes out with what it can carry.
         if (Project) {
             addParam(query, productCode, QStringLiteral("p"));

@@ -68,6 +68,8 @@ public:
     // Opens the help file (page "h"), a support e-mail (page "supports"), a
     // page of the site, or a report (empty page, non-empty action) through the
     // shell. Reports are skipped while IsQuiet. The shell's result is ignored.
+    // Query values lose their double quotes and are percent-encoded (UTF-8);
+    // an action "name&key=value" gives a=name&key=value, each value encoded.
     void OpenLink(const QString& page, const QString& action, const QString& extra);
     // ExeName with the extension ".chm" when that file exists, else with ".pdf"
     // (whether or not that one exists).

@@ -2,18 +2,26 @@
 
 #include <QFile>
 
+#include <cerrno>
+#include <cstring>
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-std::vector<TznSearchRec> FindEntries(const QString& folder, const QString& mask, int attr)
+std::vector<TznSearchRec> FindEntries(const QString& folder, const QString& mask, int attr, QString* error)
 {
     std::vector<TznSearchRec> found;
+    if (error)
+        error->clear();
     const QByteArray path = QFile::encodeName(folder.isEmpty() ? QStringLiteral(".") : folder);
     DIR* dir = opendir(path.constData());
-    if (!dir)
+    if (!dir) {
+        if (error)
+            *error = QString::fromLocal8Bit(std::strerror(errno));
         return found;
+    }
     const int dirFd = dirfd(dir);
     const int excluded = ~attr & (faHidden | faSysFile | faVolumeId | faDirectory);
     while (const dirent* entry = readdir(dir)) {

@@ -2,15 +2,22 @@
 
 #include <windows.h>
 
-std::vector<TznSearchRec> FindEntries(const QString& folder, const QString& mask, int attr)
+std::vector<TznSearchRec> FindEntries(const QString& folder, const QString& mask, int attr, QString* error)
 {
     std::vector<TznSearchRec> found;
+    if (error)
+        error->clear();
     const QString pattern = folder + QStringLiteral("*");
     WIN32_FIND_DATAW data;
     HANDLE h = FindFirstFileExW(reinterpret_cast<const wchar_t*>(pattern.utf16()), FindExInfoBasic, &data,
                                 FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
-    if (h == INVALID_HANDLE_VALUE)
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD code = GetLastError();
+        // An empty folder is no failure.
+        if (error && code != ERROR_FILE_NOT_FOUND && code != ERROR_NO_MORE_FILES)
+            *error = QStringLiteral("Windows error %1").arg(code);
         return found;
+    }
     const DWORD excluded = ~static_cast<DWORD>(attr) & (faHidden | faSysFile | faVolumeId | faDirectory);
     do {
         const QString name = QString::fromWCharArray(data.cFileName);

@@ -39,8 +39,9 @@ bool MatchesWildcard(const QString& name, const QString& mask);
 // The regular files and folders of folder whose names match mask, sorted by
 // name with letter case ignored. An entry that is hidden, system or a
 // folder is left out unless attr asks for that attribute; "." and ".." are
-// never returned. A folder that cannot be read gives nothing.
-std::vector<TznSearchRec> FindEntries(const QString& folder, const QString& mask, int attr);
+// never returned. A folder that cannot be read gives nothing; error, when
+// given, then gets the system's reason (it is cleared otherwise).
+std::vector<TznSearchRec> FindEntries(const QString& folder, const QString& mask, int attr, QString* error = nullptr);
 
 // Sorts entries by name with letter case ignored, ties by exact name, so
 // that listings are repeatable.

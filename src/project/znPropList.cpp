@@ -1,5 +1,7 @@
 #include "project/znPropList.h"
 
+#include "project/znProject.h"
+
 #include <QMetaEnum>
 #include <QMetaObject>
 #include <QMetaProperty>
@@ -58,11 +60,12 @@ void TznPropList::SetPropText(const QString& name, const QString& value)
     if (!prop.isWritable())
         return;
     if (prop.metaType().id() == QMetaType::Bool) {
-        const QString text = value.isEmpty() ? QStringLiteral("False") : value;
-        if (text.compare(QLatin1String("True"), Qt::CaseInsensitive) == 0)
-            prop.write(FControl, true);
-        else if (text.compare(QLatin1String("False"), Qt::CaseInsensitive) == 0)
-            prop.write(FControl, false);
+        // The Boolean text of every other reader of options, so that a
+        // project means the same in the window as in the runner: a number
+        // (non-zero is true), True or False; empty unchecks; anything else
+        // leaves the control as it is.
+        const bool current = prop.read(FControl).toBool();
+        prop.write(FControl, value.isEmpty() ? false : TextToBool(value, current));
         return;
     }
     if (prop.isEnumType()) {

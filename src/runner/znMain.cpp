@@ -57,19 +57,8 @@ QString FailureReport(const QStringList& reasons)
             items << reason;
         }
     }
-    QString text = items.join(u',');
-    text.replace(u'?', QStringLiteral("%3F"));
-    // A web address carries ASCII only: every other character travels as
-    // its UTF-8 bytes, percent-encoded.
-    QString report;
-    for (const char byte : text.toUtf8()) {
-        const auto b = static_cast<unsigned char>(byte);
-        if (b < 0x80)
-            report += QChar(b);
-        else
-            report += QStringLiteral("%%1").arg(b, 2, 16, QChar(u'0')).toUpper();
-    }
-    return QStringLiteral("err&e=") + report;
+    // The address encodes the text when the report is opened.
+    return QStringLiteral("err&e=") + items.join(u',');
 }
 
 TznMain::TznMain() = default;

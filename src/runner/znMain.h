@@ -43,8 +43,8 @@ QString StatusWord(int status);
 
 // The failure reasons as one report text: comma-separated, an item with a
 // blank, control character, comma or double quote in double quotes (inner
-// quotes doubled), "?" as "%3F", characters outside ASCII percent-encoded
-// as UTF-8, "err&e=" in front.
+// quotes doubled), "err&e=" in front: the action of the error report, which
+// OpenLink encodes for the address.
 QString FailureReport(const QStringList& reasons);
 
 // The one runner of the process.

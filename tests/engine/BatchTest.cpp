@@ -8,6 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <mutex>
 #include <thread>
@@ -153,6 +158,99 @@ TEST_F(BatchScanTest, MissingSourceFolderEndsListedAndEmpty)
     batch.StartScan(FRoot + "nowhere/*.doc", FRoot + "out", true);
     EXPECT_TRUE(listed(batch).isEmpty());
     EXPECT_TRUE(QFileInfo(FRoot + "out").isDir());
+}
+
+struct ResultsRow
+{
+    const char* name;
+    const char* source;
+    const char* target;
+    bool subdirs;
+    QStringList expected;
+};
+
+class ResultsAreNoSourcesTest : public BatchScanTest, public testing::WithParamInterface<ResultsRow>
+{
+};
+
+// What a run writes into its target folder is never listed by the next run.
+TEST_P(ResultsAreNoSourcesTest, ListsOnlyWhatTheUserPutThere)
+{
+    MakeFiles(FRoot, {"in/a.doc", "in/-docslim-a.doc", "in/sub/b.doc", "in/sub/-docslim--docslim-b.doc",
+                      "in/zout/a.doc", "in/zout/sub/b.doc", "in/x-docslim-c.doc"});
+    TznBatch batch;
+    batch.StartScan(FRoot + GetParam().source, FRoot + GetParam().target, GetParam().subdirs);
+    EXPECT_EQ(listed(batch), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, ResultsAreNoSourcesTest,
+    testing::Values(
+        ResultsRow{"TargetInsideTheSourceIsNotEntered", "in/*.doc", "in/zout", true,
+                   {"in/-docslim-a.doc", "in/a.doc", "in/x-docslim-c.doc", "in/sub/-docslim--docslim-b.doc",
+                    "in/sub/b.doc"}},
+        ResultsRow{"InPlaceSkipsTheProductsNames", "in/*.doc", "in", true,
+                   {"in/a.doc", "in/x-docslim-c.doc", "in/sub/b.doc", "in/zout/a.doc", "in/zout/sub/b.doc"}},
+        ResultsRow{"InPlaceSubFolderSource", "in/sub/*.doc", "in", false, {"in/sub/b.doc"}},
+        ResultsRow{"ElsewhereTheNamesAreSources", "in/*.doc", "out", false,
+                   {"in/-docslim-a.doc", "in/a.doc", "in/x-docslim-c.doc"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Makes below root a chain of folders whose full path is longer than the
+// system takes, step by step relative to the folder before.
+QString makeTooLongPath(const QString& root)
+{
+    const QByteArray name(200, 'd');
+    int fd = open(QFile::encodeName(root).constData(), O_RDONLY | O_DIRECTORY);
+    QString path = root;
+    for (int depth = 0; fd >= 0 && path.size() <= PATH_MAX + 200; ++depth) {
+        if (mkdirat(fd, name.constData(), 0755) != 0)
+            break;
+        const int next = openat(fd, name.constData(), O_RDONLY | O_DIRECTORY);
+        close(fd);
+        fd = next;
+        path += QString::fromLatin1(name) + u'/';
+    }
+    if (fd >= 0)
+        close(fd);
+    return path;
+}
+
+TEST_F(BatchScanTest, FolderThatCannotBeReadIsAFailureOfItsOwn)
+{
+    MakeFiles(FRoot, {"in/a.doc", "in/deep/b.doc"});
+    const QString tooLong = makeTooLongPath(FRoot + "in/deep/");
+    ASSERT_GT(QFile::encodeName(tooLong).size(), PATH_MAX);
+    TznBatch batch;
+    std::vector<bool> reportedAtOnce;
+    batch.OnNodeAdded = [&](TznBatch*, TznNode* node) { reportedAtOnce.push_back(node->ListingFailure); };
+    batch.StartScan(FRoot + "in/*.doc", FRoot + "out", true);
+    const QStringList paths = listed(batch);
+    ASSERT_EQ(paths.size(), 3) << paths.join(u' ').toStdString();
+    EXPECT_EQ(paths.mid(0, 2), QStringList({"in/a.doc", "in/deep/b.doc"}));
+    const TznNode* failed = batch.NodeAt(2);
+    EXPECT_EQ(failed->Status.load(), nsFailure);
+    EXPECT_TRUE(failed->ListingFailure);
+    EXPECT_TRUE(failed->Message.startsWith(QStringLiteral("Cannot read the folder \"") + FRoot + "in/deep/"))
+        << failed->Message.toStdString();
+    EXPECT_EQ(reportedAtOnce, std::vector<bool>({false, false, true}));
+    EXPECT_EQ(batch.Failures(), 1);
+    // Workers get the documents only.
+    EXPECT_EQ(batch.NextNode(), batch.NodeAt(0));
+    EXPECT_EQ(batch.NextNode(), batch.NodeAt(1));
+    EXPECT_EQ(batch.NextNode(), nullptr);
+    EXPECT_TRUE(batch.Drained());
+}
+
+TEST_F(BatchScanTest, FolderWithoutReadPermissionIsAFailureOfItsOwn)
+{
+    if (geteuid() == 0)
+        GTEST_SKIP() << "permissions do not bind the superuser";
+    MakeFiles(FRoot, {"in/a.doc", "in/locked/b.doc"});
+    ASSERT_EQ(chmod(QFile::encodeName(FRoot + "in/locked").constData(), 0), 0);
+    const QStringList paths = scan("in/*.doc", true);
+    chmod(QFile::encodeName(FRoot + "in/locked").constData(), 0755);
+    EXPECT_EQ(paths, QStringList({"in/a.doc", "in/locked/"}));
 }
 
 struct TargetRow

@@ -9,6 +9,8 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QUrl>
+#include <QUrlQuery>
 
 #include <gtest/gtest.h>
 
@@ -110,9 +112,9 @@ INSTANTIATE_TEST_SUITE_P(
         LinkRow{"CheckUpdate", "download", {}, {}, "SITE/en/docslim/download.htm?" + usage},
         LinkRow{"Uninstall", {}, "uni", {}, "SITE/net/?a=uni&" + usage},
         LinkRow{"InstallWithExtra", {}, "ins", "from=\"cd\"", "SITE/net/?a=ins&" + usage + "&from=\"cd\""},
-        LinkRow{"ErrorReport", {}, "err&e=Access violation", {}, "SITE/net/?a=err&e=Access violation&" + usage},
-        LinkRow{"QuotesDroppedNothingEncoded", {}, "err&e=File \"a&b?.docx\" failed", {},
-                "SITE/net/?a=err&e=File a&b?.docx failed&" + usage},
+        LinkRow{"ErrorReport", {}, "err&e=Access violation", {}, "SITE/net/?a=err&e=Access%20violation&" + usage},
+        LinkRow{"QuotesDroppedReservedEncoded", {}, "err&e=File \"a&b?.docx\" failed", {},
+                "SITE/net/?a=err&e=File%20a%26b%3F.docx%20failed&" + usage},
         LinkRow{"Support", "supports", {}, {},
                 "mailto:support@leafpress.example.com?subject=Support required for Leafpress Compactor "
                 "2024.16.323.3021 - 1234"},
@@ -121,6 +123,25 @@ INSTANTIATE_TEST_SUITE_P(
                 "2024.16.323.3021 - 1234",
                 "Fish & Chips & %1 Co"}),
     rowName);
+
+TEST_F(InfoTest, ReportReasonDecodesBackWithParametersInOrder)
+{
+    TznInfo info;
+    UseExampleStore(info);
+    const QString reason = QStringLiteral(u"Tom & Jerry #2: 100% + more = é?/x");
+    info.OpenLink({}, QStringLiteral("err&e=") + reason, {});
+    ASSERT_EQ(FShell.Links().size(), 1);
+    const QUrl url(FShell.Links().first(), QUrl::StrictMode);
+    ASSERT_TRUE(url.isValid()) << url.errorString().toStdString();
+    EXPECT_TRUE(url.fragment().isEmpty());
+    const QList<QPair<QString, QString>> items = QUrlQuery(url).queryItems(QUrl::FullyDecoded);
+    QStringList names;
+    for (const auto& item : items)
+        names << item.first;
+    EXPECT_EQ(names, (QStringList{"a", "e", "p", "v", "c", "i"}));
+    EXPECT_EQ(QUrlQuery(url).queryItemValue(QStringLiteral("e"), QUrl::FullyDecoded), reason);
+    EXPECT_EQ(QUrlQuery(url).queryItemValue(QStringLiteral("a")), QStringLiteral("err"));
+}
 
 struct QuietRow
 {
@@ -155,8 +176,8 @@ TEST_F(InfoTest, AppExceptionCountsAndReportsWithoutRaising)
     info->AppException(nullptr, EznError(QStringLiteral("Cannot open \"x.doc\"")));
     info->AppException(nullptr, std::runtime_error("bad alloc"));
     EXPECT_EQ(FShell.Links(),
-              (QStringList{TznInfo::SiteUrl + "/net/?a=err&e=Cannot open x.doc&p=docslim&v=" + version + "&c=0r5w16e1&i=1234",
-                           TznInfo::SiteUrl + "/net/?a=err&e=bad alloc&p=docslim&v=" + version + "&c=0r5w16e2&i=1234"}));
+              (QStringList{TznInfo::SiteUrl + "/net/?a=err&e=Cannot%20open%20x.doc&p=docslim&v=" + version + "&c=0r5w16e1&i=1234",
+                           TznInfo::SiteUrl + "/net/?a=err&e=bad%20alloc&p=docslim&v=" + version + "&c=0r5w16e2&i=1234"}));
     EXPECT_TRUE(ReadStore(1234).contains(QStringLiteral("E=2")));
     info.reset();
     EXPECT_EQ(TznInfo::ExceptionHandler(), nullptr);

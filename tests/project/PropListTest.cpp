@@ -46,7 +46,7 @@ class CheckBoxPropTest : public PropListTest, public ::testing::WithParamInterfa
 {
 };
 
-TEST_P(CheckBoxPropTest, SetsBooleansByNameOnly)
+TEST_P(CheckBoxPropTest, ReadsBooleanText)
 {
     QCheckBox box;
     box.setChecked(true);
@@ -57,7 +57,9 @@ TEST_P(CheckBoxPropTest, SetsBooleansByNameOnly)
 
 INSTANTIATE_TEST_SUITE_P(Values, CheckBoxPropTest, ::testing::Values(
     PropCase{"EmptyUnchecks", "Checked", "", "False"},
-    PropCase{"OneLeavesIt", "Checked", "1", "True"},
+    PropCase{"ZeroUnchecks", "Checked", "0", "False"},
+    PropCase{"NumberWithBlanksChecks", "Checked", " 2 ", "True"},
+    PropCase{"OtherTextLeavesIt", "Checked", "yes", "True"},
     PropCase{"LowerFalse", "checked", "false", "False"},
     PropCase{"UpperFalse", "CHECKED", "FALSE", "False"},
     PropCase{"TrueStays", "Checked", "True", "True"},

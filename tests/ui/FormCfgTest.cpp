@@ -71,8 +71,8 @@ TEST_F(FormCfgTest, OkPushesEditedTargetIntoWindow)
     EXPECT_EQ(FWindow->eTarget->text(), QStringLiteral("/elsewhere/"));
     EXPECT_EQ(Project->GetOption(QStringLiteral("LogFile")), QStringLiteral("/log.txt"));
     EXPECT_EQ(Project->ThreadsCount(), 2);
-    // "1" is no Boolean name for the check box, so it keeps its state.
-    EXPECT_FALSE(FWindow->cSubdir->isChecked());
+    // Subdir=1 means the same to the check box as to the runner.
+    EXPECT_TRUE(FWindow->cSubdir->isChecked());
     EXPECT_EQ(FWindow->windowTitle(), QStringLiteral("Leafpress Compactor - None"));
 }
 

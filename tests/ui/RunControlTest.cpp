@@ -295,7 +295,7 @@ TEST_F(RunControlTest, ConvertShowsRunStatesAndEndsEveryRow)
     // One report for the failure, its "?" carried as %3F.
     const QStringList links = FShell->Links();
     ASSERT_EQ(links.size(), 1);
-    EXPECT_TRUE(links[0].contains(QStringLiteral("a=err&e=Cannot open the file%3F&")))
+    EXPECT_TRUE(links[0].contains(QStringLiteral("a=err&e=Cannot%20open%20the%20file%3F&")))
         << links[0].toStdString();
 
     const QString log = TempPath(QStringLiteral("run.log"));

@@ -63,7 +63,8 @@ TEST_P(WindowStartupTest, ErrorOfHandlerDoesNotLeaveTheEventLoop)
     EXPECT_FALSE(handled);
     EXPECT_EQ(Info->StoreValue(QStringLiteral("E")), QStringLiteral("1"));
     ASSERT_EQ(FShell->Links().size(), 1);
-    const QString report = TznInfo::SiteUrl + QStringLiteral("/net/?a=err&e=") + QString::fromUtf8(GetParam().message)
+    const QString report = TznInfo::SiteUrl + QStringLiteral("/net/?a=err&e=")
+                           + QString::fromUtf8(GetParam().message).replace(u' ', QStringLiteral("%20"))
                            + QStringLiteral("&p=docslim");
     EXPECT_TRUE(FShell->Links()[0].startsWith(report)) << FShell->Links()[0].toStdString();
 
