@@ -3,9 +3,12 @@
 #include "ooxml/znPictureBridge.h"
 
 #include <QByteArray>
+#include <QHash>
+#include <QSet>
 #include <QString>
 
 #include <memory>
+#include <pugixml.hpp>
 
 // What a copied picture leaves on the server's clipboard: the new rendering and everything
 // a paste needs to put the picture back as it was shown.
@@ -14,6 +17,15 @@ struct TznClipPicture
     quint64 SourceDocument = 0;  // serial of the document it was copied from
     TznRenderRequest Request;    // the original's bytes and crop, for another paste type
     TznRendered Rendered;        // the rendering for the default paste type
+    // A rendering for another paste type, made ahead when the caller is known to paste so.
+    int AlsoRenderedType = 0;
+    TznRendered AlsoRendered;
+    // The drawing as it stood in its document, for a paste back into that document; null
+    // when the copy recorded none.
+    std::shared_ptr<const pugi::xml_document> Frame;
+    QSet<QString> FramePictureRelIds;     // the frame's references to the picture itself
+    struct TznClipRel { QString Type, Target; bool External = false; };
+    QHash<QString, TznClipRel> FrameRels; // every other relationship the frame names
     QString OriginalRelId;       // the original's relationship in its document
     QString OriginalExtension;   // extension and content type of the original media part
     QString OriginalContentType;

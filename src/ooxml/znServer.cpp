@@ -44,6 +44,9 @@ struct TznServerState
     int PreparedResolution = 0, PreparedQuality = 0;
     std::shared_ptr<TznClipPicture> Prepared;
     std::exception_ptr PreparedError;
+    // The data type of the last paste: a caller pastes all its pictures alike, so the
+    // rendering ahead is made for it too, and the paste renders nothing.
+    int LastPasteType = 13;
 
     void DropPrepared()
     {
@@ -134,7 +137,7 @@ private:
         FState->PreparedResolution = FState->Resolution;
         FState->PreparedQuality = FState->Quality;
         try {
-            FState->Prepared = model.CopyPicture(FId, FState->Resolution, FState->Quality);
+            FState->Prepared = model.CopyPicture(FId, FState->Resolution, FState->Quality, FState->LastPasteType);
         } catch (...) {
             FState->PreparedError = std::current_exception();
         }
@@ -381,6 +384,7 @@ protected:
         CheckCall(flags, args, 0, 7);
         const TznVariant type = Arg(args, 4);
         const int dataType = type.IsOmitted() || type.IsEmpty() ? 13 : type.ToInt();
+        FState->LastPasteType = dataType;
         const auto picture = ZnClipboard::Picture();
         if (!picture)
             throw EznError(QStringLiteral("The clipboard is empty."));
@@ -407,7 +411,7 @@ private:
             std::rethrow_exception(error);
         if (prepared)
             return prepared;
-        return model.CopyPicture(FState->SelectionShape, FState->Resolution, FState->Quality);
+        return model.CopyPicture(FState->SelectionShape, FState->Resolution, FState->Quality, FState->LastPasteType);
     }
 
     TznState FState;

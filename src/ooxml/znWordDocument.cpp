@@ -1,6 +1,7 @@
 #include "ooxml/znWordDocument.h"
 
 #include "ooxml/znCompoundFile.h"
+#include "ooxml/znDrawingFrame.h"
 #include "ooxml/znXml.h"
 #include "platform/znError.h"
 
@@ -422,10 +423,10 @@ TznWordDocument::TznPictureFacts TznWordDocument::FactsOf(const TznDrawing& d)
     const pugi::xml_node blip = ChildElement(blipFill, ZnNs::A, "blip");
     f.RelId = text(AttributeNs(blip, ZnNs::R, "embed"));
     f.Linked = bool(AttributeNs(blip, ZnNs::R, "link"));
-    f.Vector = hasDescendant(blip, "svgBlip");
-    for (pugi::xml_node c = blip.first_child(); c && f.Effect.isEmpty(); c = c.next_sibling())
-        if (c.type() == pugi::node_element && std::strcmp(LocalName(c), "extLst") != 0)
-            f.Effect = QString::fromUtf8(LocalName(c));
+    // A picture with an SVG is a picture when it carries a raster rendering of it: only that
+    // rendering is ever replaced, the SVG stays.
+    f.Vector = f.RelId.isEmpty() && hasDescendant(blip, "svgBlip");
+    f.Tiled = bool(ChildElement(blipFill, ZnNs::A, "tile"));
     const pugi::xml_node srcRect = ChildElement(blipFill, ZnNs::A, "srcRect");
     const char* sides[4] = {"l", "t", "r", "b"};
     for (int i = 0; i < 4; ++i) {
@@ -512,15 +513,15 @@ double TznWordDocument::ScaleOf(int id, bool width)
     return shown / (pixels / dpi * kEmuPerInch) * 100.0;
 }
 
-std::shared_ptr<TznClipPicture> TznWordDocument::CopyPicture(int id, int resolution, int quality)
+std::shared_ptr<TznClipPicture> TznWordDocument::CopyPicture(int id, int resolution, int quality, int alsoPasteType)
 {
     const TznDrawing& d = Drawing(id);
     if (TypeOf(id) != (d.Anchored ? 13 : 3))
         throw EznError(QStringLiteral("The selection holds no picture that can be copied."));
     const TznPictureFacts f = FactsOf(d);
-    // Colour effects on the picture would be lost by a new rendering; such pictures stay.
-    if (!f.Effect.isEmpty())
-        throw EznError(QStringLiteral("The picture carries effects (%1) that cannot be rendered.").arg(f.Effect));
+    // A tile repeats the picture at its natural size, which a new rendering changes.
+    if (f.Tiled)
+        throw EznError(QStringLiteral("The picture fills its frame as tiles and keeps its size."));
     if (f.Cx <= 0 || f.Cy <= 0)
         throw EznError(QStringLiteral("The picture has no shown size."));
 
@@ -540,6 +541,16 @@ std::shared_ptr<TznClipPicture> TznWordDocument::CopyPicture(int id, int resolut
     clip->Request.Quality = quality;
     clip->Request.PasteType = 13;
     clip->Rendered = RenderPicture(clip->Request);
+    if (alsoPasteType != clip->Request.PasteType) {
+        TznRenderRequest request = clip->Request;
+        request.PasteType = alsoPasteType;
+        try {
+            clip->AlsoRendered = RenderPicture(request);
+            clip->AlsoRenderedType = alsoPasteType;
+        } catch (const std::exception&) {
+            // The paste falls back on the default rendering.
+        }
+    }
 
     clip->SourceDocument = FSerial;
     clip->OriginalExtension = part.Extension();
@@ -563,6 +574,7 @@ std::shared_ptr<TznClipPicture> TznWordDocument::CopyPicture(int id, int resolut
         clip->FrameDist = f.FrameDist;
         clip->EffectExtent = f.EffectExtent;
     }
+    RecordFrameOf(d, part, *clip);
     return clip;
 }
 
@@ -579,8 +591,35 @@ void TznWordDocument::Delete(int id)
     FCaret = parent.insert_child_before(pugi::node_pi, d.Unit);
     FCaret.set_name(kCaretName);
     FIdOfNode.remove(d.Unit.internal_object());
+    if (FDocPrIdsKnown)
+        for (pugi::xpath_node n : d.Unit.select_nodes(".//*[local-name()='docPr']"))
+            FDocPrIds.remove(n.node().attribute("id").as_int(0));
     parent.remove_child(d.Unit);
     Touch();
+}
+
+void TznWordDocument::RecordFrameOf(const TznDrawing& d, const TznPartName& picturePart, TznClipPicture& clip)
+{
+    clip.Frame = RecordFrame(d.Unit);
+    for (const QString& id : FrameRelIds(clip.Frame->document_element())) {
+        const auto rel = MainRels().ById(id);
+        if (!rel)
+            continue; // a dangling reference stays as it was
+        if (!rel->External && FMainPart.Resolve(rel->Target) == picturePart)
+            clip.FramePictureRelIds.insert(id);
+        else
+            clip.FrameRels.insert(id, {rel->Type, rel->Target, rel->External});
+    }
+}
+
+QSet<int>& TznWordDocument::DocPrIds()
+{
+    if (!FDocPrIdsKnown) {
+        for (pugi::xpath_node n : FMain.select_nodes("//*[local-name()='docPr']"))
+            FDocPrIds.insert(n.node().attribute("id").as_int(0));
+        FDocPrIdsKnown = true;
+    }
+    return FDocPrIds;
 }
 
 QString TznWordDocument::NewMediaPart(const QByteArray& bytes, const QString& extension, const QString& contentType)
@@ -622,7 +661,9 @@ int TznWordDocument::Paste(const TznClipPicture& picture, int pasteType)
         FCaret.set_name(kCaretName);
     }
     TznRendered rendered = picture.Rendered;
-    if (pasteType != picture.Request.PasteType) {
+    if (pasteType == picture.AlsoRenderedType) {
+        rendered = picture.AlsoRendered;
+    } else if (pasteType != picture.Request.PasteType) {
         TznRenderRequest request = picture.Request;
         request.PasteType = pasteType;
         try {
@@ -642,6 +683,9 @@ int TznWordDocument::Paste(const TznClipPicture& picture, int pasteType)
     } else {
         relId = NewMediaPart(picture.Request.Bytes, picture.OriginalExtension, picture.OriginalContentType);
     }
+    if (picture.SourceDocument == FSerial && picture.Frame)
+        if (const pugi::xml_node inserted = PasteRecordedFrame(picture, relId, useNew))
+            return FinishPaste(inserted);
     QString linkId;
     if (picture.HasHyperlink) {
         if (picture.SourceDocument == FSerial && MainRels().ById(picture.HyperlinkRelId)) {
@@ -652,13 +696,10 @@ int TznWordDocument::Paste(const TznClipPicture& picture, int pasteType)
             FRelsChanged = true;
         }
     }
-    if (FNextDocPrId == 0) {
-        int maxId = 0;
-        for (pugi::xpath_node n : FMain.select_nodes("//*[local-name()='docPr']"))
-            maxId = std::max(maxId, n.node().attribute("id").as_int(0));
-        FNextDocPrId = maxId + 1;
-    }
-    const int docPrId = FNextDocPrId++;
+    int docPrId = 1;
+    for (int used : DocPrIds())
+        docPrId = std::max(docPrId, used + 1);
+    DocPrIds().insert(docPrId);
 
     const QString cx = QString::number(picture.Cx), cy = QString::number(picture.Cy);
     QString docPr = QStringLiteral("<wp:docPr id=\"%1\" name=\"%2\"").arg(docPrId).arg(xmlEscape(picture.Name.isEmpty() ? QStringLiteral("Picture %1").arg(docPrId) : picture.Name));
@@ -722,11 +763,50 @@ int TznWordDocument::Paste(const TznClipPicture& picture, int pasteType)
             inserted.remove_attribute(a);
         a = next;
     }
+    return FinishPaste(inserted);
+}
+
+int TznWordDocument::FinishPaste(pugi::xml_node inserted)
+{
     FCaret.parent().remove_child(FCaret);
     FCaret = pugi::xml_node();
     Touch();
     Collect();
     return FIdOfNode.value(inserted.internal_object());
+}
+
+pugi::xml_node TznWordDocument::PasteRecordedFrame(const TznClipPicture& picture, const QString& relId, bool useNew)
+{
+    TznFrameEdit edit;
+    edit.OldRelIds = picture.FramePictureRelIds;
+    edit.NewRelId = relId;
+    edit.DropCrop = useNew;
+    // The other relationships the frame names (hyperlink, image layers, an SVG) are
+    // normally still there; one that went since the copy is made again, and a frame whose
+    // part went with it is not pasted.
+    for (auto it = picture.FrameRels.constBegin(); it != picture.FrameRels.constEnd(); ++it) {
+        const auto rel = MainRels().ById(it.key());
+        if (rel && rel->Target == it->Target && rel->External == it->External)
+            continue;
+        if (!it->External && !FPackage->Has(FMainPart.Resolve(it->Target)))
+            return pugi::xml_node();
+        edit.Rels.insert(it.key(), MainRels().Add(it->Type, it->Target, it->External));
+        FRelsChanged = true;
+    }
+    edit.UsedDocPrIds = DocPrIds();
+    pugi::xml_node parent = FCaret.parent();
+    pugi::xml_node before = FCaret;
+    // A drawing and a VML picture live in a run; alternate content may stand in a paragraph.
+    if (!IsElement(parent, ZnNs::W, "r") && !IsElement(picture.Frame->document_element(), ZnNs::MC, "AlternateContent")) {
+        const QString wPrefix = QString::fromUtf8(FMain.document_element().name()).section(QLatin1Char(':'), 0, -2);
+        const std::string runName = (wPrefix.isEmpty() ? QStringLiteral("r") : wPrefix + QStringLiteral(":r")).toStdString();
+        parent = parent.insert_child_before(runName.c_str(), FCaret);
+        before = pugi::xml_node();
+    }
+    const pugi::xml_node inserted = PasteFrame(*picture.Frame, parent, before, edit);
+    for (pugi::xpath_node n : inserted.select_nodes(".//*[local-name()='docPr']"))
+        DocPrIds().insert(n.node().attribute("id").as_int(0));
+    return inserted;
 }
 
 void TznWordDocument::RemoveUnusedMedia()

@@ -7,6 +7,7 @@
 
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QString>
 
 #include <memory>
@@ -47,12 +48,14 @@ public:
     // The shown size in percent of the natural size of the picture's visible part.
     double ScaleOf(int id, bool width);
     // Everything a paste needs, with the picture rendered; raises when it cannot be rendered.
-    std::shared_ptr<TznClipPicture> CopyPicture(int id, int resolution, int quality);
+    // alsoPasteType: a paste type the caller is expected to paste with, rendered ahead too.
+    std::shared_ptr<TznClipPicture> CopyPicture(int id, int resolution, int quality, int alsoPasteType = 13);
     // Removes the drawing (with its alternate content) and leaves the caret at its place.
     void Delete(int id);
     bool HasCaret() const { return bool(FCaret); }
-    // Inserts the picture as an inline drawing at the caret; returns its id. Never raises for
-    // a picture that CopyPicture produced, except when there is no caret.
+    // Inserts the picture at the caret; returns its id. A picture copied from this document
+    // comes back in its own recorded frame (floating stays floating), with only its picture
+    // and, when baked into the new pixels, its crop changed; any other comes back inline.
     int Paste(const TznClipPicture& picture, int pasteType);
 
 private:
@@ -67,9 +70,8 @@ private:
     // What the members need to know of a picture drawing, DrawingML or VML alike.
     struct TznPictureFacts
     {
-        bool IsPicture = false, Linked = false, Vector = false;
+        bool IsPicture = false, Linked = false, Vector = false, Tiled = false;
         QString RelId;             // the embedded picture's relationship
-        QString Effect;            // the first colour effect on the picture, empty when none
         double Crop[4] = {0, 0, 0, 0};  // l, t, r, b fractions
         QString SrcRect[4];        // the a:srcRect attributes as written
         qint64 Cx = 0, Cy = 0;     // shown size in EMU
@@ -95,6 +97,12 @@ private:
     static QHash<QString, QString> VmlStyle(const QString& style);
     static qint64 VmlLengthEmu(const QString& length);
     static double VmlFraction(const QString& value);
+    void RecordFrameOf(const TznDrawing& d, const TznPartName& picturePart, TznClipPicture& clip);
+    // An empty node when the frame cannot be pasted here.
+    pugi::xml_node PasteRecordedFrame(const TznClipPicture& picture, const QString& relId, bool useNew);
+    int FinishPaste(pugi::xml_node inserted);
+    // The wp:docPr ids of the main part, kept up to date by Delete and Paste.
+    QSet<int>& DocPrIds();
     void RemoveUnusedMedia();
     QString NewMediaPart(const QByteArray& bytes, const QString& extension, const QString& contentType);
     [[noreturn]] void Fail(const QString& reason) const;
@@ -117,7 +125,8 @@ private:
     QList<TznDrawing> FDrawings;
     QHash<const void*, int> FIdOfNode;
     int FNextId = 1;
-    int FNextDocPrId = 0;
+    QSet<int> FDocPrIds;
+    bool FDocPrIdsKnown = false;
     pugi::xml_node FCaret;   // a marker node where the next paste goes
     // Header facts of media parts, so that both scales of a picture inflate it once.
     QHash<QString, std::optional<TznPictureInfo>> FInfoOfPart;

@@ -9,6 +9,33 @@
 
 #include <gtest/gtest.h>
 
+// Compacts an open document as the converter does: each collection from the last item
+// down, each visit guarded; returns how many pictures were re-inserted.
+inline int CompactLikeTheConverter(const TznVariant& app, const TznVariant& doc, int pasteType = 13)
+{
+    int reinserted = 0;
+    const std::pair<const char*, int> collections[] = {{"InlineShapes", 3}, {"Shapes", 13}};
+    for (const auto& [name, pictureType] : collections) {
+        const TznVariant collection = OleGet(doc, QString::fromLatin1(name));
+        for (int i = OleGet(collection, QStringLiteral("Count")).ToInt(); i >= 1; --i) {
+            try {
+                const TznVariant shape = OleCall(collection, QStringLiteral("Item"), {i});
+                if (OleGet(shape, QStringLiteral("Type")).ToInt() != pictureType
+                    || OleGet(shape, QStringLiteral("ScaleWidth")).ToDouble() >= 100
+                    || OleGet(shape, QStringLiteral("ScaleHeight")).ToDouble() >= 100)
+                    continue;
+                OleCall(shape, QStringLiteral("Select"));
+                OleCall(OleGet(app, QStringLiteral("Selection")), QStringLiteral("Copy"));
+                OleCall(shape, QStringLiteral("Delete"));
+                OleCall(OleGet(app, QStringLiteral("Selection")), QStringLiteral("PasteSpecial"), {0, 0, 0, 0, pasteType});
+                ++reinserted;
+            } catch (const EznError&) {
+            }
+        }
+    }
+    return reinserted;
+}
+
 // A fresh server application and a temporary folder per test.
 class TznServerTest : public ::testing::Test
 {

@@ -124,6 +124,7 @@ QString drawingXml(int index, const TznTestPicture& p, const QString& relId)
     QString docPr = QStringLiteral("<wp:docPr id=\"%1\" name=\"%2\"").arg(index + 1).arg(p.Name.toHtmlEscaped());
     if (!p.Descr.isEmpty()) docPr += QStringLiteral(" descr=\"%1\"").arg(p.Descr.toHtmlEscaped());
     if (!p.Title.isEmpty()) docPr += QStringLiteral(" title=\"%1\"").arg(p.Title.toHtmlEscaped());
+    docPr += p.DocPrAttributes;
     docPr += p.HyperlinkUrl.isEmpty() ? QStringLiteral("/>")
                                       : QStringLiteral("><a:hlinkClick r:id=\"rIdL%1\"/></wp:docPr>").arg(index + 1);
     QString graphic;
@@ -133,24 +134,30 @@ QString drawingXml(int index, const TznTestPicture& p, const QString& relId)
         QString crop;
         if (p.CropL || p.CropT || p.CropR || p.CropB)
             crop = QStringLiteral("<a:srcRect l=\"%1\" t=\"%2\" r=\"%3\" b=\"%4\"/>").arg(p.CropL).arg(p.CropT).arg(p.CropR).arg(p.CropB);
-        const QString blip = p.Linked ? QStringLiteral("<a:blip r:link=\"%1\"/>").arg(relId) : QStringLiteral("<a:blip r:embed=\"%1\"/>").arg(relId);
+        QString blipChildren = p.BlipChildren;
+        if (!p.Svg.isEmpty())
+            blipChildren += QStringLiteral("<a:extLst><a:ext uri=\"{96DAC541-7B7A-43D3-8B79-37D633B846F1}\">"
+                                           "<asvg:svgBlip xmlns:asvg=\"http://schemas.microsoft.com/office/drawing/2016/SVG/main\""
+                                           " r:embed=\"rIdS%1\"/></a:ext></a:extLst>").arg(index + 1);
+        const QString blip = QStringLiteral("<a:blip r:%1=\"%2\"%3").arg(p.Linked ? QStringLiteral("link") : QStringLiteral("embed"), relId,
+            blipChildren.isEmpty() ? QStringLiteral("/>") : QStringLiteral(">") + blipChildren + QStringLiteral("</a:blip>"));
         graphic = QStringLiteral(
             "<a:graphic><a:graphicData uri=\"http://schemas.openxmlformats.org/drawingml/2006/picture\"><pic:pic>"
             "<pic:nvPicPr><pic:cNvPr id=\"%1\" name=\"%2\"/><pic:cNvPicPr/></pic:nvPicPr>"
             "<pic:blipFill>%3%4<a:stretch><a:fillRect/></a:stretch></pic:blipFill>"
-            "<pic:spPr><a:xfrm><a:off x=\"0\" y=\"0\"/><a:ext cx=\"%5\" cy=\"%6\"/></a:xfrm><a:prstGeom prst=\"rect\"><a:avLst/></a:prstGeom></pic:spPr>"
+            "<pic:spPr><a:xfrm%7><a:off x=\"0\" y=\"0\"/><a:ext cx=\"%5\" cy=\"%6\"/></a:xfrm>%8%9</pic:spPr>"
             "</pic:pic></a:graphicData></a:graphic>")
-            .arg(index + 1).arg(p.Name.toHtmlEscaped(), blip, crop).arg(p.Cx).arg(p.Cy);
+            .arg(index + 1).arg(p.Name.toHtmlEscaped(), blip, crop).arg(p.Cx).arg(p.Cy).arg(p.XfrmAttributes, p.Geometry, p.ShapeExtras);
     }
     QString frame;
     if (p.Anchored) {
         frame = QStringLiteral(
-            "<wp:anchor distT=\"0\" distB=\"0\" distL=\"114300\" distR=\"114300\" simplePos=\"0\" relativeHeight=\"%1\" behindDoc=\"0\""
-            " locked=\"0\" layoutInCell=\"1\" allowOverlap=\"1\"><wp:simplePos x=\"0\" y=\"0\"/>"
-            "<wp:positionH relativeFrom=\"column\"><wp:posOffset>0</wp:posOffset></wp:positionH>"
-            "<wp:positionV relativeFrom=\"paragraph\"><wp:posOffset>0</wp:posOffset></wp:positionV>"
-            "%2<wp:effectExtent l=\"0\" t=\"0\" r=\"0\" b=\"0\"/><wp:wrapSquare wrapText=\"bothSides\"/>%3"
-            "<wp:cNvGraphicFramePr/>%4</wp:anchor>").arg(251659264 + index).arg(extent, docPr, graphic);
+            "<wp:anchor distT=\"0\" distB=\"0\" distL=\"114300\" distR=\"114300\" simplePos=\"0\" relativeHeight=\"%1\"%5>"
+            "<wp:simplePos x=\"0\" y=\"0\"/>"
+            "<wp:positionH relativeFrom=\"%6\"><wp:posOffset>0</wp:posOffset></wp:positionH>"
+            "<wp:positionV relativeFrom=\"%7\"><wp:posOffset>0</wp:posOffset></wp:positionV>"
+            "%2<wp:effectExtent l=\"0\" t=\"0\" r=\"0\" b=\"0\"/>%8%3"
+            "<wp:cNvGraphicFramePr/>%4</wp:anchor>").arg(251659264 + index).arg(extent, docPr, graphic, p.AnchorAttributes, p.PositionH, p.PositionV, p.Wrap);
     } else {
         frame = QStringLiteral("<wp:inline distT=\"0\" distB=\"0\" distL=\"0\" distR=\"0\">%1<wp:effectExtent l=\"0\" t=\"0\" r=\"0\" b=\"0\"/>%2"
                                "<wp:cNvGraphicFramePr><a:graphicFrameLocks noChangeAspect=\"1\"/></wp:cNvGraphicFramePr>%3</wp:inline>")
@@ -182,10 +189,38 @@ const QString kRelBase = QStringLiteral("http://schemas.openxmlformats.org/offic
 
 int TznDocxBuilder::Picture(const TznTestPicture& picture)
 {
+    FBody.append(QStringLiteral("<w:p>%1</w:p>").arg(PictureRun(picture)));
+    return int(FPictures.size()) - 1;
+}
+
+QString TznDocxBuilder::PictureRun(const TznTestPicture& picture)
+{
     const int index = int(FPictures.size());
     FPictures.append(picture);
-    FBody.append(QStringLiteral("<w:p>%1</w:p>").arg(drawingXml(index, picture, QStringLiteral("rIdP%1").arg(index + 1))));
-    return index;
+    return drawingXml(index, picture, QStringLiteral("rIdP%1").arg(index + 1));
+}
+
+TznDocxBuilder& TznDocxBuilder::Body(const QString& xml)
+{
+    FBody.append(xml);
+    return *this;
+}
+
+QString TznDocxBuilder::TextBoxRun(const QString& paragraphs)
+{
+    static int boxes = 0;
+    const int id = 5000 + ++boxes;
+    return QStringLiteral(
+        "<w:r><w:drawing><wp:anchor distT=\"0\" distB=\"0\" distL=\"114300\" distR=\"114300\" simplePos=\"0\" relativeHeight=\"%1\""
+        " behindDoc=\"0\" locked=\"0\" layoutInCell=\"1\" allowOverlap=\"1\"><wp:simplePos x=\"0\" y=\"0\"/>"
+        "<wp:positionH relativeFrom=\"column\"><wp:posOffset>3200400</wp:posOffset></wp:positionH>"
+        "<wp:positionV relativeFrom=\"paragraph\"><wp:posOffset>0</wp:posOffset></wp:positionV>"
+        "<wp:extent cx=\"2743200\" cy=\"2286000\"/><wp:effectExtent l=\"0\" t=\"0\" r=\"0\" b=\"0\"/><wp:wrapSquare wrapText=\"bothSides\"/>"
+        "<wp:docPr id=\"%1\" name=\"Text Box %1\"/><wp:cNvGraphicFramePr/>"
+        "<a:graphic><a:graphicData uri=\"http://schemas.microsoft.com/office/word/2010/wordprocessingShape\"><wps:wsp><wps:cNvSpPr txBox=\"1\"/>"
+        "<wps:spPr><a:xfrm><a:off x=\"0\" y=\"0\"/><a:ext cx=\"2743200\" cy=\"2286000\"/></a:xfrm><a:prstGeom prst=\"rect\"><a:avLst/></a:prstGeom></wps:spPr>"
+        "<wps:txbx><w:txbxContent>%2</w:txbxContent></wps:txbx><wps:bodyPr/></wps:wsp></a:graphicData></a:graphic></wp:anchor></w:drawing></w:r>")
+        .arg(id).arg(paragraphs);
 }
 
 bool TznDocxBuilder::Save(const QString& path) const
@@ -202,8 +237,11 @@ bool TznDocxBuilder::Save(const QString& path) const
     for (const TznTestPicture& p : FPictures)
         if (!p.Linked && p.Graphic.isEmpty() && !extensions.contains(p.Extension))
             extensions.append(p.Extension);
+    for (const TznTestPicture& p : FPictures)
+        if (!p.Svg.isEmpty() && !extensions.contains(QStringLiteral("svg")))
+            extensions.append(QStringLiteral("svg"));
     for (const QString& ext : extensions)
-        types += QStringLiteral("<Default Extension=\"%1\" ContentType=\"image/%2\"/>").arg(ext, ext == QLatin1String("jpg") ? QStringLiteral("jpeg") : ext);
+        types += QStringLiteral("<Default Extension=\"%1\" ContentType=\"image/%2\"/>").arg(ext, ext == QLatin1String("jpg") ? QStringLiteral("jpeg") : ext == QLatin1String("svg") ? QStringLiteral("svg+xml") : ext);
     types += QStringLiteral("<Override PartName=\"/%1\" ContentType=\"%2\"/>").arg(FMainPart,
         FVba ? QStringLiteral("application/vnd.ms-word.document.macroEnabled.main+xml")
              : QStringLiteral("application/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml"));
@@ -228,6 +266,8 @@ bool TznDocxBuilder::Save(const QString& path) const
             const int media = p.SameMediaAs >= 0 ? p.SameMediaAs : i;
             rels += QStringLiteral("<Relationship Id=\"rIdP%1\" Type=\"%2image\" Target=\"%3\"/>").arg(i + 1).arg(kRelBase, mediaName(media, FPictures[media]));
         }
+        if (!p.Svg.isEmpty())
+            rels += QStringLiteral("<Relationship Id=\"rIdS%1\" Type=\"%2image\" Target=\"media/vector%1.svg\"/>").arg(i + 1).arg(kRelBase);
         if (!p.HyperlinkUrl.isEmpty())
             rels += QStringLiteral("<Relationship Id=\"rIdL%1\" Type=\"%2hyperlink\" Target=\"%3\" TargetMode=\"External\"/>").arg(i + 1).arg(kRelBase, p.HyperlinkUrl.toHtmlEscaped());
     }
@@ -247,6 +287,9 @@ bool TznDocxBuilder::Save(const QString& path) const
     for (int i = 0; i < FPictures.size(); ++i)
         if (FPictures[i].SameMediaAs < 0 && !FPictures[i].Linked && FPictures[i].Graphic.isEmpty())
             entries.append({mainFolder + QLatin1Char('/') + mediaName(i, FPictures[i]), FPictures[i].Bytes});
+    for (int i = 0; i < FPictures.size(); ++i)
+        if (!FPictures[i].Svg.isEmpty())
+            entries.append({mainFolder + QStringLiteral("/media/vector%1.svg").arg(i + 1), FPictures[i].Svg});
     if (FVba)
         entries.append({mainFolder + QStringLiteral("/vbaProject.bin"), QByteArray("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1not-a-real-project", 26)});
     if (FHeaderMedia >= 0) {

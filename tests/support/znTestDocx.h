@@ -38,6 +38,16 @@ struct TznTestPicture
     QString Descr, Title, HyperlinkUrl;
     int SameMediaAs = -1;                   // index of an earlier picture whose media part this one shares
     QString Graphic;                        // graphicData uri other than a picture (chart, SmartArt...)
+    // Frame and picture formatting, written as given.
+    QString XfrmAttributes;                 // on a:xfrm: ` rot="5400000"`
+    QString Geometry = QStringLiteral("<a:prstGeom prst=\"rect\"><a:avLst/></a:prstGeom>");
+    QString ShapeExtras;                    // after the geometry in pic:spPr: a:ln, a:effectLst
+    QString BlipChildren;                   // inside a:blip: colour effects, extensions
+    QString DocPrAttributes;                // on wp:docPr: ` hidden="1"`
+    QString AnchorAttributes = QStringLiteral(" behindDoc=\"0\" locked=\"0\" layoutInCell=\"1\" allowOverlap=\"1\"");
+    QString PositionH = QStringLiteral("column"), PositionV = QStringLiteral("paragraph"); // relativeFrom
+    QString Wrap = QStringLiteral("<wp:wrapSquare wrapText=\"bothSides\"/>");
+    QByteArray Svg;                         // an SVG behind the raster (asvg:svgBlip, relationship rIdS<n>)
 };
 
 // Builds a word-processing package: paragraphs of text and drawings in document order.
@@ -47,6 +57,13 @@ public:
     TznDocxBuilder& Paragraph(const QString& text);
     // A picture in a paragraph of its own; returns its index.
     int Picture(const TznTestPicture& picture);
+    // The run of a picture, for the caller to place with Body (several in one paragraph, in
+    // table cells, in text boxes).
+    QString PictureRun(const TznTestPicture& picture);
+    // Body XML written as given.
+    TznDocxBuilder& Body(const QString& xml);
+    // A floating text box whose story is the given paragraphs.
+    static QString TextBoxRun(const QString& paragraphs);
     // A VBA project part and the macro-enabled main content type.
     TznDocxBuilder& VbaProject();
     // The main part's name (found through the package relationships).
