@@ -9,6 +9,7 @@
 #include "project/znFileUtils.h"
 #include "project/znProject.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -18,6 +19,12 @@
 #include <limits>
 
 TznInfo* Info = nullptr;
+
+// The manual of an installed program, relative to its executable's folder;
+// the install rules pass the folder they install it to.
+#ifndef LP_INSTALLED_DOC_DIR
+#define LP_INSTALLED_DOC_DIR "../share/doc/leafpress"
+#endif
 
 const QString TznInfo::SiteUrl = QStringLiteral("http://leafpress.example.com");
 const QString TznInfo::SupportMailTo = QStringLiteral("mailto:support@leafpress.example.com");
@@ -356,7 +363,14 @@ QString TznInfo::HelpFilePath() const
     const QString chm = ChangeFileExt(exe, QStringLiteral(".chm"));
     if (QFileInfo::exists(chm))
         return chm;
-    return ChangeFileExt(exe, QStringLiteral(".pdf"));
+    const QString pdf = ChangeFileExt(exe, QStringLiteral(".pdf"));
+    if (QFileInfo::exists(pdf) || exe.isEmpty())
+        return pdf;
+    // An installed program has its manual under the same prefix, in the
+    // documentation folder, rather than beside itself.
+    const QString installed = QDir::cleanPath(FolderPart(exe) + QStringLiteral(LP_INSTALLED_DOC_DIR "/")
+                                              + FileNamePart(pdf));
+    return QFileInfo::exists(installed) ? installed : pdf;
 }
 
 void TznInfo::OpenLink(const QString& page, const QString& action, const QString& extra)

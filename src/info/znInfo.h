@@ -72,7 +72,9 @@ public:
     // an action "name&key=value" gives a=name&key=value, each value encoded.
     void OpenLink(const QString& page, const QString& action, const QString& extra);
     // ExeName with the extension ".chm" when that file exists, else with ".pdf"
-    // (whether or not that one exists).
+    // when that one exists; else the installed manual of that name in the
+    // documentation folder of the executable's prefix when it exists; else
+    // ExeName with ".pdf" all the same.
     QString HelpFilePath() const;
 
     // Counts the error ("E") and opens the error report; never shows a message

@@ -185,25 +185,36 @@ TEST_F(InfoTest, AppExceptionCountsAndReportsWithoutRaising)
 
 struct HelpRow
 {
-    bool chm, pdf;
-    const char* opened;
+    const char* name;
+    bool chm, pdf, installed; // leafpress.chm, leafpress.pdf beside the program; the installed manual
+    const char* opened;       // relative to the prefix the program's bin/ folder is in
 };
 
 using HelpTest = RowTest<HelpRow>;
 
-TEST_P(HelpTest, PrefersTheChmFile)
+TEST_P(HelpTest, PrefersTheFilesBesideTheProgram)
 {
-    for (const auto& [present, ext] : {std::pair{GetParam().chm, ".chm"}, std::pair{GetParam().pdf, ".pdf"}})
+    const HelpRow& row = GetParam();
+    const QString prefix = FDir.path();
+    const QString manual = prefix + QStringLiteral("/share/doc/leafpress/leafpress.pdf");
+    for (const auto& [present, file] : {std::pair{row.chm, FBin + "/leafpress.chm"}, std::pair{row.pdf, FBin + "/leafpress.pdf"},
+                                        std::pair{row.installed, manual}})
         if (present)
-            TznFileUtils::WriteFileText(FBin + "/leafpress" + ext, QStringLiteral("x"));
+            TznFileUtils::WriteFileText(file, QStringLiteral("x"));
     TznInfo info;
     info.OpenLink(QStringLiteral("h"), QStringLiteral("ignored"), QStringLiteral("ignored"));
-    EXPECT_EQ(FShell.Links(), QStringList{FBin + "/leafpress" + GetParam().opened});
+    EXPECT_EQ(FShell.Links(), QStringList{prefix + u'/' + QString::fromUtf8(row.opened)});
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, HelpTest,
-                         testing::Values(HelpRow{false, false, ".pdf"}, HelpRow{false, true, ".pdf"},
-                                         HelpRow{true, false, ".chm"}, HelpRow{true, true, ".chm"}));
+                         testing::Values(HelpRow{"NoneOpensThePdfBeside", false, false, false, "bin/leafpress.pdf"},
+                                         HelpRow{"PdfBeside", false, true, false, "bin/leafpress.pdf"},
+                                         HelpRow{"ChmBeside", true, false, false, "bin/leafpress.chm"},
+                                         HelpRow{"ChmBeforePdf", true, true, false, "bin/leafpress.chm"},
+                                         HelpRow{"InstalledOnly", false, false, true, "share/doc/leafpress/leafpress.pdf"},
+                                         HelpRow{"PdfBesideBeforeInstalled", false, true, true, "bin/leafpress.pdf"},
+                                         HelpRow{"ChmBesideBeforeInstalled", true, false, true, "bin/leafpress.chm"}),
+                         rowName);
 
 TEST_F(InfoTest, StoreSurvivesTheNextStart)
 {
