@@ -3,8 +3,11 @@
 BUILD   ?= build
 JOBS    ?= $(shell nproc)
 CMAKE_FLAGS ?= -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# `make install` puts the program under PREFIX; DESTDIR stages it elsewhere.
+PREFIX  ?= /usr/local
+DESTDIR ?=
 
-.PHONY: deps build test demo clean
+.PHONY: deps build test demo install package clean
 
 deps:
 	@scripts/install-deps.sh
@@ -21,6 +24,22 @@ test: build
 
 demo: build
 	@scripts/demo.sh $(BUILD)/bin/leafpress
+
+# Without DESTDIR the desktop's caches are refreshed too, as a package's
+# triggers would, so the menu entry and the project type show at once.
+install: build
+	@DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix $(PREFIX)
+	@if [ -z "$(DESTDIR)" ]; then \
+	  if command -v update-mime-database >/dev/null; then update-mime-database $(PREFIX)/share/mime; fi; \
+	  if command -v update-desktop-database >/dev/null; then update-desktop-database -q $(PREFIX)/share/applications; fi; \
+	  if command -v gtk-update-icon-cache >/dev/null; then gtk-update-icon-cache -q -t $(PREFIX)/share/icons/hicolor; fi; \
+	fi
+
+# The Debian package in $(BUILD)/package, checked by lintian (errors fail).
+package: build
+	@rm -f $(BUILD)/package/*.deb
+	@cd $(BUILD) && cpack -G DEB
+	@lintian --fail-on error $(BUILD)/package/*.deb
 
 clean:
 	rm -rf $(BUILD)

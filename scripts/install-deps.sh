@@ -17,6 +17,9 @@ packages=(
   clang libclang-rt-14-dev
   # screenshots of the window
   xvfb xauth
+  # installing and packaging: the .deb (CPack needs file and dpkg-shlibdeps),
+  # and the checkers of the desktop entry, metainfo, man page and package
+  file dpkg-dev desktop-file-utils appstream shared-mime-info groff-base lintian
 )
 
 missing=()

@@ -1,0 +1,88 @@
+# Install rules: the program, its desktop integration (entry, icons, AppStream
+# metainfo, MIME type of the batch project), the manual page and the manual.
+# Sources are under data/; what is made from them goes to <build>/share first.
+# The Debian package (Package.cmake) is made from these same rules.
+include(GNUInstallDirs)
+
+# The desktop id, also the name of the icon, the metainfo and the MIME package.
+set(LP_APP_ID com.example.leafpress.Compactor)
+set(LP_DOC_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/leafpress)
+set(lp_data ${CMAKE_SOURCE_DIR}/data)
+set(lp_share ${CMAKE_BINARY_DIR}/share)
+
+# The version the program prints, read from the product constants so that it
+# is written in one place only.
+file(STRINGS ${CMAKE_SOURCE_DIR}/src/app/znProduct.cpp lp_version_line
+     REGEX "Version = QStringLiteral\\(\"[0-9.]+\"\\)")
+if(lp_version_line MATCHES "\"([0-9.]+)\"")
+  set(LP_VERSION ${CMAKE_MATCH_1})
+else()
+  message(WARNING "No product version found in src/app/znProduct.cpp; using ${PROJECT_VERSION}")
+  set(LP_VERSION ${PROJECT_VERSION})
+endif()
+# Date of the release LP_VERSION names; change both together. The man page,
+# the metainfo and the package's changelog carry it.
+set(LP_RELEASE_DATE 2026-12-08)
+set(LP_RELEASE_DATE_RFC2822 "Tue, 08 Dec 2026 12:00:00 +0000")
+set(LP_DEB_REVISION 1)
+set(LP_DEB_VERSION ${LP_VERSION}-${LP_DEB_REVISION})
+
+# Where the help action looks for the manual when nothing is beside the
+# program: the documentation folder, relative to the program's folder.
+file(RELATIVE_PATH lp_doc_from_bin /prefix/${CMAKE_INSTALL_BINDIR} /prefix/${LP_DOC_DIR})
+target_compile_definitions(lp_info PRIVATE LP_INSTALLED_DOC_DIR="${lp_doc_from_bin}")
+
+find_program(LP_GZIP gzip REQUIRED)
+
+# gzip -9n: no name or time stamp inside, so the same source gives the same bytes.
+function(lp_gzip source output)
+  add_custom_command(
+    OUTPUT ${output}
+    COMMAND ${LP_GZIP} -9nc ${source} > ${output}
+    DEPENDS ${source}
+    VERBATIM)
+endfunction()
+
+configure_file(${lp_data}/leafpress.1.in ${lp_share}/man/leafpress.1 @ONLY)
+lp_gzip(${lp_share}/man/leafpress.1 ${lp_share}/man/leafpress.1.gz)
+configure_file(${lp_data}/${LP_APP_ID}.metainfo.xml.in ${lp_share}/metainfo/${LP_APP_ID}.metainfo.xml @ONLY)
+configure_file(${lp_data}/debian/changelog.in ${lp_share}/doc/changelog.Debian @ONLY)
+lp_gzip(${lp_share}/doc/changelog.Debian ${lp_share}/doc/changelog.Debian.gz)
+
+# PNG icons drawn from the product picture the window uses.
+set(lp_icon_svg ${CMAKE_SOURCE_DIR}/src/ui/images/product.svg)
+set(lp_icon_sizes 16 24 32 48 64 128 256)
+set(lp_icons)
+foreach(size ${lp_icon_sizes})
+  list(APPEND lp_icons ${lp_share}/icons/hicolor/${size}x${size}/apps/${LP_APP_ID}.png)
+endforeach()
+add_custom_command(
+  OUTPUT ${lp_icons}
+  COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen
+          $<TARGET_FILE:lp_iconbuild> ${lp_icon_svg} ${lp_share}/icons/hicolor ${LP_APP_ID} ${lp_icon_sizes}
+  DEPENDS lp_iconbuild ${lp_icon_svg}
+  COMMENT "Rendering the icons"
+  VERBATIM)
+
+add_custom_target(lp_install_data ALL DEPENDS
+  ${lp_icons} ${lp_share}/man/leafpress.1.gz ${lp_share}/doc/changelog.Debian.gz)
+
+install(TARGETS leafpress RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${lp_data}/${LP_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/applications)
+install(FILES ${lp_share}/metainfo/${LP_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/metainfo)
+install(FILES ${lp_data}/${LP_APP_ID}.mime.xml DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/mime/packages
+        RENAME ${LP_APP_ID}.xml)
+install(FILES ${lp_icon_svg} DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/icons/hicolor/scalable/apps
+        RENAME ${LP_APP_ID}.svg)
+foreach(size ${lp_icon_sizes})
+  install(FILES ${lp_share}/icons/hicolor/${size}x${size}/apps/${LP_APP_ID}.png
+          DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/icons/hicolor/${size}x${size}/apps)
+endforeach()
+install(FILES ${lp_share}/man/leafpress.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+# The help action finds the manual here when nothing is beside the program.
+install(FILES ${CMAKE_BINARY_DIR}/bin/leafpress.pdf
+              ${lp_data}/debian/copyright
+              ${lp_share}/doc/changelog.Debian.gz
+        DESTINATION ${LP_DOC_DIR})
+
+include(${CMAKE_CURRENT_LIST_DIR}/Package.cmake)

@@ -1,0 +1,343 @@
+// Installs the build into a temporary prefix as `make install` does, makes
+// the Debian package as `make package` does, and checks what a user's system
+// would get: the files, their validity for the desktop's tools, and a program
+// that compacts the bundled examples from where it was installed.
+
+#include "znTestDocx.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+const QString appId = QStringLiteral(LP_APP_ID);
+
+struct TznToolRun
+{
+    int status = -1; // -1: did not start, crashed or timed out
+    QByteArray out, err;
+};
+
+TznToolRun runTool(const QString& program, const QStringList& args,
+                   const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment(),
+                   const QByteArray& input = {})
+{
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.start(program, args);
+    TznToolRun r;
+    if (!p.waitForStarted(30000))
+        return r;
+    p.write(input);
+    p.closeWriteChannel();
+    if (!p.waitForFinished(300000)) {
+        p.kill();
+        p.waitForFinished();
+        return r;
+    }
+    r.out = p.readAllStandardOutput();
+    r.err = p.readAllStandardError();
+    if (p.exitStatus() == QProcess::NormalExit)
+        r.status = p.exitCode();
+    return r;
+}
+
+// A tool that scripts/install-deps.sh installs; its absence fails the test.
+QString requiredTool(const char* name)
+{
+    const QString path = QStandardPaths::findExecutable(QString::fromLatin1(name));
+    EXPECT_FALSE(path.isEmpty()) << name << " is not installed: run scripts/install-deps.sh";
+    return path;
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// What the program's --version prints after its name.
+QString programVersion(const QString& exe)
+{
+    const TznToolRun r = runTool(exe, {QStringLiteral("--version")});
+    return QString::fromUtf8(r.out).trimmed().section(u' ', -1);
+}
+
+// Compacts a copy of the bundled examples with the program at exe, with a
+// home, configuration folder and xdg-open of the test's own, so that nothing
+// outside work is touched and no browser starts.
+void compactExamples(const QString& exe, const QString& work)
+{
+    const QString in = work + QStringLiteral("/in");
+    const QString out = work + QStringLiteral("/out");
+    const QString fakeBin = work + QStringLiteral("/fake-bin");
+    ASSERT_TRUE(QDir().mkpath(in) && QDir().mkpath(fakeBin));
+    const QString opener = fakeBin + QStringLiteral("/xdg-open");
+    {
+        QFile f(opener);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("#!/bin/sh\nprintf '%s\\n' \"$1\" >> \"$(dirname \"$0\")/links.txt\"\n");
+    }
+    QFile::setPermissions(opener, QFile::permissions(opener) | QFileDevice::ExeOwner);
+    const QDir examples(QStringLiteral(LP_SOURCE_DIR "/examples/documents"));
+    const QStringList names = examples.entryList({QStringLiteral("*.docx")}, QDir::Files, QDir::Name);
+    ASSERT_EQ(names.size(), 3);
+    for (const QString& name : names)
+        ASSERT_TRUE(QFile::copy(examples.filePath(name), in + u'/' + name));
+
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), work);
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), work + QStringLiteral("/config"));
+    env.insert(QStringLiteral("PATH"), fakeBin + u':' + env.value(QStringLiteral("PATH")));
+    const TznToolRun r = runTool(
+        exe, {QStringLiteral("-pPureConsole=1,Source=%1/*.doc?,Target=%2,ThreadsCount=2").arg(in, out)}, env);
+    ASSERT_EQ(r.status, 0) << r.err.constData();
+    const QString stdOut = QString::fromUtf8(r.out);
+    EXPECT_EQ(stdOut.count(QStringLiteral("Success => ")), 3) << stdOut.toStdString();
+    EXPECT_TRUE(stdOut.contains(QStringLiteral("3 documents, 3 converted, 0 failed"))) << stdOut.toStdString();
+    qint64 before = 0, after = 0;
+    for (const QString& name : names) {
+        const QFileInfo source(in + u'/' + name), target(out + u'/' + name);
+        ASSERT_TRUE(target.exists()) << name.toStdString();
+        EXPECT_LE(target.size(), source.size()) << name.toStdString();
+        EXPECT_FALSE(ReadZipEntry(target.filePath(), QStringLiteral("word/document.xml")).isEmpty())
+            << name.toStdString() << " has no main part";
+        before += source.size();
+        after += target.size();
+    }
+    EXPECT_LT(after, before) << "nothing was compacted";
+    EXPECT_FALSE(QFile::exists(fakeBin + QStringLiteral("/links.txt"))) << "a run without failures opened a link";
+}
+
+// One file the install puts under the prefix, and so the package under /usr.
+struct InstalledFile
+{
+    const char* name;
+    QString path;     // relative to the prefix
+    int iconSize = 0; // a PNG icon of that many pixels square
+};
+
+QString iconPath(int size)
+{
+    return QStringLiteral("share/icons/hicolor/%1x%1/apps/%2.png").arg(size).arg(appId);
+}
+
+const QList<InstalledFile>& installedFiles()
+{
+    static const QList<InstalledFile> files = {
+        {"Program", QStringLiteral("bin/leafpress")},
+        {"DesktopEntry", QStringLiteral("share/applications/%1.desktop").arg(appId)},
+        {"ScalableIcon", QStringLiteral("share/icons/hicolor/scalable/apps/%1.svg").arg(appId)},
+        {"Icon16", iconPath(16), 16},
+        {"Icon24", iconPath(24), 24},
+        {"Icon32", iconPath(32), 32},
+        {"Icon48", iconPath(48), 48},
+        {"Icon64", iconPath(64), 64},
+        {"Icon128", iconPath(128), 128},
+        {"Icon256", iconPath(256), 256},
+        {"Metainfo", QStringLiteral("share/metainfo/%1.metainfo.xml").arg(appId)},
+        {"MimeType", QStringLiteral("share/mime/packages/%1.xml").arg(appId)},
+        {"ManPage", QStringLiteral("share/man/man1/leafpress.1.gz")},
+        {"Manual", QStringLiteral("share/doc/leafpress/leafpress.pdf")},
+        {"Copyright", QStringLiteral("share/doc/leafpress/copyright")},
+    };
+    return files;
+}
+
+// The build installed once into a temporary prefix, as `make install` does.
+class InstallTest : public testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        FRoot = std::make_unique<QTemporaryDir>();
+        const TznToolRun r = runTool(QStringLiteral(LP_CMAKE), {QStringLiteral("--install"), QStringLiteral(LP_BINARY_DIR),
+                                                                QStringLiteral("--prefix"), prefix()});
+        FInstalled = r.status == 0;
+        FLog = r.out + r.err;
+    }
+    static void TearDownTestSuite() { FRoot.reset(); }
+    void SetUp() override { ASSERT_TRUE(FInstalled) << "cmake --install failed:\n" << FLog.constData(); }
+
+    static QString prefix(const QString& path = {})
+    {
+        return FRoot->path() + QStringLiteral("/prefix") + (path.isEmpty() ? QString() : u'/' + path);
+    }
+    static QString work(const char* name) { return FRoot->path() + u'/' + QString::fromLatin1(name); }
+
+    static inline std::unique_ptr<QTemporaryDir> FRoot;
+    static inline bool FInstalled = false;
+    static inline QByteArray FLog;
+};
+
+class InstalledFileTest : public InstallTest, public testing::WithParamInterface<InstalledFile>
+{
+};
+
+TEST_P(InstalledFileTest, IsInPlaceAndWhole)
+{
+    const InstalledFile& row = GetParam();
+    const QFileInfo info(prefix(row.path));
+    ASSERT_TRUE(info.isFile()) << row.path.toStdString();
+    EXPECT_GT(info.size(), 0);
+    EXPECT_EQ(info.isExecutable(), row.path.startsWith(QStringLiteral("bin/")));
+    if (row.iconSize > 0) {
+        EXPECT_EQ(QImage(info.filePath()).size(), QSize(row.iconSize, row.iconSize));
+    }
+    if (row.path.endsWith(QStringLiteral(".pdf"))) {
+        EXPECT_TRUE(readFile(info.filePath()).startsWith("%PDF-"));
+    }
+    if (row.path.endsWith(QStringLiteral(".gz"))) {
+        EXPECT_TRUE(readFile(info.filePath()).startsWith("\x1f\x8b"));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, InstalledFileTest, testing::ValuesIn(installedFiles()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(InstallTest, InstalledProgramCompactsTheExamples)
+{
+    compactExamples(prefix(QStringLiteral("bin/leafpress")), work("run"));
+}
+
+TEST_F(InstallTest, DesktopEntryIsValidAndNamesInstalledFiles)
+{
+    const QString entry = prefix(QStringLiteral("share/applications/%1.desktop").arg(appId));
+    const TznToolRun r = runTool(requiredTool("desktop-file-validate"), {entry});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out + r.err, QByteArray());
+
+    const QString text = QString::fromUtf8(readFile(entry));
+    const auto value = [&](const char* key) {
+        const auto match = QRegularExpression(QStringLiteral("^%1=(.*)$").arg(QLatin1String(key)),
+                                              QRegularExpression::MultilineOption)
+                               .match(text);
+        return match.captured(1);
+    };
+    EXPECT_TRUE(QFileInfo(prefix(QStringLiteral("bin/") + value("Exec").section(u' ', 0, 0))).isExecutable());
+    EXPECT_TRUE(QFile::exists(prefix(QStringLiteral("share/icons/hicolor/scalable/apps/%1.svg").arg(value("Icon")))));
+    // "Open with" offers the program for the three document kinds and its own projects.
+    const QStringList types = value("MimeType").split(u';', Qt::SkipEmptyParts);
+    for (const char* type : {"application/vnd.openxmlformats-officedocument.wordprocessingml.document",
+                             "application/vnd.ms-word.document.macroEnabled.12", "application/msword",
+                             "application/x-leafpress-project"})
+        EXPECT_TRUE(types.contains(QLatin1String(type))) << type;
+}
+
+TEST_F(InstallTest, MetainfoValidatesWithTheInstalledTree)
+{
+    // validate-tree checks the metainfo file and that its launchable desktop
+    // entry is installed beside it.
+    const TznToolRun r = runTool(requiredTool("appstreamcli"),
+                                 {QStringLiteral("validate-tree"), QStringLiteral("--no-net"), prefix()});
+    EXPECT_EQ(r.status, 0) << r.out.constData() << r.err.constData();
+    const QString metainfo = QString::fromUtf8(readFile(prefix(QStringLiteral("share/metainfo/%1.metainfo.xml").arg(appId))));
+    EXPECT_TRUE(metainfo.contains(QStringLiteral("<release version=\"%1\"")
+                                      .arg(programVersion(prefix(QStringLiteral("bin/leafpress"))))))
+        << "the metainfo's release is not the program's version";
+}
+
+TEST_F(InstallTest, ProjectFilesGetTheirOwnMimeType)
+{
+    const QString mime = prefix(QStringLiteral("share/mime"));
+    const TznToolRun r = runTool(requiredTool("update-mime-database"), {mime});
+    ASSERT_EQ(r.status, 0) << r.err.constData();
+    EXPECT_TRUE(readFile(mime + QStringLiteral("/globs2")).contains("application/x-leafpress-project:*.batch-docslim"));
+    EXPECT_TRUE(QFile::exists(mime + QStringLiteral("/application/x-leafpress-project.xml")));
+}
+
+TEST_F(InstallTest, ManPageRendersWithoutWarningsAndNamesEveryProjectKey)
+{
+    const TznToolRun page = runTool(requiredTool("gzip"), {QStringLiteral("-dc"), prefix(QStringLiteral("share/man/man1/leafpress.1.gz"))});
+    ASSERT_EQ(page.status, 0);
+    const TznToolRun groff = runTool(requiredTool("groff"), {QStringLiteral("-man"), QStringLiteral("-ww"), QStringLiteral("-z")},
+                                     QProcessEnvironment::systemEnvironment(), page.out);
+    EXPECT_EQ(groff.status, 0);
+    EXPECT_EQ(groff.err, QByteArray());
+
+    // Every key of the manual's option table has its paragraph in the man page.
+    const QString manual = QString::fromUtf8(readFile(QStringLiteral(LP_SOURCE_DIR "/docs/manual.md")));
+    const QString man = QString::fromUtf8(page.out);
+    int keys = 0;
+    auto it = QRegularExpression(QStringLiteral("^\\| `(\\w+)` \\|"), QRegularExpression::MultilineOption).globalMatch(manual);
+    while (it.hasNext()) {
+        const QString key = it.next().captured(1);
+        ++keys;
+        EXPECT_TRUE(man.contains(QStringLiteral("\n.BR %1 \"").arg(key))) << key.toStdString() << " is not in the man page";
+    }
+    EXPECT_GE(keys, 20);
+    for (const char* section : {".SH SYNOPSIS", ".SH OPTIONS", ".SH PROJECT KEYS", ".SH EXIT STATUS", ".SH FILES", ".SH EXAMPLES"})
+        EXPECT_TRUE(man.contains(QLatin1String(section))) << section;
+}
+
+// The package made once from the same install rules, as `make package` does.
+class PackageTest : public InstallTest
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        InstallTest::SetUpTestSuite();
+        const QString dir = work("package");
+        const TznToolRun r = runTool(QStringLiteral(LP_CPACK), {QStringLiteral("-G"), QStringLiteral("DEB"), QStringLiteral("--config"),
+                                                               QStringLiteral(LP_BINARY_DIR "/CPackConfig.cmake"), QStringLiteral("-B"), dir});
+        const QStringList debs = QDir(dir).entryList({QStringLiteral("leafpress_*.deb")}, QDir::Files);
+        if (r.status == 0 && debs.size() == 1)
+            FDeb = dir + u'/' + debs.front();
+        FPackLog = r.out + r.err;
+    }
+    void SetUp() override
+    {
+        InstallTest::SetUp();
+        ASSERT_FALSE(FDeb.isEmpty()) << "cpack made no package:\n" << FPackLog.constData();
+    }
+    static QString field(const char* name)
+    {
+        return QString::fromUtf8(runTool(QStringLiteral("dpkg-deb"), {QStringLiteral("-f"), FDeb, QString::fromLatin1(name)}).out).trimmed();
+    }
+
+    static inline QString FDeb;
+    static inline QByteArray FPackLog;
+};
+
+TEST_F(PackageTest, HoldsEveryInstalledFileUnderUsr)
+{
+    const TznToolRun r = runTool(requiredTool("dpkg-deb"), {QStringLiteral("-c"), FDeb});
+    ASSERT_EQ(r.status, 0);
+    const QString listing = QString::fromUtf8(r.out);
+    for (const InstalledFile& file : installedFiles())
+        EXPECT_TRUE(listing.contains(QStringLiteral(" ./usr/") + file.path + u'\n')) << file.name;
+    EXPECT_TRUE(listing.contains(QRegularExpression(QStringLiteral("^-rwxr-xr-x root/root .* \\./usr/bin/leafpress$"),
+                                                    QRegularExpression::MultilineOption)));
+    EXPECT_FALSE(listing.contains(QStringLiteral("./usr/local/")));
+}
+
+TEST_F(PackageTest, ControlFieldsComeFromTheProgramAndItsLibraries)
+{
+    EXPECT_EQ(field("Package"), QStringLiteral("leafpress"));
+    EXPECT_EQ(field("Version"), programVersion(prefix(QStringLiteral("bin/leafpress"))) + QStringLiteral("-1"));
+    EXPECT_EQ(field("Section"), QStringLiteral("text"));
+    const QString depends = field("Depends");
+    for (const char* library : {"libc6", "libqt6core6", "libqt6widgets6", "libzip4", "libpugixml1v5", "libqt6svg6"})
+        EXPECT_TRUE(depends.contains(QLatin1String(library))) << library << " missing from " << depends.toStdString();
+    EXPECT_TRUE(field("Recommends").contains(QStringLiteral("libreoffice-writer")));
+    EXPECT_FALSE(field("Description").isEmpty());
+}
+
+TEST_F(PackageTest, UnpackedProgramCompactsTheExamples)
+{
+    const QString root = work("unpacked");
+    ASSERT_EQ(runTool(QStringLiteral("dpkg-deb"), {QStringLiteral("-x"), FDeb, root}).status, 0);
+    compactExamples(root + QStringLiteral("/usr/bin/leafpress"), work("package-run"));
+}
+
+} // namespace
