@@ -10,6 +10,7 @@
 #include <QDateTime>
 
 #include <csignal>
+#include <cstdio>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -381,7 +382,7 @@ INSTANTIATE_TEST_SUITE_P(Sizes, DocslimSizeTest, ::testing::Values(
 
 // --- failures never touch an existing target ---
 
-enum class TznLostSource { Vanished, Unreachable, GoneBeforeCopyBack };
+enum class TznLostSource { Vanished, Unreachable, GoneBeforeCopyBack, NameNotUtf8 };
 
 struct LostSourceCase
 {
@@ -399,9 +400,19 @@ TEST_P(DocslimLostSourceTest, FailsAndLeavesTheOlderTargetAsItWas)
     const LostSourceCase& c = GetParam();
     TznTestApplication application;
     FProject->SetOptionsText(QStringLiteral("IsOverwrite=True"));
-    const QString target = path(QStringLiteral("out/a.docx"));
-    writeBytes(target, "an earlier good result");
     QString source = path(QStringLiteral("in/a.docx"));
+    if (c.kind == TznLostSource::NameNotUtf8) {
+        // Listed under a name that reads the stray byte as U+FFFD, which
+        // names no file.
+        const QByteArray raw = QFile::encodeName(path(QStringLiteral("in/"))) + "caf\xe9.docx";
+        FILE* f = std::fopen(raw.constData(), "w");
+        ASSERT_NE(f, nullptr);
+        std::fputs("a document", f);
+        std::fclose(f);
+        source = QFile::decodeName(raw);
+    }
+    const QString target = path(QStringLiteral("out/")) + QFileInfo(source).fileName();
+    writeBytes(target, "an earlier good result");
     if (c.kind == TznLostSource::Unreachable) {
         source = TznTestWebServer::UnreachableUrl(QStringLiteral("/a.docx"));
     } else if (c.kind == TznLostSource::GoneBeforeCopyBack) {
@@ -422,7 +433,8 @@ TEST_P(DocslimLostSourceTest, FailsAndLeavesTheOlderTargetAsItWas)
 INSTANTIATE_TEST_SUITE_P(Sources, DocslimLostSourceTest, ::testing::Values(
     LostSourceCase{"VanishedBeforeTheRun", TznLostSource::Vanished, "cannot be found"},
     LostSourceCase{"UnreachableWebAddress", TznLostSource::Unreachable, "refused"},
-    LostSourceCase{"GoneBeforeTheCopyBack", TznLostSource::GoneBeforeCopyBack, "Cannot copy"}),
+    LostSourceCase{"GoneBeforeTheCopyBack", TznLostSource::GoneBeforeCopyBack, "Cannot copy"},
+    LostSourceCase{"NameNotUtf8", TznLostSource::NameNotUtf8, "cannot be found"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct FormatCase
