@@ -42,6 +42,25 @@ struct TznProcessObjects
 
 } // namespace
 
+void AllowRunWithoutDisplay()
+{
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    // Qt ends the process when its platform cannot open a display. An
+    // unattended run needs none: it goes on Qt's offscreen platform when
+    // no display is named, and falls back to it when the named one cannot
+    // be opened. A platform the user chose is left as it is.
+    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        return;
+    const bool wayland = !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    const bool x11 = !qEnvironmentVariableIsEmpty("DISPLAY");
+    QByteArray platforms = wayland ? "wayland;" : "";
+    if (x11)
+        platforms += "xcb;";
+    platforms += "offscreen";
+    qputenv("QT_QPA_PLATFORM", platforms);
+#endif
+}
+
 QString HelpText()
 {
     return QStringLiteral(
@@ -86,10 +105,12 @@ int RunProgram(int argc, char** argv)
     objects.matcher = std::make_unique<TznMatch>();
     Matcher = objects.matcher.get();
 
-    if (Project->PureConsole() && !Project->Source().contains(QStringLiteral("http"))) {
+    if (Project->PureConsole() && !IsWebSource(Project->Source())) {
         QCoreApplication core(argc, argv);
         return Runner->Run();
     }
 
+    if (Project->RunAndClose())
+        AllowRunWithoutDisplay();
     return RunWindow(argc, argv);
 }

@@ -7,5 +7,10 @@
 // window, and releases everything in the reverse order. Returns the exit status.
 int RunProgram(int argc, char** argv);
 
+// Lets an unattended run through the window start where no display can be
+// opened: Qt's offscreen platform is taken then, instead of ending the
+// process. A platform set in QT_QPA_PLATFORM is kept.
+void AllowRunWithoutDisplay();
+
 // Text of --help.
 QString HelpText();

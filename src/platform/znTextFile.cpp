@@ -3,6 +3,7 @@
 #include "platform/znError.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QStringDecoder>
 #include <QStringEncoder>
@@ -80,8 +81,31 @@ QString JoinLines(const QStringList& lines)
     return text;
 }
 
+namespace {
+
+// A device or pipe (/dev/stdout, /dev/full) is written into as it is:
+// renaming a temporary file over it would replace the device itself.
+void writeInPlace(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        throw EznError(QStringLiteral("Cannot create file \"%1\". %2").arg(path, file.errorString()));
+    if (file.write(bytes) != bytes.size() || !file.flush())
+        throw EznError(QStringLiteral("Cannot write file \"%1\". %2").arg(path, file.errorString()));
+    file.close();
+    if (file.error() != QFileDevice::NoError)
+        throw EznError(QStringLiteral("Cannot write file \"%1\". %2").arg(path, file.errorString()));
+}
+
+} // namespace
+
 void WriteTextFile(const QString& path, const QStringList& lines)
 {
+    const QFileInfo existing(path);
+    if (existing.exists() && !existing.isFile() && !existing.isDir()) {
+        writeInPlace(path, EncodeText(JoinLines(lines)));
+        return;
+    }
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         throw EznError(QStringLiteral("Cannot create file \"%1\". %2").arg(path, file.errorString()));

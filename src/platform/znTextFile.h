@@ -26,5 +26,6 @@ QString JoinLines(const QStringList& lines);
 
 // Writes the lines whole (every line followed by CR LF) in the locale's code
 // page. The file is written under a temporary name and renamed into place, so
-// a failed write never leaves half a file. Raises EznError naming the path.
+// a failed write never leaves half a file; an existing device or pipe is
+// written into as it is, every byte checked. Raises EznError naming the path.
 void WriteTextFile(const QString& path, const QStringList& lines);

@@ -104,6 +104,12 @@ int TextToInt(const QString& text, int def)
     return int(value);
 }
 
+bool IsWebSource(const QString& source)
+{
+    return source.startsWith(QLatin1String("http://"), Qt::CaseInsensitive)
+        || source.startsWith(QLatin1String("https://"), Qt::CaseInsensitive);
+}
+
 QString BoolToText(bool value)
 {
     return value ? QStringLiteral("True") : QStringLiteral("False");

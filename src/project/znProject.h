@@ -29,6 +29,10 @@ bool TextToBool(const QString& text, bool def);
 int TextToInt(const QString& text, int def);
 // "True" or "False".
 QString BoolToText(bool value);
+// A source that is a web address: one beginning with "http://" or
+// "https://" (letter case ignored). A local path merely holding "http"
+// (a folder named httpdocs) is none.
+bool IsWebSource(const QString& source);
 
 // The batch project: the option text (ordered name=value lines), the product
 // constants, the project file and the recent-project list.

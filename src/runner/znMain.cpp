@@ -5,6 +5,7 @@
 #include "platform/znTextFile.h"
 #include "project/znFileUtils.h"
 #include "project/znProject.h"
+#include "runner/znRunCheck.h"
 
 #include <QThread>
 
@@ -77,13 +78,23 @@ int TznMain::Run()
     Batch = std::make_unique<TznBatch>();
 
     const bool subdir = Project->Subdir();
-    const QString target = Project->TargetFolder();
     const QString source = Project->Source();
-    if (target.isEmpty()) {
+    if (Project->Target().isEmpty()) {
         printLine(stderr, QStringLiteral("leafpress: no target folder: set Target in the project "
                                          "or on the command line (-pTarget=FOLDER)"));
         return 2;
     }
+    if (const QString reason = RefusalReason(); !reason.isEmpty()) {
+        printLine(stderr, QStringLiteral("leafpress: ") + reason);
+        return 2;
+    }
+    const QString target = Project->TargetFolder();
+    // A folder the scanner cannot read is a result line of its own; its
+    // node is complete as it is added and no worker reports it.
+    Batch->OnNodeAdded = [this](TznBatch* batch, TznNode* node) {
+        if (node->ListingFailure)
+            OnFileDone(batch, node);
+    };
     try {
         Batch->StartScan(source, target, subdir);
     } catch (const EznError& e) {
@@ -116,17 +127,36 @@ void TznMain::OnFileDone(TznBatch*, TznNode* node)
     printLine(stdout, line);
 }
 
+QString TznMain::RefusalReason() const
+{
+    const QString source = Project->Source();
+    QString reason = SourceError(source);
+    if (reason.isEmpty())
+        reason = RegExtError(Project->RegExt());
+    if (reason.isEmpty())
+        reason = LogFileError(Project->LogFile(), source, Project->Target(), Project->Subdir(), Project->RegExt(),
+                              Project->ProductCode);
+    return reason;
+}
+
 int TznMain::Finish()
 {
     const int count = Batch->NodeCount();
-    const int successes = Batch->Successes();
-    const int failures = Batch->Failures();
     if (Info) {
         Info->Tally(QStringLiteral("A"), 0, count);
-        Info->Tally(QStringLiteral("S"), 0, successes);
-        Info->Tally(QStringLiteral("F"), 0, failures);
-        if (failures > 0)
+        Info->Tally(QStringLiteral("S"), 0, Batch->Successes());
+        Info->Tally(QStringLiteral("F"), 0, Batch->Failures());
+        if (Batch->Failures() > 0)
             Info->OpenLink(QString(), FailureReport(Batch->Reasons()), QString());
+    }
+    // The batch counts a failure for every reason recorded, so a document
+    // can count twice there; the summary counts documents by their status.
+    int successes = 0;
+    int failures = 0;
+    for (int i = 0; i < count; ++i) {
+        const TznNode* node = Batch->NodeAt(i);
+        successes += node->Status.load() == nsSuccess;
+        failures += node->Status.load() == nsFailure;
     }
     printLine(stdout, QStringLiteral("%1 documents, %2 converted, %3 failed, %4 -> %5, %6 s")
                           .arg(count).arg(successes).arg(failures)

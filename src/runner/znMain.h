@@ -19,13 +19,17 @@ public:
     ~TznMain();
 
     // The whole run. Returns the exit status: 0 after a normal run (failed
-    // documents included), 2 when no run was possible or the log file could
-    // not be written.
+    // documents included), 2 when no run was possible (no Target, a
+    // RefusalReason, a target StartScan refuses) or the log file could not
+    // be completely written.
     int Run();
     // The per-file callback, on a worker thread: one result line per document.
     void OnFileDone(TznBatch* batch, TznNode* node);
     // Counters, failure report, log file; returns the exit status.
     int Finish();
+    // Why the project's options must not run (missing source, an invalid
+    // RegExt, a log file over a document, source or target), or empty.
+    QString RefusalReason() const;
 
     std::unique_ptr<TznBatch> Batch;
     TznChainRef Converter;

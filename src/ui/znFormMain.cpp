@@ -8,6 +8,7 @@
 #include "project/znDialogs.h"
 #include "project/znProject.h"
 #include "runner/znMain.h"
+#include "runner/znRunCheck.h"
 #include "ui/znFormAbout.h"
 #include "ui/znFormCfg.h"
 #include "ui/znWindowStartup.h"
@@ -911,19 +912,40 @@ void TznFrmMain::aSearchExecute()
         RunEnded();
         return;
     }
+    if (RefuseInvalidRegExt())
+        return;
     NewBatch();
     const QString source = eSource->text();
-    if (source.startsWith(QStringLiteral("http"))) {
+    if (IsWebSource(source)) {
         PutRow(source, FBatch, nullptr);
         return;
     }
     FBatch->StartScan(source, eTarget->text(), cSubdir->isChecked());
 }
 
+bool TznFrmMain::RefuseInvalidRegExt()
+{
+    const QString error = Project ? RegExtError(Project->RegExt()) : QString();
+    if (error.isEmpty())
+        return false;
+    // The matcher would let every file through; with DeleteSource that
+    // deletes the files the filter was meant to keep.
+    QString text = error;
+    text[0] = text[0].toUpper();
+    lblRun->setText(text + u'.');
+    if (Project->RunAndClose())
+        std::fprintf(stderr, "leafpress: %s\n", qPrintable(error));
+    return true;
+}
+
 void TznFrmMain::aConvertExecute()
 {
     if (IsRunning())
         return;
+    if (RefuseInvalidRegExt()) {
+        RunEnded();
+        return;
+    }
     QString target = eTarget->text();
     if (!target.isEmpty())
         target = CutBackTarget(target, NativePathStyle(), isExistingFile);
@@ -1050,7 +1072,11 @@ void TznFrmMain::RunEnded()
     if (!Project || !Project->RunAndClose())
         return;
     const QString logFile = Project->GetOption(QStringLiteral("LogFile"));
-    if (!logFile.isEmpty()) {
+    const QString logError = LogFileError(logFile, Project->Source(), Project->Target(), Project->Subdir(),
+                                          Project->RegExt(), Project->ProductCode);
+    if (!logError.isEmpty()) {
+        std::fprintf(stderr, "leafpress: %s\n", qPrintable(logError));
+    } else if (!logFile.isEmpty()) {
         try {
             ExportList(logFile);
         } catch (const EznError& error) {

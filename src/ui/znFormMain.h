@@ -253,6 +253,9 @@ private:
     void updateRunStatus();
     // Every row made and given its result from the nodes of the batch.
     void syncRows();
+    // Shows in the status line why RegExt does not compile and gives true
+    // then: no run may start with such a filter.
+    bool RefuseInvalidRegExt();
     // Files and Browse Files, which would replace the batch, only while idle.
     void enableBatchChoice(bool enabled);
     void freeBatch();

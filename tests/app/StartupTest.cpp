@@ -1,6 +1,9 @@
 #include "platform/znApp.h"
 
+#include <QDir>
+#include <QFile>
 #include <QProcess>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -65,6 +68,57 @@ TEST_P(ProgramTest, AnswersAndEnds)
 INSTANTIATE_TEST_SUITE_P(Switches, ProgramTest, ::testing::Values(
     ProgramCase{"Version", {QStringLiteral("--version")}, 0, "2024.16.323.3021"},
     ProgramCase{"Help", {QStringLiteral("--help")}, 0, "Usage: leafpress"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct UnattendedCase
+{
+    const char* name;
+    const char* source; // %1 is the temporary folder
+    const char* logText; // the log must hold it; %1 is the temporary folder
+};
+
+class UnattendedWithoutDisplayTest : public ::testing::TestWithParam<UnattendedCase>
+{
+};
+
+// No display at all, as under cron: the run still ends by itself and writes
+// its log, whichever way start-up sends it.
+TEST_P(UnattendedWithoutDisplayTest, RunsAndWritesItsLog)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QDir(dir.path()).mkpath(QStringLiteral("httpdocs"));
+    ASSERT_TRUE(QFile::copy(QStringLiteral(LP_SOURCE_DIR "/examples/documents/plain-letter.docx"),
+                            dir.filePath(QStringLiteral("httpdocs/a.docx"))));
+    const QString exe = dir.filePath(QStringLiteral("leafpress"));
+    ASSERT_TRUE(QFile::copy(QStringLiteral(LP_EXE_PATH), exe));
+    const QString source = QString::fromUtf8(GetParam().source).arg(dir.path());
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        env.remove(QString::fromLatin1(name));
+    env.insert(QStringLiteral("HOME"), dir.path());
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
+    // No browser for the failure report.
+    env.insert(QStringLiteral("PATH"), dir.path() + QStringLiteral(":/usr/bin:/bin"));
+    p.setProcessEnvironment(env);
+    p.start(exe, {QStringLiteral("-pPureConsole=1,IsOverwrite=1,Source=%1,Target=%2,LogFile=%3")
+                      .arg(source, dir.filePath(QStringLiteral("out")), dir.filePath(QStringLiteral("run.log")))});
+    ASSERT_TRUE(p.waitForFinished(60000));
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit) << p.readAllStandardError().toStdString();
+    EXPECT_EQ(p.exitCode(), 0);
+    QFile log(dir.filePath(QStringLiteral("run.log")));
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    QString expected = QString::fromUtf8(GetParam().logText);
+    expected.replace(QStringLiteral("%1"), dir.path());
+    EXPECT_TRUE(QString::fromUtf8(log.readAll()).contains(expected));
+}
+
+INSTANTIATE_TEST_SUITE_P(Sources, UnattendedWithoutDisplayTest, ::testing::Values(
+    // A local folder whose name holds "http" goes to the runner.
+    UnattendedCase{"LocalFolderNamedHttpdocs", "%1/httpdocs/*.docx", "Success => %1/httpdocs/a.docx => [99%] %1/out/a.docx"},
+    // A web address goes through the invisible window.
+    UnattendedCase{"WebSourceThroughTheWindow", "http://127.0.0.1:9/a.docx", "] => http://127.0.0.1:9/a.docx => "}),
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

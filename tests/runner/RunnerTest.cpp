@@ -12,6 +12,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
 namespace {
 
 // One unattended run of the real program in a folder of its own: the
@@ -85,6 +89,12 @@ protected:
     QString standardOptions() const
     {
         return QStringLiteral("PureConsole=1,Source=%1,Target=%2").arg(path("in/*.doc?"), path("out"));
+    }
+
+    QByteArray readBytes(const QString& file) const
+    {
+        QFile f(file);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
 
     QStringList lines(const char* file) const
@@ -271,9 +281,21 @@ class RunnerRefusesTest : public RunnerTest, public ::testing::WithParamInterfac
 TEST_P(RunnerRefusesTest, SaysWhyAndEndsWithStatusTwo)
 {
     addSample("plain-letter.docx", QStringLiteral("in/a.docx"));
+    writeText(path("in/notes.txt"), "kept");
+    // A full device of the test's own: the superuser could otherwise
+    // replace the system's /dev/full by a plain file.
+    const QString full = path("full");
+    if (geteuid() == 0)
+        ASSERT_EQ(mknod(QFile::encodeName(full).constData(), S_IFCHR | 0666, makedev(1, 7)), 0);
+    else
+        ASSERT_TRUE(QFile::link(QStringLiteral("/dev/full"), full));
+    const QByteArray before = readBytes(path("in/a.docx"));
     const Result r = run(QString::fromUtf8(GetParam().options).arg(FDir.path()));
     EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(r.err.contains(QString::fromUtf8(GetParam().message))) << r.err.toStdString();
+    EXPECT_EQ(readBytes(path("in/a.docx")), before);
+    EXPECT_EQ(readBytes(path("in/notes.txt")), QByteArray("kept"));
+    EXPECT_FALSE(QFileInfo(full).isFile());
 }
 
 TEST_F(RunnerTest, ProjectWithoutTargetConvertsNothing)
@@ -289,8 +311,60 @@ TEST_F(RunnerTest, ProjectWithoutTargetConvertsNothing)
 
 INSTANTIATE_TEST_SUITE_P(Cases, RunnerRefusesTest, ::testing::Values(
     RefusedCase{"UnwritableLog", "PureConsole=1,Source=%1/in/*.docx,Target=%1/out,LogFile=%1/no/such/dir/run.log",
-                "the log file was not written"}),
+                "the log file was not written"},
+    RefusedCase{"LogOnAFullDevice", "PureConsole=1,Source=%1/in/*.docx,Target=%1/out,LogFile=%1/full",
+                "No space left on device"},
+    RefusedCase{"LogIsADocument", "PureConsole=1,Source=%1/in/*.docx,Target=%1/out,LogFile=%1/in/a.docx",
+                "would be written over a document"},
+    RefusedCase{"LogIsASource", "PureConsole=1,Source=%1/in/*,Target=%1/out,LogFile=%1/in/notes.txt",
+                "is a source of the run"},
+    RefusedCase{"LogIsATarget", "PureConsole=1,Source=%1/in/*,Target=%1/in/out,LogFile=%1/in/out/-docslim-x.txt",
+                "is a target of the run"},
+    RefusedCase{"MissingSource", "PureConsole=1,Source=%1/nowhere/*.docx,Target=%1/out",
+                "the source folder"},
+    RefusedCase{"InvalidRegExt", "PureConsole=1,Source=%1/in/*.docx,Target=%1/out,RegExt=(,DeleteSource=1",
+                "the RegExt expression \"(\" is not valid"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(RunnerTest, SecondRunListsNothingFromTheTargetInsideTheSource)
+{
+    addSample("trip-report.docx", QStringLiteral("in/a.docx"));
+    addSample("plain-letter.docx", QStringLiteral("in/sub/b.docx"));
+    const QString options = QStringLiteral("PureConsole=1,Subdir=1,Source=%1,Target=%2,LogFile=%3")
+                                .arg(path("in/*.doc?"), path("in/zout"), path("run.log"));
+    ASSERT_EQ(run(options).status, 0);
+    ASSERT_EQ(lines("run.log").size(), 2);
+    const Result second = run(options);
+    ASSERT_EQ(second.status, 0) << second.err.toStdString();
+    const QStringList log = lines("run.log");
+    EXPECT_EQ(log.size(), 2) << log.join(u'\n').toStdString();
+    EXPECT_TRUE(log.filter(QStringLiteral("/zout/ =>")).isEmpty());
+    EXPECT_TRUE(log.filter(QStringLiteral("in/zout/a.docx =>")).isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(path("in/zout/zout")));
+}
+
+TEST_F(RunnerTest, RerunInPlaceListsNoResultsOfResults)
+{
+    addSample("trip-report.docx", QStringLiteral("in/a.docx"));
+    // Inline options without Target take the source's folder.
+    const QString options = QStringLiteral("PureConsole=1,Source=%1,LogFile=%2").arg(path("in/*.doc?"), path("run.log"));
+    ASSERT_EQ(run(options).status, 0);
+    ASSERT_TRUE(QFileInfo::exists(path("in/-docslim-a.docx")));
+    ASSERT_EQ(run(options).status, 0);
+    EXPECT_EQ(lines("run.log").size(), 1);
+    EXPECT_FALSE(QFileInfo::exists(path("in/-docslim--docslim-a.docx")));
+}
+
+TEST_F(RunnerTest, SummaryCountsEachDocumentOnce)
+{
+    addSample("plain-letter.docx", QStringLiteral("in/sub/a.docx"));
+    addSample("plain-letter.docx", QStringLiteral("in/sub/b.docx"));
+    // A file where the target's sub-folder should be made.
+    writeText(path("out/sub"), "in the way");
+    const Result r = run(standardOptions() + QStringLiteral(",Subdir=1"));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(r.out.contains(QStringLiteral("2 documents, 0 converted, 2 failed"))) << r.out.toStdString();
+}
 
 TEST_F(RunnerTest, UnwritableLogKeepsTheResults)
 {

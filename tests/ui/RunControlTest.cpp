@@ -425,6 +425,20 @@ TEST_F(RunControlTest, SearchWithEmptyTargetRaisesAndListsNothing)
     EXPECT_EQ(w.lViewer->topLevelItemCount(), 0);
 }
 
+TEST_F(RunControlTest, InvalidRegExtStartsNothingAndSaysWhy)
+{
+    MakeInputs({QStringLiteral("a.docx")});
+    TznFrmDocslimMain& w = FolderWindow();
+    Project->SetOption(QStringLiteral("RegExt"), QStringLiteral("["));
+    w.aConvertExecute();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(w.IsRunning());
+    EXPECT_TRUE(w.lblRun->text().contains(QStringLiteral("RegExt expression \"[\" is not valid")))
+        << w.lblRun->text().toStdString();
+    EXPECT_EQ(w.lViewer->topLevelItemCount(), 0);
+    EXPECT_EQ(Record->Total(), 0);
+}
+
 TEST_F(RunControlTest, HttpSourceGivesExactlyOneRow)
 {
     TznFrmDocslimMain& w = Window();

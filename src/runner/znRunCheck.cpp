@@ -1,0 +1,101 @@
+#include "runner/znRunCheck.h"
+
+#include "engine/VBScriptRegex.h"
+#include "engine/znBatch.h"
+#include "platform/znDirSearch.h"
+#include "platform/znError.h"
+#include "platform/znPath.h"
+#include "project/znProject.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+
+// A path as one text for comparison: absolute, without "." and "..".
+QString cleanAbsolute(const QString& path)
+{
+    return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+}
+
+Qt::CaseSensitivity pathCase()
+{
+    return NativePathStyle() == PathStyle::Windows ? Qt::CaseInsensitive : Qt::CaseSensitive;
+}
+
+// True when file lies in folder, or below it when deep.
+bool liesIn(const QString& file, const QString& folder, bool deep)
+{
+    const QString dir = cleanAbsolute(FolderPart(file));
+    const QString base = cleanAbsolute(folder.isEmpty() ? QStringLiteral(".") : folder);
+    if (dir.compare(base, pathCase()) == 0)
+        return true;
+    return deep && dir.startsWith(IncludeTrailingDelimiter(base, PathStyle::Posix), pathCase());
+}
+
+bool matchesRegExt(const QString& path, const QString& regExt)
+{
+    if (regExt.isEmpty())
+        return true;
+    try {
+        return Regex::IsMatch(regExt, roIgnoreCase, path);
+    } catch (const EznError&) {
+        return true;
+    }
+}
+
+} // namespace
+
+QString RegExtError(const QString& regExt)
+{
+    if (regExt.isEmpty())
+        return {};
+    try {
+        Regex::Compile(regExt, roIgnoreCase)->IsMatch(QString());
+    } catch (const EznError& e) {
+        return QStringLiteral("the RegExt expression \"%1\" is not valid: %2").arg(regExt, e.Message());
+    }
+    return {};
+}
+
+QString SourceError(const QString& source)
+{
+    if (source.isEmpty())
+        return QStringLiteral("no source: set Source in the project or on the command line (-pSource=FOLDER/*.doc?)");
+    if (IsWebSource(source))
+        return {};
+    const QString path = NormalizePath(source);
+    const QString folder = FolderPart(path);
+    if (!QFileInfo(folder.isEmpty() ? QStringLiteral(".") : folder).isDir())
+        return QStringLiteral("the source folder \"%1\" does not exist").arg(folder);
+    const QString name = FileNamePart(path);
+    if (!name.contains(u'*') && !name.contains(u'?') && !QFileInfo::exists(path))
+        return QStringLiteral("the source \"%1\" does not exist").arg(path);
+    return {};
+}
+
+QString LogFileError(const QString& logFile, const QString& source, const QString& targetFolder, bool subdirs,
+                     const QString& regExt, const QString& productCode)
+{
+    if (logFile.isEmpty())
+        return {};
+    static const QStringList documentSuffixes = {QStringLiteral("doc"), QStringLiteral("docx"),
+                                                 QStringLiteral("docm"), QStringLiteral("dotx"),
+                                                 QStringLiteral("dotm")};
+    const QString name = FileNamePart(logFile);
+    if (documentSuffixes.contains(QFileInfo(name).suffix(), Qt::CaseInsensitive))
+        return QStringLiteral("the log file \"%1\" would be written over a document").arg(logFile);
+
+    if (!source.isEmpty() && !IsWebSource(source)) {
+        const QString path = NormalizePath(source);
+        const QString mask = FileNamePart(path);
+        const QString ownPrefix = u'-' + productCode + u'-';
+        if (liesIn(logFile, FolderPart(path), subdirs) && MatchesWildcard(name, mask)
+            && matchesRegExt(cleanAbsolute(logFile), regExt))
+            return QStringLiteral("the log file \"%1\" is a source of the run").arg(logFile);
+        const QString unprefixed = !productCode.isEmpty() && name.startsWith(ownPrefix) ? name.mid(ownPrefix.size()) : name;
+        if (!targetFolder.isEmpty() && liesIn(logFile, targetFolder, true) && MatchesWildcard(unprefixed, mask))
+            return QStringLiteral("the log file \"%1\" is a target of the run").arg(logFile);
+    }
+    return {};
+}
