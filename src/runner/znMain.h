@@ -27,6 +27,11 @@ public:
     // Counters, failure report, log file; returns the exit status.
     int Finish();
 
+    // Documents named one by one that make the batch instead of a scan of
+    // Source; empty for a scanned source.
+    QStringList Files;
+    void ListFiles(const QString& target);
+
     std::unique_ptr<TznBatch> Batch;
     TznChainRef Converter;
     QStringList LogLines;
