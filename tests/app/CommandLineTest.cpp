@@ -237,6 +237,10 @@ TEST_P(RealRunTest, CompactsIntoTheTarget)
     ASSERT_TRUE(doc.Save(dir.filePath(QStringLiteral("in/a.docx"))));
     ASSERT_TRUE(doc.Save(dir.filePath(QStringLiteral("in/sub/b.docx"))));
     const qint64 before = QFileInfo(dir.filePath(QStringLiteral("in/a.docx"))).size();
+    QFile project(dir.filePath(QStringLiteral("job.batch-docslim")));
+    ASSERT_TRUE(project.open(QIODevice::WriteOnly));
+    project.write(QStringLiteral("Source=%1/in/*.doc?\r\nTarget=%1/elsewhere\r\n").arg(dir.path()).toUtf8());
+    project.close();
 
     const RunResult r = runProgram(exe, GetParam().params, dir.path());
     EXPECT_EQ(r.status, 0) << r.err.toStdString();
@@ -251,7 +255,9 @@ TEST_P(RealRunTest, CompactsIntoTheTarget)
 INSTANTIATE_TEST_SUITE_P(Runs, RealRunTest, ::testing::Values(
     RealRunCase{"TreeToTarget", args({"-r", "-j", "2", "-o", "out", "in"}), args({"out/a.docx", "out/sub/b.docx"})},
     RealRunCase{"SeveralDocuments", args({"--target", "out", "in/a.docx", "in/sub/b.docx"}), args({"out/a.docx", "out/b.docx"})},
-    RealRunCase{"FolderInPlace", args({"--in-place", "in"}), args({"in/a.docx"})}),
+    RealRunCase{"FolderInPlace", args({"--in-place", "in"}), args({"in/a.docx"})},
+    RealRunCase{"TreeInPlace", args({"--in-place", "-r", "in"}), args({"in/a.docx", "in/sub/b.docx"})},
+    RealRunCase{"ProjectWithItsTargetReplaced", args({"--project", "job.batch-docslim", "-o", "out"}), args({"out/a.docx"})}),
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
