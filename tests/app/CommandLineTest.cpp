@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -206,6 +207,22 @@ TEST(CommandLineTest, HelpListsBothForms)
     EXPECT_TRUE(r.out.contains(QStringLiteral("leafpress [options] SOURCE...")));
     for (const char* option : {"-o, --target <DIR>", "-j, --threads <N>", "--in-place", "--overwrite", "--project"})
         EXPECT_TRUE(r.out.contains(QString::fromUtf8(option))) << option;
+}
+
+TEST(CommandLineTest, ManPageDescribesEveryOption)
+{
+    QFile page(QStringLiteral(LP_SOURCE_DIR "/data/leafpress.1.in"));
+    ASSERT_TRUE(page.open(QIODevice::ReadOnly));
+    const QString man = QString::fromUtf8(page.readAll());
+    int options = 0;
+    auto it = QRegularExpression(QStringLiteral("--([a-z][a-z-]*)")).globalMatch(ConventionalUsage());
+    while (it.hasNext()) {
+        QString name = it.next().captured(1);
+        ++options;
+        EXPECT_TRUE(man.contains(QStringLiteral("\\-\\-") + name.replace(u'-', QStringLiteral("\\-"))))
+            << name.toStdString() << " is not in the man page";
+    }
+    EXPECT_GE(options, 12);
 }
 
 struct RealRunCase
