@@ -217,10 +217,10 @@ TEST(CommandLineTest, ManPageDescribesEveryOption)
     int options = 0;
     auto it = QRegularExpression(QStringLiteral("--([a-z][a-z-]*)")).globalMatch(ConventionalUsage());
     while (it.hasNext()) {
-        QString name = it.next().captured(1);
+        const QString name = it.next().captured(1);
         ++options;
-        EXPECT_TRUE(man.contains(QStringLiteral("\\-\\-") + name.replace(u'-', QStringLiteral("\\-"))))
-            << name.toStdString() << " is not in the man page";
+        EXPECT_TRUE(man.contains(QStringLiteral("\\-\\-") + QString(name).replace(u'-', QStringLiteral("\\-"))))
+            << "--" << name.toStdString() << " is not in the man page";
     }
     EXPECT_GE(options, 12);
 }
