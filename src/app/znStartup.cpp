@@ -1,5 +1,6 @@
 #include "app/znStartup.h"
 
+#include "app/znCommandLine.h"
 #include "app/znProduct.h"
 #include "engine/znMatch.h"
 #include "info/znInfo.h"
@@ -10,6 +11,10 @@
 #include "ui/znWindowStartup.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
+#include <QThread>
+
+#include <cstdio>
 
 #include <memory>
 
@@ -40,6 +45,47 @@ struct TznProcessObjects
     }
 };
 
+void printText(FILE* stream, const QString& text)
+{
+    std::fputs(text.toLocal8Bit().constData(), stream);
+}
+
+// Opens the project of a conventional command line. Returns the exit
+// status when the process ends here (help, version, a bad line), else -1.
+int OpenConventional(const QStringList& params)
+{
+    const TznCommandLine line = ParseConventionalCommandLine(params, Project->FileMask, QThread::idealThreadCount());
+    if (line.Help) {
+        printText(stdout, HelpText());
+        return 0;
+    }
+    if (line.Version) {
+        printText(stdout, Project->Title + u' ' + Project->Version + u'\n');
+        return 0;
+    }
+    QString error = line.Error;
+    if (error.isEmpty() && !line.ProjectFile.isEmpty()
+        && (!QFileInfo(line.ProjectFile).isFile() || !Project->IsProjectFile(line.ProjectFile)))
+        error = QStringLiteral("'%1' is no project file (*%2)").arg(line.ProjectFile, Project->ProjectExt);
+    if (!error.isEmpty()) {
+        printText(stderr, QStringLiteral("leafpress: ") + error + QStringLiteral("\n\n") + ConventionalUsage());
+        return 2;
+    }
+    if (line.ProjectFile.isEmpty()) {
+        Project->InlineOptions = line.OptionLines.join(QStringLiteral("\r\n"));
+        Project->OpenInitial();
+    } else {
+        Project->FileName = line.ProjectFile;
+        Project->OpenInitial();
+        for (const QString& option : line.OptionLines) {
+            const qsizetype eq = option.indexOf(u'=');
+            Project->SetOption(option.left(eq), option.mid(eq + 1));
+        }
+    }
+    Runner->Files = line.Files;
+    return -1;
+}
+
 } // namespace
 
 void AllowRunWithoutDisplay()
@@ -64,17 +110,23 @@ void AllowRunWithoutDisplay()
 QString HelpText()
 {
     return QStringLiteral(
-        "Usage: leafpress [PROJECT | DOCUMENT | FOLDER | -pOPTIONS | -i | -u]\n"
-        "Makes word-processing documents smaller by re-inserting every picture\n"
-        "that is shown smaller than its full size at the size it is shown.\n\n"
-        "  PROJECT      a project file (*.batch-docslim) to open\n"
-        "  DOCUMENT     a document or folder to use as the source\n"
-        "  -pOPTIONS    inline options, name=value pairs separated by ',' or ';'\n"
-        "               e.g. -pSource=/in/*.doc?,Target=/out,PureConsole=1\n"
-        "  -i, -u       open the product's web site\n"
-        "  --help       show this text\n"
-        "  --version    show the version\n\n"
-        "A project with PureConsole=1 runs without a window and ends when done.\n");
+               "Usage: leafpress [PROJECT | DOCUMENT | FOLDER | -pOPTIONS | -i | -u]\n"
+               "   or: leafpress [options] SOURCE...\n"
+               "Makes word-processing documents smaller by re-inserting every picture\n"
+               "that is shown smaller than its full size at the size it is shown.\n\n"
+               "  PROJECT      a project file (*.batch-docslim) to open\n"
+               "  DOCUMENT     a document or folder to use as the source\n"
+               "  -pOPTIONS    inline options, name=value pairs separated by ',' or ';'\n"
+               "               e.g. -pSource=/in/*.doc?,Target=/out,PureConsole=1\n"
+               "  -i, -u       open the product's web site\n"
+               "  --help       show this text\n"
+               "  --version    show the version\n\n"
+               "A project with PureConsole=1 runs without a window and ends when done.\n\n"
+               "The second form runs without a window. SOURCE is a document, a folder\n"
+               "(its *.doc? documents) or a mask; several documents make one batch.\n"
+               "e.g. leafpress --in-place ~/Reports\n"
+               "     leafpress -r -j 2 -o /out /in\n\n")
+        + ConventionalUsage();
 }
 
 int RunProgram(int argc, char** argv)
@@ -99,13 +151,20 @@ int RunProgram(int argc, char** argv)
     Project->OnOpenLink = [](const QString& page, const QString& action, const QString& extra) {
         Info->OpenLink(page, action, extra);
     };
-    if (!Project->ParseCommandLine(App->FirstParam))
+    // The conventional form always runs unattended; the first-parameter
+    // form keeps its own rules.
+    const bool conventional = IsConventionalCommandLine(params);
+    if (conventional) {
+        if (const int status = OpenConventional(params); status >= 0)
+            return status;
+    } else if (!Project->ParseCommandLine(App->FirstParam)) {
         return 0;
+    }
 
     objects.matcher = std::make_unique<TznMatch>();
     Matcher = objects.matcher.get();
 
-    if (Project->PureConsole() && !IsWebSource(Project->Source())) {
+    if (conventional || (Project->PureConsole() && !IsWebSource(Project->Source()))) {
         QCoreApplication core(argc, argv);
         return Runner->Run();
     }

@@ -96,7 +96,10 @@ int TznMain::Run()
             OnFileDone(batch, node);
     };
     try {
-        Batch->StartScan(source, target, subdir);
+        if (Files.isEmpty())
+            Batch->StartScan(source, target, subdir);
+        else
+            ListFiles(target);
     } catch (const EznError& e) {
         printLine(stderr, QStringLiteral("leafpress: %1: %2").arg(target, e.Message()));
         return 2;
@@ -173,4 +176,15 @@ int TznMain::Finish()
         return 2;
     }
     return 0;
+}
+
+// A batch of documents named one by one (several sources on the command
+// line), listed the way the window lists chosen files: no scanner, no
+// source folder, every result straight in the target folder.
+void TznMain::ListFiles(const QString& target)
+{
+    Batch->SetTargetFolder(target);
+    for (qsizetype i = 0; i + 1 < Files.size(); ++i)
+        Batch->AddFile(Files[i]);
+    Batch->AddSingle(Files.last());
 }

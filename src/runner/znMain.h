@@ -31,6 +31,11 @@ public:
     // RegExt, a log file over a document, source or target), or empty.
     QString RefusalReason() const;
 
+    // Documents named one by one that make the batch instead of a scan of
+    // Source; empty for a scanned source.
+    QStringList Files;
+    void ListFiles(const QString& target);
+
     std::unique_ptr<TznBatch> Batch;
     TznChainRef Converter;
     QStringList LogLines;

@@ -1,0 +1,232 @@
+#include "app/znCommandLine.h"
+
+#include <QCommandLineParser>
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+
+QString absolutePath(const QString& path)
+{
+    return QDir::cleanPath(QDir::current().absoluteFilePath(path));
+}
+
+bool isMask(const QString& path)
+{
+    return path.contains(u'*') || path.contains(u'?');
+}
+
+// An integer from min to max written in decimal, or an error for name.
+bool readNumber(const QCommandLineParser& parser, const QString& name, int min, int max, int& value, QString& error)
+{
+    bool ok = false;
+    const QString text = parser.value(name);
+    value = text.toInt(&ok, 10);
+    if (ok && value >= min && value <= max)
+        return true;
+    error = QStringLiteral("invalid value '%1' for --%2: expected a number from %3 to %4")
+                .arg(text, name).arg(min).arg(max);
+    return false;
+}
+
+struct TznOptionSpec
+{
+    QStringList names;
+    const char* valueName; // nullptr for a switch
+    const char* description;
+};
+
+const TznOptionSpec kOptions[] = {
+    {{"o", "target"}, "DIR", "folder the results go to (required unless --in-place)"},
+    {{"r", "recursive"}, nullptr, "take the documents of sub-folders too (Subdir)"},
+    {{"j", "threads"}, "N", "number of worker threads (default: the number of cores)"},
+    {{"in-place"}, nullptr, "replace each document by its compacted self"},
+    {{"overwrite"}, "skip|yes|no", "an existing target: skip it, overwrite it, or save under another name (default: no)"},
+    {{"keep-time"}, nullptr, "give each result the source's file times (KeepFileTime)"},
+    {{"resolution"}, "PPI", "picture resolution in pixels per inch"},
+    {{"quality"}, "Q", "JPEG quality, 1 to 100"},
+    {{"type"}, "N", "data-type code used when pictures are pasted back"},
+    {{"log"}, "FILE", "write the result lines to FILE (LogFile)"},
+    {{"project"}, "FILE", "run the project FILE unattended; other options replace its own"},
+    {{"q", "quiet"}, nullptr, "show nothing but the result lines and the summary"},
+    {{"help"}, nullptr, "show the help text"},
+    {{"version"}, nullptr, "show the version"},
+};
+
+void addOptions(QCommandLineParser& parser)
+{
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
+    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
+    for (const TznOptionSpec& spec : kOptions) {
+        if (spec.valueName)
+            parser.addOption(QCommandLineOption(spec.names, QString::fromUtf8(spec.description),
+                                                QString::fromUtf8(spec.valueName)));
+        else
+            parser.addOption(QCommandLineOption(spec.names, QString::fromUtf8(spec.description)));
+    }
+    parser.addPositionalArgument(QStringLiteral("SOURCE"), QStringLiteral("a document, a folder or a mask"),
+                                 QStringLiteral("SOURCE..."));
+}
+
+} // namespace
+
+bool IsConventionalCommandLine(const QStringList& params)
+{
+    if (params.isEmpty())
+        return false;
+    const QString& first = params.first();
+    if (first.startsWith(QStringLiteral("--")))
+        return params.size() > 1 || (first != QStringLiteral("--help") && first != QStringLiteral("--version"));
+    return first.size() >= 2 && first[0] == u'-' && QStringLiteral("orjq").contains(first[1]);
+}
+
+TznCommandLine ParseConventionalCommandLine(const QStringList& params, const QString& fileMask, int cores)
+{
+    TznCommandLine result;
+    QCommandLineParser parser;
+    addOptions(parser);
+    if (!parser.parse(QStringList{QStringLiteral("leafpress")} + params)) {
+        result.Error = parser.errorText();
+        return result;
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        result.Help = true;
+        return result;
+    }
+    if (parser.isSet(QStringLiteral("version"))) {
+        result.Version = true;
+        return result;
+    }
+
+    QString& error = result.Error;
+    QStringList& lines = result.OptionLines;
+    // A value is one option line: a line break would smuggle in another key.
+    for (const QString& name : parser.optionNames())
+        for (const QString& value : parser.values(name))
+            if (value.contains(u'\r') || value.contains(u'\n')) {
+                error = QStringLiteral("invalid value for -%1%2: it holds a line break")
+                            .arg(name.size() > 1 ? QStringLiteral("-") : QString(), name);
+                return result;
+            }
+
+    const bool inPlace = parser.isSet(QStringLiteral("in-place"));
+    const QStringList sources = parser.positionalArguments();
+    if (parser.isSet(QStringLiteral("project")))
+        result.ProjectFile = absolutePath(parser.value(QStringLiteral("project")));
+    if (sources.isEmpty() && result.ProjectFile.isEmpty()) {
+        error = QStringLiteral("no SOURCE given");
+        return result;
+    }
+    if (inPlace && parser.isSet(QStringLiteral("target"))) {
+        error = QStringLiteral("--target and --in-place exclude each other");
+        return result;
+    }
+    if (!inPlace && !parser.isSet(QStringLiteral("target")) && result.ProjectFile.isEmpty()) {
+        error = QStringLiteral("no target folder: give -o DIR or --in-place");
+        return result;
+    }
+
+    // The sources: one is scanned (a folder for the product's mask, a mask
+    // or a document); several must be documents, listed as one batch.
+    QString source;
+    QStringList folders;
+    for (const QString& given : sources) {
+        if (given.startsWith(QStringLiteral("http"), Qt::CaseInsensitive)) {
+            error = QStringLiteral("'%1': web addresses are taken only by -pSource=").arg(given);
+            return result;
+        }
+        const QString path = absolutePath(given);
+        const QFileInfo info(path);
+        if (info.isDir()) {
+            source = path + u'/' + fileMask;
+            folders << path;
+        } else {
+            source = path;
+            folders << info.path();
+        }
+        if (sources.size() > 1) {
+            if (isMask(given) || !info.isFile()) {
+                error = QStringLiteral("'%1': with several sources each must be an existing document").arg(given);
+                return result;
+            }
+            result.Files << path;
+        }
+    }
+    if (!sources.isEmpty())
+        lines << QStringLiteral("Source=") + (sources.size() > 1 ? result.Files.first() : source);
+
+    if (inPlace) {
+        folders.removeDuplicates();
+        if (folders.size() > 1) {
+            error = QStringLiteral("--in-place takes documents of one folder only");
+            return result;
+        }
+        if (parser.isSet(QStringLiteral("overwrite")) && parser.value(QStringLiteral("overwrite")) != QStringLiteral("yes")) {
+            error = QStringLiteral("--in-place overwrites: --overwrite must be yes or absent");
+            return result;
+        }
+        if (!folders.isEmpty())
+            lines << QStringLiteral("Target=") + folders.first();
+        lines << QStringLiteral("IsOverwrite=True");
+    } else if (parser.isSet(QStringLiteral("target"))) {
+        lines << QStringLiteral("Target=") + absolutePath(parser.value(QStringLiteral("target")));
+    }
+    if (parser.isSet(QStringLiteral("overwrite")) && !inPlace) {
+        const QString value = parser.value(QStringLiteral("overwrite"));
+        static const QStringList words{QStringLiteral("skip"), QStringLiteral("yes"), QStringLiteral("no")};
+        static const QStringList keys{QStringLiteral("skip"), QStringLiteral("True"), QStringLiteral("False")};
+        const qsizetype i = words.indexOf(value);
+        if (i < 0) {
+            error = QStringLiteral("invalid value '%1' for --overwrite: expected skip, yes or no").arg(value);
+            return result;
+        }
+        lines << QStringLiteral("IsOverwrite=") + keys[i];
+    }
+    if (parser.isSet(QStringLiteral("recursive")))
+        lines << QStringLiteral("Subdir=True");
+
+    int number = 0;
+    if (parser.isSet(QStringLiteral("threads"))) {
+        if (!readNumber(parser, QStringLiteral("threads"), 1, 1024, number, error))
+            return result;
+        lines << QStringLiteral("ThreadsCount=%1").arg(number);
+    } else if (result.ProjectFile.isEmpty()) {
+        lines << QStringLiteral("ThreadsCount=%1").arg(qMax(cores, 1));
+    }
+    if (parser.isSet(QStringLiteral("keep-time")))
+        lines << QStringLiteral("KeepFileTime=True");
+    struct TznNumberOption
+    {
+        const char* name;
+        const char* key;
+        int min, max;
+    };
+    static const TznNumberOption numbers[] = {
+        {"resolution", "Resolution", 1, 10000},
+        {"quality", "Quality", 1, 100},
+        {"type", "Type", 0, 65535},
+    };
+    for (const TznNumberOption& option : numbers) {
+        const QString name = QString::fromUtf8(option.name);
+        if (!parser.isSet(name))
+            continue;
+        if (!readNumber(parser, name, option.min, option.max, number, error))
+            return result;
+        lines << QStringLiteral("%1=%2").arg(QString::fromUtf8(option.key)).arg(number);
+    }
+    if (parser.isSet(QStringLiteral("log")))
+        lines << QStringLiteral("LogFile=") + absolutePath(parser.value(QStringLiteral("log")));
+    lines << QStringLiteral("PureConsole=True");
+    return result;
+}
+
+QString ConventionalUsage()
+{
+    QCommandLineParser parser;
+    addOptions(parser);
+    QString text = parser.helpText();
+    // Qt names the program after the running executable; the text is the
+    // same whatever the file is called.
+    const qsizetype end = text.indexOf(u'\n');
+    return QStringLiteral("Usage: leafpress [options] SOURCE...") + text.mid(end);
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// A conventional (GNU-style) command line read into the option lines of a
+// project, without running anything.
+struct TznCommandLine
+{
+    // One line saying what is wrong; empty when the line was understood.
+    QString Error;
+    bool Help = false;
+    bool Version = false;
+    // The project file of --project; its options come first, the lines
+    // below replace them.
+    QString ProjectFile;
+    // Option lines "Key=Value" of the run.
+    QStringList OptionLines;
+    // The documents of a batch of several sources; empty for one source,
+    // which goes into Source and is scanned.
+    QStringList Files;
+};
+
+// True when params (without the program name) are meant as a conventional
+// command line: the first one starts with "--" (but is not --help or
+// --version alone) or with one of the short options -o, -r, -j, -q.
+bool IsConventionalCommandLine(const QStringList& params);
+
+// Reads params (without the program name). A folder source is scanned for
+// fileMask; cores is the default of --threads. Relative paths are taken from
+// the current folder; the file system is only asked what a source is.
+TznCommandLine ParseConventionalCommandLine(const QStringList& params, const QString& fileMask, int cores);
+
+// The usage text of the conventional form, as --help shows it.
+QString ConventionalUsage();
