@@ -67,3 +67,14 @@ QString TznPartName::RelativeTo(const TznPartName& other) const
         out.append(to[i]);
     return out.join(QLatin1Char('/'));
 }
+
+TznPartName TznPartName::RelsSource() const
+{
+    const int slash = FName.lastIndexOf(QLatin1Char('/'));
+    const QString folder = FName.left(slash);   // ".../_rels"
+    if (slash < 0 || !folder.endsWith(QLatin1String("/_rels"), Qt::CaseInsensitive)
+        || !FName.endsWith(QLatin1String(".rels"), Qt::CaseInsensitive))
+        return TznPartName();
+    const QString source = folder.left(folder.lastIndexOf(QLatin1Char('/')) + 1) + FName.mid(slash + 1).chopped(5);
+    return source == QLatin1String("/") ? PackageRoot() : TznPartName(source);
+}

@@ -31,6 +31,12 @@ public:
 
     bool operator==(const TznPartName& other) const { return Key() == other.Key(); }
 
+    // The part whose relationships this rels part holds: "/word/document.xml" for
+    // "/word/_rels/document.xml.rels", the package root for "/_rels/.rels"; empty when this
+    // is no relationships part.
+    TznPartName RelsSource() const;
+    // The content-types part of every package: "/[Content_Types].xml".
+    static TznPartName ContentTypesPart() { return TznPartName(QStringLiteral("/[Content_Types].xml")); }
     // The package itself as the source of relationships (its rels part is "/_rels/.rels").
     static TznPartName PackageRoot() { TznPartName p; p.FName = QStringLiteral("/"); return p; }
 

@@ -379,8 +379,9 @@ protected:
             }
             return {};
         }
-        // IconIndex, Link, Placement, DisplayAsIcon, DataType, ...: the picture always comes
-        // back inline, in the format the data type selects.
+        // IconIndex, Link, Placement, DisplayAsIcon, DataType, ...: the picture comes back in
+        // its own frame when it goes back into its document, else inline, in the format the
+        // data type selects.
         CheckCall(flags, args, 0, 7);
         const TznVariant type = Arg(args, 4);
         const int dataType = type.IsOmitted() || type.IsEmpty() ? 13 : type.ToInt();

@@ -2,6 +2,7 @@
 
 #include "ooxml/znCompoundFile.h"
 #include "ooxml/znDrawingFrame.h"
+#include "ooxml/znMediaParts.h"
 #include "ooxml/znXml.h"
 #include "platform/znError.h"
 
@@ -148,7 +149,7 @@ std::unique_ptr<TznWordDocument> TznWordDocument::Open(const QString& path, cons
     if (!office || office->External)
         doc->Fail(QStringLiteral("the package holds no word-processing document."));
     doc->FMainPart = TznPartName::PackageRoot().Resolve(office->Target);
-    const TznPartName typesPart(QStringLiteral("/[Content_Types].xml"));
+    const TznPartName typesPart = TznPartName::ContentTypesPart();
     if (!doc->FPackage->Has(doc->FMainPart) || !doc->FPackage->Has(typesPart))
         doc->Fail(QStringLiteral("the package holds no word-processing document."));
     const QString mainType = doc->ContentTypes().ContentTypeOf(doc->FMainPart);
@@ -175,7 +176,7 @@ std::unique_ptr<TznWordDocument> TznWordDocument::CreateNew()
     doc->FPackage = std::make_unique<TznPackage>();
     doc->FMainPart = TznPartName(QStringLiteral("/word/document.xml"));
     const QByteArray decl = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n";
-    doc->FPackage->Write(TznPartName(QStringLiteral("/[Content_Types].xml")), decl +
+    doc->FPackage->Write(TznPartName::ContentTypesPart(), decl +
         "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
         "<Default Extension=\"rels\" ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
         "<Default Extension=\"xml\" ContentType=\"application/xml\"/>"
@@ -228,7 +229,7 @@ TznContentTypes& TznWordDocument::ContentTypes()
 {
     if (!FTypes) {
         FTypes = std::make_unique<TznContentTypes>();
-        FTypes->Load(FPackage->Read(TznPartName(QStringLiteral("/[Content_Types].xml"))));
+        FTypes->Load(FPackage->Read(TznPartName::ContentTypesPart()));
     }
     return *FTypes;
 }
@@ -809,69 +810,6 @@ pugi::xml_node TznWordDocument::PasteRecordedFrame(const TznClipPicture& picture
     return inserted;
 }
 
-void TznWordDocument::RemoveUnusedMedia()
-{
-    QSet<QString> referenced;
-    struct TznCollector : pugi::xml_tree_walker
-    {
-        QSet<QString>* Out;
-        bool for_each(pugi::xml_node& node) override
-        {
-            for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute())
-                if (std::strchr(a.name(), ':'))
-                    Out->insert(QString::fromUtf8(a.value()));
-            return true;
-        }
-    } collector;
-    collector.Out = &referenced;
-    FMain.traverse(collector);
-
-    QList<TznPartName> candidates = FRemovedTargets;
-    for (const TznRelationship& r : MainRels().All()) {
-        if (r.External || !r.Type.endsWith(QLatin1String("/image"), Qt::CaseInsensitive) || referenced.contains(r.Id))
-            continue;
-        MainRels().Remove(r.Id);
-        FRelsChanged = true;
-        candidates.append(FMainPart.Resolve(r.Target));
-    }
-    if (candidates.isEmpty())
-        return;
-    // A media part stays while any relationship of any part still points at it.
-    QSet<QString> used;
-    for (const TznPartName& part : FPackage->Parts()) {
-        if (part.Extension() != QLatin1String("rels"))
-            continue;
-        const QString relsName = part.Name();
-        const int slash = relsName.lastIndexOf(QLatin1Char('/'));
-        const QString folder = relsName.left(slash);                        // ".../_rels"
-        const QString source = folder.left(folder.lastIndexOf(QLatin1Char('/')) + 1) + relsName.mid(slash + 1).chopped(5);
-        const TznPartName sourcePart = source == QLatin1String("/") ? TznPartName::PackageRoot() : TznPartName(source);
-        QList<TznRelationship> rels;
-        if (part == FMainPart.RelsName()) {
-            rels = MainRels().All();
-        } else {
-            try {
-                TznRelationships other;
-                other.Load(FPackage->Read(part), part.Name());
-                rels = other.All();
-            } catch (const EznError&) {
-                return; // a relationships part that cannot be read: keep every media part
-            }
-        }
-        for (const TznRelationship& r : rels)
-            if (!r.External)
-                used.insert(sourcePart.Resolve(r.Target).Key());
-    }
-    for (const TznPartName& part : candidates) {
-        if (used.contains(part.Key()) || !FPackage->Has(part))
-            continue;
-        FPackage->Remove(part);
-        if (ContentTypes().RemoveOverride(part))
-            FTypesChanged = true;
-    }
-    FRemovedTargets.clear();
-}
-
 void TznWordDocument::SaveAs(const QString& path, int fileFormat)
 {
     if (fileFormat == 0)
@@ -879,7 +817,10 @@ void TznWordDocument::SaveAs(const QString& path, int fileFormat)
     if (fileFormat != -1 && (fileFormat < 12 || fileFormat > 16))
         throw EznError(QStringLiteral("Cannot save \"%1\": the file format %2 is not supported.").arg(label(path)).arg(fileFormat));
     if (FMainChanged) {
-        RemoveUnusedMedia();
+        const TznMediaCleanup cleanup = RemoveUnusedMedia(FMain, FMainPart, MainRels(), *FPackage, ContentTypes(), FRemovedTargets);
+        FRemovedTargets.clear();
+        FRelsChanged = FRelsChanged || cleanup.RelsChanged;
+        FTypesChanged = FTypesChanged || cleanup.TypesChanged;
         // The caret is no content: leave it out of the written part and put it back after.
         pugi::xml_node caretParent, caretNext;
         if (FCaret) {
@@ -898,7 +839,7 @@ void TznWordDocument::SaveAs(const QString& path, int fileFormat)
     if (FRelsChanged)
         FPackage->Write(FMainPart.RelsName(), MainRels().Save());
     if (FTypesChanged)
-        FPackage->Write(TznPartName(QStringLiteral("/[Content_Types].xml")), ContentTypes().Save());
+        FPackage->Write(TznPartName::ContentTypesPart(), ContentTypes().Save());
     FPackage->SaveAs(path);
     FFullName = QFileInfo(path).absoluteFilePath();
 }

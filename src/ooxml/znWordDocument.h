@@ -103,7 +103,6 @@ private:
     int FinishPaste(pugi::xml_node inserted);
     // The wp:docPr ids of the main part, kept up to date by Delete and Paste.
     QSet<int>& DocPrIds();
-    void RemoveUnusedMedia();
     QString NewMediaPart(const QByteArray& bytes, const QString& extension, const QString& contentType);
     [[noreturn]] void Fail(const QString& reason) const;
 

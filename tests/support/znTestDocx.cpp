@@ -400,6 +400,26 @@ QString ConvertToPdf(const QString& path, const QString& outDir)
     return QFileInfo(pdf).size() > 0 ? pdf : QString();
 }
 
+QStringList ConvertAllToPdf(const QStringList& paths, const QString& outDir)
+{
+    QStringList pdfs;
+    if (paths.isEmpty())
+        return pdfs;
+    QTemporaryDir profile(QDir::tempPath() + QStringLiteral("/lp-soffice-XXXXXX"));
+    QProcess p;
+    p.start(QStringLiteral("soffice"), QStringList{QStringLiteral("-env:UserInstallation=file://") + profile.path(), QStringLiteral("--headless"),
+                                                   QStringLiteral("--convert-to"), QStringLiteral("pdf"), QStringLiteral("--outdir"), outDir} + paths);
+    if (!p.waitForFinished(int(60000 + 60000 * paths.size()))) {
+        p.kill();
+        p.waitForFinished();
+    }
+    for (const QString& path : paths) {
+        const QString pdf = outDir + QLatin1Char('/') + QFileInfo(path).completeBaseName() + QStringLiteral(".pdf");
+        pdfs.append(QFileInfo(pdf).size() > 0 ? pdf : QString());
+    }
+    return pdfs;
+}
+
 QList<QImage> RenderPdfPages(const QString& pdf, const QString& prefix, int dpi)
 {
     QProcess p;

@@ -102,6 +102,9 @@ bool PythonDocxOpens(const QString& path, QString* err = nullptr);
 bool HasLibreOffice();
 // Converts to PDF with LibreOffice in a private profile; the PDF's path, or empty on failure.
 QString ConvertToPdf(const QString& path, const QString& outDir);
+// Converts many documents to PDF in one LibreOffice run; the PDFs' paths in the order of
+// paths, each empty where that conversion failed. Names must differ in their base names.
+QStringList ConvertAllToPdf(const QStringList& paths, const QString& outDir);
 // The pages of a PDF rendered by pdftoppm at dpi, as RGB pictures.
 QList<QImage> RenderPdfPages(const QString& pdf, const QString& prefix, int dpi);
 // Peak signal-to-noise ratio of two pictures of one size in decibels (99 when equal, 0 when the sizes differ).
