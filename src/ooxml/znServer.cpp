@@ -2,11 +2,13 @@
 
 #include "ooxml/znAutoObject.h"
 #include "ooxml/znClipboard.h"
+#include "ooxml/znLegacyDocument.h"
 #include "ooxml/znWordDocument.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QTemporaryDir>
 
 namespace {
 
@@ -14,6 +16,17 @@ namespace {
 struct TznDocEntry
 {
     std::unique_ptr<TznWordDocument> Model;
+    // A legacy document's model is a converted copy: the name the caller sees, and the
+    // private folder of the copy.
+    QString ShownName;
+    std::unique_ptr<QTemporaryDir> Scratch;
+
+    QString FullName() const { return ShownName.isEmpty() ? Model->FullName() : ShownName; }
+    void Drop()
+    {
+        Model.reset();
+        Scratch.reset();
+    }
 };
 
 // What one application object and all the objects reached from it share.
@@ -27,6 +40,7 @@ struct TznServerState
     int Resolution = 150;
     int Quality = 85;
     QList<std::shared_ptr<TznDocEntry>> Documents;
+    TznLegacyBridge Legacy;
     // The selection: a shape of a document, or (with no shape) that document's caret.
     std::weak_ptr<TznDocEntry> SelectionDocument;
     int SelectionShape = 0;
@@ -194,8 +208,12 @@ protected:
         case mClose: {
             CheckCall(flags, args, 0, 3);
             const TznVariant save = Arg(args, 0);
-            if (!save.IsOmitted() && save.ToBool() && QFileInfo(model.FullName()).isAbsolute())
-                model.SaveAs(model.FullName());
+            if (!save.IsOmitted() && save.ToBool() && QFileInfo(FDoc->FullName()).isAbsolute()) {
+                if (FDoc->ShownName.isEmpty())
+                    model.SaveAs(model.FullName());
+                else
+                    SaveLegacyDocument(model, FDoc->ShownName, FState->Legacy);
+            }
             Close();
             return {};
         }
@@ -203,13 +221,20 @@ protected:
         case mSaveAs2: {
             CheckCall(flags, args, 1, 16);
             const TznVariant format = Arg(args, 1);
-            model.SaveAs(args[0].ToText(), format.IsOmitted() || format.IsEmpty() ? -1 : format.ToInt());
+            const int code = format.IsOmitted() || format.IsEmpty() ? -1 : format.ToInt();
+            if (code == 0) {
+                SaveLegacyDocument(model, args[0].ToText(), FState->Legacy);
+                FDoc->ShownName = QFileInfo(args[0].ToText()).absoluteFilePath();
+            } else {
+                model.SaveAs(args[0].ToText(), code);
+                FDoc->ShownName.clear();
+            }
             return {};
         }
         case mInlineShapes: CheckGet(flags, args); return TznVariant(std::make_shared<TznOxShapes>(FState, FDoc, false));
         case mShapes: CheckGet(flags, args); return TznVariant(std::make_shared<TznOxShapes>(FState, FDoc, true));
-        case mFullName: CheckGet(flags, args); return model.FullName();
-        case mName: CheckGet(flags, args); return QFileInfo(model.FullName()).fileName();
+        case mFullName: CheckGet(flags, args); return FDoc->FullName();
+        case mName: CheckGet(flags, args); return QFileInfo(FDoc->FullName()).fileName();
         }
         throw EznError(ZnDispError::MemberNotFound());
     }
@@ -222,7 +247,7 @@ private:
             FState->SelectionShape = 0;
         }
         FState->Documents.removeAll(FDoc);
-        FDoc->Model.reset();
+        FDoc->Drop();
     }
 
     TznState FState;
@@ -248,7 +273,12 @@ protected:
         case mOpen:
             // FileName, ConfirmConversions, ReadOnly, AddToRecentFiles, PasswordDocument, ...
             CheckCall(flags, args, 1, 16);
-            entry->Model = TznWordDocument::Open(args[0].ToText());
+            if (IsLegacyWordDocument(args[0].ToText())) {
+                entry->Model = OpenLegacyDocument(args[0].ToText(), FState->Legacy, entry->Scratch);
+                entry->ShownName = args[0].ToText();
+            } else {
+                entry->Model = TznWordDocument::Open(args[0].ToText());
+            }
             break;
         case mAdd:
             CheckCall(flags, args, 0, 4);
@@ -425,8 +455,9 @@ private:
     void Quit()
     {
         for (const auto& doc : FState->Documents)
-            doc->Model.reset();
+            doc->Drop();
         FState->Documents.clear();
+        FState->Legacy.Quit();
         FState->SelectionDocument.reset();
         FState->SelectionShape = 0;
     }
