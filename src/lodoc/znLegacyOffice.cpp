@@ -24,6 +24,7 @@
 #include <com/sun/star/frame/XDesktop2.hpp>
 #include <com/sun/star/frame/XModel.hpp>
 #include <com/sun/star/frame/XStorable.hpp>
+#include <com/sun/star/lang/DisposedException.hpp>
 #include <com/sun/star/lang/XComponent.hpp>
 #include <com/sun/star/uno/XComponentContext.hpp>
 #include <com/sun/star/util/XCloseable.hpp>
@@ -330,12 +331,22 @@ void TznLegacyOffice::Convert(const QString& source, const QString& target, TznO
     {
         TznOfficeWatchdog guard(F->Process, F->Settings.TimeoutMs);
         uno::Reference<lang::XComponent> doc;
+        bool crashed = false;
         try {
             doc = F->Load(source);
+        } catch (const lang::DisposedException&) {
+            // The bridge went away: the instance ended (crashed) while reading the file.
+            crashed = true;
         } catch (const uno::Exception&) {
             doc.clear();
+        } catch (...) {
+            crashed = true;
         }
-        if (!doc.is() || !loadedAsWord(doc, format)) {
+        if (crashed)
+            F->Process.WaitForEnd(kQuitTimeoutMs);
+        if (crashed) {
+            reason = QStringLiteral("LibreOffice failed while reading it.");
+        } else if (!doc.is() || !loadedAsWord(doc, format)) {
             reason = QStringLiteral("the file is damaged or is no document package.");
         } else {
             try {
@@ -362,7 +373,7 @@ void TznLegacyOffice::Convert(const QString& source, const QString& target, TznO
         if (timedOut)
             fail(QStringLiteral("LibreOffice did not convert it within %1 seconds; its instance was restarted.")
                      .arg(F->Settings.TimeoutMs / 1000));
-        fail(QStringLiteral("LibreOffice ended while converting it; its instance was restarted."));
+        fail(QStringLiteral("LibreOffice failed while converting it; its instance was restarted."));
     }
     if (!reason.isEmpty()) {
         removeTemp();

@@ -80,7 +80,15 @@ std::unique_ptr<TznWordDocument> OpenLegacyDocument(const QString& path, TznLega
 
     scratch = newScratch();
     const QString converted = scratch->filePath(QStringLiteral("document.docx"));
-    bridge.Office().Convert(path, converted, TznOfficeFormat::Docx, path);
+    try {
+        bridge.Office().Convert(path, converted, TznOfficeFormat::Docx, path);
+    } catch (const EznError&) {
+        throw;
+    } catch (...) {
+        // Whatever else the office's runtime raises is no error of the system's kind.
+        bridge.Quit();
+        failOpen(path, QStringLiteral("LibreOffice failed while converting it; its instance was restarted."));
+    }
     try {
         return TznWordDocument::Open(converted);
     } catch (const EznError& e) {
