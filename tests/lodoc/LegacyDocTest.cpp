@@ -110,13 +110,18 @@ TEST_F(LegacyDocTest, CorpusDocsEndWithTwoOwnInstances)
     start(p, QStringLiteral("ThreadsCount=2,DocToDocx=0"));
     QSet<QString> profiles;
     QByteArray console;
+    qsizetype together = 0;
     while (!p.waitForFinished(200)) {
-        profiles.unite(officeProfilesUnder(tmp()));
+        const QSet<QString> now = officeProfilesUnder(tmp());
+        together = qMax(together, now.size());
+        profiles.unite(now);
         console += p.readAllStandardOutput();
     }
     console += p.readAllStandardOutput();
     EXPECT_EQ(p.exitCode(), 0);
-    EXPECT_EQ(profiles.size(), 2) << "each worker runs an instance with a profile of its own";
+    // Two instances side by side; an instance that failed is replaced by one with a new profile.
+    EXPECT_EQ(together, 2) << "each worker runs an instance with a profile of its own";
+    EXPECT_GE(profiles.size(), 2);
     EXPECT_TRUE(officeProfilesUnder(tmp()).isEmpty()) << "an office instance outlived the run";
     EXPECT_TRUE(QDir(tmp()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty());
 
