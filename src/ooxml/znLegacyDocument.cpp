@@ -60,7 +60,9 @@ bool IsLegacyWordDocument(const QString& path)
     if (!file.open(QIODevice::ReadOnly) || !IsCompoundFileSignature(file.read(8)))
         return false;
     const auto names = CompoundFileEntryNames(path);
-    return names && names->contains(QStringLiteral("WordDocument"), Qt::CaseInsensitive);
+    // An encrypted OOXML package is a compound file too; the package reader reports it.
+    return names && names->contains(QStringLiteral("WordDocument"), Qt::CaseInsensitive)
+           && !names->contains(QStringLiteral("EncryptedPackage"), Qt::CaseInsensitive);
 }
 
 std::unique_ptr<TznWordDocument> OpenLegacyDocument(const QString& path, TznLegacyBridge& bridge,
