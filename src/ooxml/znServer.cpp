@@ -2,12 +2,14 @@
 
 #include "ooxml/znAutoObject.h"
 #include "ooxml/znClipboard.h"
+#include "ooxml/znLegacyDocument.h"
 #include "ooxml/znWebDocument.h"
 #include "ooxml/znWordDocument.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QTemporaryDir>
 #include <QTemporaryFile>
 
 namespace {
@@ -18,6 +20,18 @@ struct TznDocEntry
     // The downloaded copy of a web document, kept while the model may read it.
     std::unique_ptr<QTemporaryFile> Download;
     std::unique_ptr<TznWordDocument> Model;
+    // A legacy document's model is a converted copy: the name the caller sees, and the
+    // private folder of the copy.
+    QString ShownName;
+    std::unique_ptr<QTemporaryDir> Scratch;
+
+    QString FullName() const { return ShownName.isEmpty() ? Model->FullName() : ShownName; }
+    void Drop()
+    {
+        Model.reset();
+        Scratch.reset();
+        Download.reset();
+    }
 };
 
 // What one application object and all the objects reached from it share.
@@ -31,6 +45,7 @@ struct TznServerState
     int Resolution = 150;
     int Quality = 85;
     QList<std::shared_ptr<TznDocEntry>> Documents;
+    TznLegacyBridge Legacy;
     // The selection: a shape of a document, or (with no shape) that document's caret.
     std::weak_ptr<TznDocEntry> SelectionDocument;
     int SelectionShape = 0;
@@ -201,8 +216,12 @@ protected:
         case mClose: {
             CheckCall(flags, args, 0, 3);
             const TznVariant save = Arg(args, 0);
-            if (!save.IsOmitted() && save.ToBool() && QFileInfo(model.FullName()).isAbsolute())
-                model.SaveAs(model.FullName());
+            if (!save.IsOmitted() && save.ToBool() && QFileInfo(FDoc->FullName()).isAbsolute()) {
+                if (FDoc->ShownName.isEmpty())
+                    model.SaveAs(model.FullName());
+                else
+                    SaveLegacyDocument(model, FDoc->ShownName, FState->Legacy);
+            }
             Close();
             return {};
         }
@@ -210,13 +229,20 @@ protected:
         case mSaveAs2: {
             CheckCall(flags, args, 1, 16);
             const TznVariant format = Arg(args, 1);
-            model.SaveAs(args[0].ToText(), format.IsOmitted() || format.IsEmpty() ? -1 : format.ToInt());
+            const int code = format.IsOmitted() || format.IsEmpty() ? -1 : format.ToInt();
+            if (code == 0) {
+                SaveLegacyDocument(model, args[0].ToText(), FState->Legacy);
+                FDoc->ShownName = QFileInfo(args[0].ToText()).absoluteFilePath();
+            } else {
+                model.SaveAs(args[0].ToText(), code);
+                FDoc->ShownName.clear();
+            }
             return {};
         }
         case mInlineShapes: CheckGet(flags, args); return TznVariant(std::make_shared<TznOxShapes>(FState, FDoc, false));
         case mShapes: CheckGet(flags, args); return TznVariant(std::make_shared<TznOxShapes>(FState, FDoc, true));
-        case mFullName: CheckGet(flags, args); return model.FullName();
-        case mName: CheckGet(flags, args); return QFileInfo(model.FullName()).fileName();
+        case mFullName: CheckGet(flags, args); return FDoc->FullName();
+        case mName: CheckGet(flags, args); return QFileInfo(FDoc->FullName()).fileName();
         }
         throw EznError(ZnDispError::MemberNotFound());
     }
@@ -229,7 +255,7 @@ private:
             FState->SelectionShape = 0;
         }
         FState->Documents.removeAll(FDoc);
-        FDoc->Model.reset();
+        FDoc->Drop();
     }
 
     TznState FState;
@@ -283,22 +309,32 @@ protected:
 
 private:
     // A file, or a web document fetched into a temporary file first.
-    static void open(TznDocEntry& entry, const QString& name)
+    // Opens a local file or a downloaded copy of a web document; a legacy
+    // document is converted into a private package first. The caller keeps
+    // seeing the name it gave.
+    void open(TznDocEntry& entry, const QString& name)
     {
-        if (!IsWebAddress(name)) {
-            entry.Model = TznWordDocument::Open(name);
-            return;
+        QString local = name;
+        if (IsWebAddress(name)) {
+            TznDownloadLimits limits;
+            limits.MaxSize = TznPackageLimits().MaxTotalSize;
+            entry.Download = DownloadDocument(name, limits);
+            local = entry.Download->fileName();
         }
-        TznDownloadLimits limits;
-        limits.MaxSize = TznPackageLimits().MaxTotalSize;
-        entry.Download = DownloadDocument(name, limits);
         try {
-            entry.Model = TznWordDocument::Open(entry.Download->fileName());
+            if (IsLegacyWordDocument(local)) {
+                entry.Model = OpenLegacyDocument(local, FState->Legacy, entry.Scratch);
+                entry.ShownName = name;
+            } else {
+                entry.Model = TznWordDocument::Open(local);
+            }
         } catch (const EznError& e) {
+            if (local == name)
+                throw;
             // The message names the address the caller gave, not our copy.
             QString message = e.Message();
-            message.replace(QDir::toNativeSeparators(entry.Download->fileName()), name);
-            message.replace(entry.Download->fileName(), name);
+            message.replace(QDir::toNativeSeparators(local), name);
+            message.replace(local, name);
             throw EznError(message);
         }
     }
@@ -463,8 +499,9 @@ private:
     void Quit()
     {
         for (const auto& doc : FState->Documents)
-            doc->Model.reset();
+            doc->Drop();
         FState->Documents.clear();
+        FState->Legacy.Quit();
         FState->SelectionDocument.reset();
         FState->SelectionShape = 0;
     }

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QString>
+
+#include <memory>
+
+// The formats the office instance converts to.
+enum class TznOfficeFormat
+{
+    Docx,   // an OOXML word-processing package
+    Doc,    // the legacy binary word-processing format
+};
+
+// How an instance is started; the defaults are what the document server uses.
+struct TznOfficeSettings
+{
+    // The office program; empty means the installed LibreOffice.
+    QString Program;
+    // A conversion that takes longer ends the instance and fails.
+    int TimeoutMs = 120000;
+};
+
+// One headless LibreOffice instance driven through its UNO API over a pipe, with a user
+// profile of its own. It is started by the first conversion, kept for the later ones and
+// ended by Quit or the destructor. The process runs in a process group of its own and is
+// killed by the kernel when the thread that started it ends, so no instance outlives its
+// owner even when the owner is killed. Not thread-safe: one owner thread.
+class TznLegacyOffice
+{
+public:
+    explicit TznLegacyOffice(TznOfficeSettings settings = {});
+    ~TznLegacyOffice();
+    TznLegacyOffice(const TznLegacyOffice&) = delete;
+    TznLegacyOffice& operator=(const TznLegacyOffice&) = delete;
+
+    // Converts source to target (written to a temporary name in the target's folder and
+    // renamed into place). Raises EznError naming the source: LibreOffice missing (with what
+    // to install), the file unreadable to it, or the time-out (the instance is then ended
+    // and the next conversion starts a new one). sourceLabel names the file in messages.
+    void Convert(const QString& source, const QString& target, TznOfficeFormat format,
+                 const QString& sourceLabel = {});
+    // Ends the instance and removes its profile; does nothing when none runs.
+    void Quit();
+
+    bool IsRunning() const;
+    // The process id of the running instance, 0 when none runs.
+    qint64 ProcessId() const;
+    // The user profile folder of the running instance, empty when none runs.
+    QString ProfileFolder() const;
+    // The installed LibreOffice program, empty when there is none.
+    static QString InstalledProgram();
+
+private:
+    struct TznImpl;
+    std::unique_ptr<TznImpl> F;
+};

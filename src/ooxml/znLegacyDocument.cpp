@@ -1,0 +1,111 @@
+#include "ooxml/znLegacyDocument.h"
+
+#include "lodoc/znLegacyOffice.h"
+#include "ooxml/znCompoundFile.h"
+#include "ooxml/znWordDocument.h"
+#include "platform/znError.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QtEndian>
+
+namespace {
+
+QString label(const QString& path) { return QDir::toNativeSeparators(path); }
+
+[[noreturn]] void failOpen(const QString& path, const QString& reason)
+{
+    throw EznError(QStringLiteral("Cannot open \"%1\": %2").arg(label(path), reason));
+}
+
+std::unique_ptr<QTemporaryDir> newScratch()
+{
+    auto dir = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/leafpress-doc-XXXXXX"));
+    if (!dir->isValid())
+        throw EznError(QStringLiteral("No temporary folder can be made (%1).").arg(dir->errorString()));
+    return dir;
+}
+
+// The messages that name a private temporary file name the user's file instead.
+EznError renamed(const EznError& e, const QString& privatePath, const QString& userPath)
+{
+    QString message = e.Message();
+    message.replace(label(privatePath), label(userPath));
+    return EznError(message);
+}
+
+} // namespace
+
+TznLegacyBridge::TznLegacyBridge() = default;
+TznLegacyBridge::~TznLegacyBridge() = default;
+
+TznLegacyOffice& TznLegacyBridge::Office()
+{
+    if (!FOffice)
+        FOffice = std::make_unique<TznLegacyOffice>();
+    return *FOffice;
+}
+
+void TznLegacyBridge::Quit()
+{
+    if (FOffice)
+        FOffice->Quit();
+}
+
+bool IsLegacyWordDocument(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || !IsCompoundFileSignature(file.read(8)))
+        return false;
+    const auto names = CompoundFileEntryNames(path);
+    // An encrypted OOXML package is a compound file too; the package reader reports it.
+    return names && names->contains(QStringLiteral("WordDocument"), Qt::CaseInsensitive)
+           && !names->contains(QStringLiteral("EncryptedPackage"), Qt::CaseInsensitive);
+}
+
+std::unique_ptr<TznWordDocument> OpenLegacyDocument(const QString& path, TznLegacyBridge& bridge,
+                                                    std::unique_ptr<QTemporaryDir>& scratch)
+{
+    // The file information block opens the WordDocument stream: its identifier, then at
+    // offset 10 the flags whose bit 8 marks an encrypted (or obfuscated) document.
+    const auto fib = CompoundFileStreamHead(path, QStringLiteral("WordDocument"), 12);
+    if (!fib)
+        failOpen(path, QStringLiteral("the file is damaged or is no document package."));
+    const quint16 ident = qFromLittleEndian<quint16>(fib->constData());
+    const quint16 flags = qFromLittleEndian<quint16>(fib->constData() + 10);
+    if (ident != 0xA5EC && ident != 0xA5DC)
+        failOpen(path, QStringLiteral("the file is damaged or is no document package."));
+    if (flags & 0x0100)
+        failOpen(path, QStringLiteral("the document is encrypted with a password."));
+
+    scratch = newScratch();
+    const QString converted = scratch->filePath(QStringLiteral("document.docx"));
+    try {
+        bridge.Office().Convert(path, converted, TznOfficeFormat::Docx, path);
+    } catch (const EznError&) {
+        throw;
+    } catch (...) {
+        // Whatever else the office's runtime raises is no error of the system's kind.
+        bridge.Quit();
+        failOpen(path, QStringLiteral("LibreOffice failed while converting it; its instance was restarted."));
+    }
+    try {
+        return TznWordDocument::Open(converted);
+    } catch (const EznError& e) {
+        throw renamed(e, converted, path);
+    }
+}
+
+void SaveLegacyDocument(TznWordDocument& model, const QString& target, TznLegacyBridge& bridge)
+{
+    const std::unique_ptr<QTemporaryDir> scratch = newScratch();
+    const QString package = scratch->filePath(QStringLiteral("document.docx"));
+    try {
+        model.SaveAs(package);
+    } catch (const EznError& e) {
+        throw renamed(e, package, target);
+    }
+    bridge.Office().Convert(package, target, TznOfficeFormat::Doc, target);
+}
