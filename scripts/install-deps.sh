@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   # build tools
-  g++ cmake ninja-build make pkg-config
+  g++ cmake ninja-build make pkg-config ccache
   # libraries
   qt6-base-dev qt6-image-formats-plugins libqt6svg6 libzip-dev libpugixml-dev
   libjpeg-dev
