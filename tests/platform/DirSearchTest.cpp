@@ -39,7 +39,11 @@ INSTANTIATE_TEST_SUITE_P(
                     WildcardRow{"abc", "*", true}, WildcardRow{"", "?", true}, WildcardRow{"ab", "*b*", true},
                     WildcardRow{"~$a.doc", "*.doc", true}, WildcardRow{"docs", "docs", true},
                     WildcardRow{"docs2", "docs", false}, WildcardRow{"Ärger.doc", "ä*.DOC", true},
-                    WildcardRow{"a;b.doc", "a;b.doc", true}, WildcardRow{"readme", "readme.", true}));
+                    WildcardRow{"a;b.doc", "a;b.doc", true}, WildcardRow{"readme", "readme.", true},
+                    // Many stars over a long name: answered at once, not after
+                    // trying every way of splitting the name.
+                    WildcardRow{"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa.docx", "*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*ab", false},
+                    WildcardRow{"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaab", "*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*ab", true}));
 
 class FindEntriesTest : public testing::Test
 {
