@@ -88,7 +88,9 @@ bool TznCompoundFile::Load(const QString& path)
     // The allocation table's sectors: 109 in the header, the rest in the DIFAT chain.
     QList<quint32> fatSectors;
     const quint32 fatCount = u32(header, 0x2C);
-    if (fatCount > quint32(kMaxTableSectors))
+    // Every table sector lies in the file: a count beyond what the file can
+    // hold is damage, and must not size the table below.
+    if (fatCount > quint32(kMaxTableSectors) || qint64(fatCount) > File.size() / sectorSize)
         return false;
     for (int i = 0; i < 109 && quint32(fatSectors.size()) < fatCount; ++i)
         fatSectors.append(u32(header, 0x4C + 4 * i));
@@ -151,66 +153,12 @@ std::optional<quint32> TznCompoundFile::ChainSector(quint32 start, quint64 index
 
 std::optional<QStringList> CompoundFileEntryNames(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    TznCompoundFile cfb;
+    if (!cfb.Load(path))
         return std::nullopt;
-    const QByteArray header = file.read(512);
-    if (header.size() < 512 || !IsCompoundFileSignature(header))
-        return std::nullopt;
-    const int shift = u16(header, 0x1E);
-    if (shift != 9 && shift != 12)
-        return std::nullopt;
-    const int sectorSize = 1 << shift;
-    const int perSector = sectorSize / 4;
-    TznSectorReader reader(file, shift);
-
-    // The allocation table's sectors: 109 in the header, the rest in the DIFAT chain.
-    QList<quint32> fatSectors;
-    const quint32 fatCount = u32(header, 0x2C);
-    // Every table sector lies in the file: a count beyond what the file can
-    // hold is damage, and must not size the table below.
-    if (fatCount > quint32(kMaxTableSectors) || qint64(fatCount) > file.size() / sectorSize)
-        return std::nullopt;
-    for (int i = 0; i < 109 && quint32(fatSectors.size()) < fatCount; ++i)
-        fatSectors.append(u32(header, 0x4C + 4 * i));
-    quint32 difat = u32(header, 0x44);
-    QSet<quint32> seen;
-    QByteArray sector;
-    while (quint32(fatSectors.size()) < fatCount && difat <= kMaxSectorId) {
-        if (seen.contains(difat) || !reader.Read(difat, sector))
-            return std::nullopt;
-        seen.insert(difat);
-        for (int i = 0; i < perSector - 1 && quint32(fatSectors.size()) < fatCount; ++i)
-            fatSectors.append(u32(sector, 4 * i));
-        difat = u32(sector, sectorSize - 4);
-    }
-    QList<quint32> fat;
-    fat.reserve(fatSectors.size() * perSector);
-    for (quint32 s : fatSectors) {
-        if (!reader.Read(s, sector))
-            return std::nullopt;
-        for (int i = 0; i < perSector; ++i)
-            fat.append(u32(sector, 4 * i));
-    }
-
     QStringList names;
-    seen.clear();
-    quint32 dir = u32(header, 0x30);
-    while (dir != kEndOfChain) {
-        if (dir >= quint32(fat.size()) || seen.contains(dir) || seen.size() > kMaxTableSectors || !reader.Read(dir, sector))
-            return std::nullopt;
-        seen.insert(dir);
-        for (int at = 0; at + 128 <= sectorSize; at += 128) {
-            const int type = quint8(sector[at + 66]);
-            const int nameBytes = u16(sector, at + 64);
-            if (type == 0 || nameBytes < 2 || nameBytes > 64)
-                continue;
-            names.append(QString::fromUtf16(reinterpret_cast<const char16_t*>(sector.constData() + at), nameBytes / 2 - 1));
-        }
-        dir = fat[dir];
-    }
-    if (names.isEmpty())
-        return std::nullopt;
+    for (const TznDirEntry& e : cfb.Entries)
+        names.append(e.Name);
     return names;
 }
 
