@@ -17,6 +17,20 @@ void LoadXml(pugi::xml_document& doc, const QByteArray& bytes, const QString& pa
                                         pugi::parse_default | pugi::parse_declaration | pugi::parse_ws_pcdata_single);
     if (!result)
         throw EznError(QStringLiteral("the part %1 is damaged: %2.").arg(partName, QString::fromUtf8(result.description())));
+    // The walks over a part's elements recurse and look namespaces up through the
+    // ancestors: a bound on the depth keeps both from running away.
+    struct TznDepthCheck : pugi::xml_tree_walker
+    {
+        bool TooDeep = false;
+        bool for_each(pugi::xml_node&) override
+        {
+            TooDeep = depth() >= MaxXmlDepth;
+            return !TooDeep;
+        }
+    } depthCheck;
+    doc.traverse(depthCheck);
+    if (depthCheck.TooDeep)
+        throw EznError(QStringLiteral("the part %1 nests its elements more than %2 levels deep.").arg(partName).arg(MaxXmlDepth));
     // The bytes are written back as UTF-8, so the declaration must say so.
     pugi::xml_node decl = doc.first_child();
     if (decl.type() == pugi::node_declaration) {

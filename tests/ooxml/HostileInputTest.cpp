@@ -121,6 +121,25 @@ bool saveOversizedXml(const QString& path)
     return WriteZip(path, entries);
 }
 
+// A main part whose body holds 100,000 nested elements.
+bool saveDeeplyNested(const QString& path)
+{
+    if (!saveOrdinary(path, 0))
+        return false;
+    QList<QPair<QString, QByteArray>> entries;
+    for (const TznZipEntry& e : ReadZipEntries(path)) {
+        QByteArray content = e.Content;
+        if (e.Name == u"word/document.xml") {
+            const qsizetype body = content.indexOf("</w:body>");
+            const int levels = 100000;
+            content = content.left(body) + QByteArray("<w:sdt>").repeated(levels) + QByteArray("</w:sdt>").repeated(levels)
+                      + content.mid(body);
+        }
+        entries.append({e.Name, content});
+    }
+    return WriteZip(path, entries);
+}
+
 enum class TznOutcome {
     SuccessUnchanged, // Success, and the result holds the source's pictures as they were
     Failure,          // Failure with the message given
@@ -257,6 +276,8 @@ INSTANTIATE_TEST_SUITE_P(
         HostileRow{"NamedPipe", "pipe.docx",
                    [](const QString& path) { return mkfifo(QFile::encodeName(path).constData(), 0600) == 0; }, QString(),
                    TznOutcome::NotListed, ""},
+        HostileRow{"MainPartNestedHundredThousandLevels", "deep.docx", saveDeeplyNested, QString(), TznOutcome::Failure,
+                   "nests its elements more than 2000 levels deep"},
         HostileRow{"MainPartOfMoreThan256MBOfXml", "huge.docx", saveOversizedXml, QString(), TznOutcome::Failure,
                    "of XML, more than the 256 MB a part may have"}),
     [](const testing::TestParamInfo<HostileRow>& info) { return std::string(info.param.name); });
