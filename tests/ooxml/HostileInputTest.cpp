@@ -95,49 +95,44 @@ bool saveManyScans(const QString& path)
 
 // A sound package whose main part holds more than 256 MB of XML, varied
 // enough not to count as a zip bomb.
-bool saveOversizedXml(const QString& path)
+// An ordinary document whose main part is changed by edit.
+bool saveWithMainPart(const QString& path, const std::function<QByteArray(const QByteArray&)>& edit)
 {
     if (!saveOrdinary(path, 0))
         return false;
     QList<QPair<QString, QByteArray>> entries;
-    for (const TznZipEntry& e : ReadZipEntries(path)) {
-        QByteArray content = e.Content;
-        if (e.Name == u"word/document.xml") {
-            const qsizetype body = content.indexOf("<w:sectPr") >= 0 ? content.indexOf("<w:sectPr") : content.indexOf("</w:body>");
-            QByteArray paragraphs;
-            paragraphs.reserve(qsizetype(270) << 20);
-            quint32 x = 2463534242u;
-            const QByteArray text(160, 'x');
-            while (paragraphs.size() < (qsizetype(270) << 20)) {
-                x ^= x << 13;
-                x ^= x >> 17;
-                x ^= x << 5;
-                paragraphs += "<w:p><w:r><w:t>" + text + QByteArray::number(x, 16) + "</w:t></w:r></w:p>";
-            }
-            content = content.left(body) + paragraphs + content.mid(body);
-        }
-        entries.append({e.Name, content});
-    }
+    for (const TznZipEntry& e : ReadZipEntries(path))
+        entries.append({e.Name, e.Name == u"word/document.xml" ? edit(e.Content) : e.Content});
     return WriteZip(path, entries);
+}
+
+bool saveOversizedXml(const QString& path)
+{
+    return saveWithMainPart(path, [](const QByteArray& content) {
+        const qsizetype body = content.indexOf("<w:sectPr") >= 0 ? content.indexOf("<w:sectPr") : content.indexOf("</w:body>");
+        QByteArray paragraphs;
+        paragraphs.reserve(qsizetype(270) << 20);
+        quint32 x = 2463534242u;
+        const QByteArray text(160, 'x');
+        while (paragraphs.size() < (qsizetype(270) << 20)) {
+            x ^= x << 13;
+            x ^= x >> 17;
+            x ^= x << 5;
+            paragraphs += "<w:p><w:r><w:t>" + text + QByteArray::number(x, 16) + "</w:t></w:r></w:p>";
+        }
+        return content.left(body) + paragraphs + content.mid(body);
+    });
 }
 
 // A main part whose body holds 100,000 nested elements.
 bool saveDeeplyNested(const QString& path)
 {
-    if (!saveOrdinary(path, 0))
-        return false;
-    QList<QPair<QString, QByteArray>> entries;
-    for (const TznZipEntry& e : ReadZipEntries(path)) {
-        QByteArray content = e.Content;
-        if (e.Name == u"word/document.xml") {
-            const qsizetype body = content.indexOf("</w:body>");
-            const int levels = 100000;
-            content = content.left(body) + QByteArray("<w:sdt>").repeated(levels) + QByteArray("</w:sdt>").repeated(levels)
-                      + content.mid(body);
-        }
-        entries.append({e.Name, content});
-    }
-    return WriteZip(path, entries);
+    return saveWithMainPart(path, [](const QByteArray& content) {
+        const qsizetype body = content.indexOf("</w:body>");
+        const int levels = 100000;
+        return content.left(body) + QByteArray("<w:sdt>").repeated(levels) + QByteArray("</w:sdt>").repeated(levels)
+               + content.mid(body);
+    });
 }
 
 enum class TznOutcome {
