@@ -1,6 +1,7 @@
 #include "lodoc/znLegacyOffice.h"
 
 #include "lodoc/znOfficeProcess.h"
+#include "platform/znReplaceFile.h"
 #include "platform/znError.h"
 
 #include <QDir>
@@ -12,7 +13,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <filesystem>
 #include <mutex>
 #include <thread>
 
@@ -383,13 +383,9 @@ void TznLegacyOffice::Convert(const QString& source, const QString& target, TznO
         removeTemp();
         fail(QStringLiteral("LibreOffice wrote nothing."));
     }
-    if (QFileInfo::exists(absTarget))
-        QFile::setPermissions(tempPath, QFile::permissions(absTarget));
-    std::error_code ec;
-    std::filesystem::rename(std::filesystem::path(QFile::encodeName(tempPath).toStdString()),
-                            std::filesystem::path(QFile::encodeName(absTarget).toStdString()), ec);
-    if (ec) {
+    QString renameReason;
+    if (!ReplaceFileAtomically(tempPath, absTarget, &renameReason)) {
         removeTemp();
-        fail(QString::fromStdString(ec.message()) + QLatin1Char('.'));
+        fail(renameReason + QLatin1Char('.'));
     }
 }

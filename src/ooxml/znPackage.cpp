@@ -1,6 +1,7 @@
 #include "ooxml/znPackage.h"
 
 #include "platform/znError.h"
+#include "platform/znReplaceFile.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -10,7 +11,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
 
 namespace {
 
@@ -267,13 +267,9 @@ void TznPackage::SaveAs(const QString& path) const
         failSave(reason);
     }
     // A document saved over an older one keeps that file's permissions.
-    if (QFileInfo::exists(target))
-        QFile::setPermissions(tempPath, QFile::permissions(target));
-    std::error_code ec;
-    std::filesystem::rename(std::filesystem::path(QFile::encodeName(tempPath).toStdString()),
-                            std::filesystem::path(QFile::encodeName(target).toStdString()), ec);
-    if (ec) {
+    QString reason;
+    if (!ReplaceFileAtomically(tempPath, target, &reason)) {
         removeTemp();
-        failSave(QString::fromStdString(ec.message()) + QLatin1Char('.'));
+        failSave(reason + QLatin1Char('.'));
     }
 }

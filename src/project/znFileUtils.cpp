@@ -1,6 +1,7 @@
 #include "project/znFileUtils.h"
 
 #include "platform/znError.h"
+#include "platform/znReplaceFile.h"
 #include "platform/znPath.h"
 
 #include <QDateTime>
@@ -9,7 +10,6 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
-#include <filesystem>
 #include <system_error>
 
 int32_t PackDosTime(int year, int month, int day, int hour, int minute, int second)
@@ -59,14 +59,7 @@ bool TznFileUtils::CopyFileOver(const QString& source, const QString& target, QS
 
 bool TznFileUtils::ReplaceFile(const QString& file, const QString& target, QString* error)
 {
-    if (QFileInfo::exists(target))
-        QFile::setPermissions(file, QFile::permissions(target));
-    std::error_code ec;
-    std::filesystem::rename(std::filesystem::path(QFile::encodeName(file).toStdString()),
-                            std::filesystem::path(QFile::encodeName(target).toStdString()), ec);
-    if (ec && error)
-        *error = QString::fromStdString(ec.message());
-    return !ec;
+    return ReplaceFileAtomically(file, target, error);
 }
 
 int32_t TznFileUtils::FileDosTime(const QString& path, bool creationTime, bool utc)
