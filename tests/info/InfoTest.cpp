@@ -1,4 +1,5 @@
 #include "info/znInfo.h"
+#include "znTestBytes.h"
 
 #include "platform/znApp.h"
 #include "platform/znError.h"
@@ -247,10 +248,7 @@ QByteArray encoded(const QString& text, int32_t key)
 TEST_P(LoadTest, ReadsOnlyAGoodStore)
 {
     const QByteArray bytes = GetParam().file(Stamp(true));
-    QFile file(StoreFile());
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-    file.close();
+    ASSERT_TRUE(WriteBytes(StoreFile(), bytes));
     TznInfo info;
     EXPECT_EQ(info.StoreValue(QStringLiteral("R")), GetParam().r);
     EXPECT_EQ(info.StoreValue(QStringLiteral("H")), GetParam().h);

@@ -3,6 +3,7 @@
 // would get: the files, their validity for the desktop's tools, and a program
 // that compacts the bundled examples from where it was installed.
 
+#include "znTestBytes.h"
 #include "znTestDocx.h"
 
 #include <QDir>
@@ -60,12 +61,6 @@ QString requiredTool(const char* name)
     return path;
 }
 
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // What the program's --version prints after its name.
 QString programVersion(const QString& exe)
 {
@@ -83,11 +78,7 @@ void compactExamples(const QString& exe, const QString& work)
     const QString fakeBin = work + QStringLiteral("/fake-bin");
     ASSERT_TRUE(QDir().mkpath(in) && QDir().mkpath(fakeBin));
     const QString opener = fakeBin + QStringLiteral("/xdg-open");
-    {
-        QFile f(opener);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write("#!/bin/sh\nprintf '%s\\n' \"$1\" >> \"$(dirname \"$0\")/links.txt\"\n");
-    }
+    ASSERT_TRUE(WriteBytes(opener, "#!/bin/sh\nprintf '%s\\n' \"$1\" >> \"$(dirname \"$0\")/links.txt\"\n"));
     QFile::setPermissions(opener, QFile::permissions(opener) | QFileDevice::ExeOwner);
     const QDir examples(QStringLiteral(LP_SOURCE_DIR "/examples/documents"));
     const QStringList names = examples.entryList({QStringLiteral("*.docx")}, QDir::Files, QDir::Name);
@@ -195,10 +186,10 @@ TEST_P(InstalledFileTest, IsInPlaceAndWhole)
         EXPECT_EQ(QImage(info.filePath()).size(), QSize(row.iconSize, row.iconSize));
     }
     if (row.path.endsWith(QStringLiteral(".pdf"))) {
-        EXPECT_TRUE(readFile(info.filePath()).startsWith("%PDF-"));
+        EXPECT_TRUE(ReadBytes(info.filePath()).startsWith("%PDF-"));
     }
     if (row.path.endsWith(QStringLiteral(".gz"))) {
-        EXPECT_TRUE(readFile(info.filePath()).startsWith("\x1f\x8b"));
+        EXPECT_TRUE(ReadBytes(info.filePath()).startsWith("\x1f\x8b"));
     }
 }
 
@@ -217,7 +208,7 @@ TEST_F(InstallTest, DesktopEntryIsValidAndNamesInstalledFiles)
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out + r.err, QByteArray());
 
-    const QString text = QString::fromUtf8(readFile(entry));
+    const QString text = QString::fromUtf8(ReadBytes(entry));
     const auto value = [&](const char* key) {
         const auto match = QRegularExpression(QStringLiteral("^%1=(.*)$").arg(QLatin1String(key)),
                                               QRegularExpression::MultilineOption)
@@ -241,7 +232,7 @@ TEST_F(InstallTest, MetainfoValidatesWithTheInstalledTree)
     const TznToolRun r = runTool(requiredTool("appstreamcli"),
                                  {QStringLiteral("validate-tree"), QStringLiteral("--no-net"), prefix()});
     EXPECT_EQ(r.status, 0) << r.out.constData() << r.err.constData();
-    const QString metainfo = QString::fromUtf8(readFile(prefix(QStringLiteral("share/metainfo/%1.metainfo.xml").arg(appId))));
+    const QString metainfo = QString::fromUtf8(ReadBytes(prefix(QStringLiteral("share/metainfo/%1.metainfo.xml").arg(appId))));
     EXPECT_TRUE(metainfo.contains(QStringLiteral("<release version=\"%1\"")
                                       .arg(programVersion(prefix(QStringLiteral("bin/leafpress"))))))
         << "the metainfo's release is not the program's version";
@@ -252,7 +243,7 @@ TEST_F(InstallTest, ProjectFilesGetTheirOwnMimeType)
     const QString mime = prefix(QStringLiteral("share/mime"));
     const TznToolRun r = runTool(requiredTool("update-mime-database"), {mime});
     ASSERT_EQ(r.status, 0) << r.err.constData();
-    EXPECT_TRUE(readFile(mime + QStringLiteral("/globs2")).contains("application/x-leafpress-project:*.batch-docslim"));
+    EXPECT_TRUE(ReadBytes(mime + QStringLiteral("/globs2")).contains("application/x-leafpress-project:*.batch-docslim"));
     EXPECT_TRUE(QFile::exists(mime + QStringLiteral("/application/x-leafpress-project.xml")));
 }
 
@@ -266,7 +257,7 @@ TEST_F(InstallTest, ManPageRendersWithoutWarningsAndNamesEveryProjectKey)
     EXPECT_EQ(groff.err, QByteArray());
 
     // Every key of the manual's option table has its paragraph in the man page.
-    const QString manual = QString::fromUtf8(readFile(QStringLiteral(LP_SOURCE_DIR "/docs/manual.md")));
+    const QString manual = QString::fromUtf8(ReadBytes(QStringLiteral(LP_SOURCE_DIR "/docs/manual.md")));
     const QString man = QString::fromUtf8(page.out);
     int keys = 0;
     auto it = QRegularExpression(QStringLiteral("^\\| `(\\w+)` \\|"), QRegularExpression::MultilineOption).globalMatch(manual);

@@ -8,6 +8,7 @@
 #include "ooxml/znPictureSamples.h"
 #include "platform/znError.h"
 #include "platform/znTextFile.h"
+#include "znTestBytes.h"
 
 #include "znFuzzTargets.h"
 #include "znTestDocx.h"
@@ -165,11 +166,9 @@ protected:
         // error report through xdg-open: both stay in this folder.
         FExe = FDir.filePath(QStringLiteral("bin/leafpress"));
         ASSERT_TRUE(QFile::copy(QStringLiteral(LP_EXE_PATH), FExe));
-        QFile opener(FDir.filePath(QStringLiteral("bin/xdg-open")));
-        ASSERT_TRUE(opener.open(QIODevice::WriteOnly));
-        opener.write("#!/bin/sh\nexit 0\n");
-        opener.close();
-        opener.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+        const QString opener = FDir.filePath(QStringLiteral("bin/xdg-open"));
+        ASSERT_TRUE(WriteBytes(opener, "#!/bin/sh\nexit 0\n"));
+        QFile::setPermissions(opener, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
         ASSERT_TRUE(saveOrdinary(in(QStringLiteral("a.docx")), 1));
         ASSERT_TRUE(saveOrdinary(in(QStringLiteral("b.docx")), 2));
     }

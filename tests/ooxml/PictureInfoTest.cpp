@@ -1,8 +1,7 @@
 #include "ooxml/znPicture.h"
 #include "ooxml/znPictureSamples.h"
 
-#include <QBuffer>
-#include <QImageWriter>
+#include "znTestBytes.h"
 
 #include <gtest/gtest.h>
 
@@ -10,33 +9,8 @@
 
 namespace {
 
-QByteArray qtEncoded(QImage image, const char* format, int dpi, int quality = -1,
-                     QImageIOHandler::Transformations transformation = QImageIOHandler::TransformationNone)
-{
-    if (dpi > 0) {
-        image.setDotsPerMeterX(qRound(dpi / 0.0254));
-        image.setDotsPerMeterY(qRound(dpi / 0.0254));
-    }
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, format);
-    writer.setQuality(quality);
-    writer.setTransformation(transformation);
-    EXPECT_TRUE(writer.write(image)) << writer.errorString().toStdString();
-    return bytes;
-}
-
 QByteArray le16(int v) { return QByteArray(1, char(v)) + QByteArray(1, char(v >> 8)); }
 QByteArray le32(qint64 v) { return le16(int(v & 0xFFFF)) + le16(int((v >> 16) & 0xFFFF)); }
-
-QByteArray emfHeader(int frameRight, int frameBottom)
-{
-    QByteArray b = le32(1) + le32(108) + le32(0) + le32(0) + le32(100) + le32(100); // type, size, bounds
-    b += le32(0) + le32(0) + le32(frameRight) + le32(frameBottom);                    // frame, 0.01 mm
-    b += QByteArray(" EMF", 4) + QByteArray(64, '\0');
-    return b;
-}
 
 // A JPEG XR file: a little-endian IFD with the size and float resolution tags.
 QByteArray wdpHeader(int width, int height, float dpi)
@@ -94,27 +68,27 @@ const TznInfoCase InfoCases[] = {
      [] { return EncodeSampleJpeg(plain({64, 48}), {.Orientation = 1, .DensityDpi = 300, .ExifDpi = 240}); },
      "jpeg", 64, 48, 300, false},
     {"JpegCmyk", [] { return EncodeSampleJpeg(plain({33, 17}), {.Cmyk = true}); }, "jpeg", 33, 17, 96, false},
-    {"JpegFromQtWithDpi", [] { return qtEncoded(plain({70, 30}), "jpeg", 72); }, "jpeg", 70, 30, 72, false},
-    {"PngPhys", [] { return qtEncoded(plain({50, 20}), "png", 144); }, "png", 50, 20, 144, false},
+    {"JpegFromQtWithDpi", [] { return EncodeWithQt(plain({70, 30}), "jpeg", {.Dpi = 72}); }, "jpeg", 70, 30, 72, false},
+    {"PngPhys", [] { return EncodeWithQt(plain({50, 20}), "png", {.Dpi = 144}); }, "png", 50, 20, 144, false},
     {"PngWithoutPhysIs96",
      [] {
-         QByteArray b = qtEncoded(plain({50, 20}), "png", 0);
+         QByteArray b = EncodeWithQt(plain({50, 20}), "png");
          const int at = b.indexOf("pHYs");
          if (at > 0)
              b.replace(at, 4, "tEXt"); // now an ignored text chunk
          return b;
      },
      "png", 50, 20, 96, false},
-    {"Bmp", [] { return qtEncoded(plain({41, 13}), "bmp", 120); }, "bmp", 41, 13, 120, false},
-    {"Tiff", [] { return qtEncoded(plain({31, 12}), "tiff", 300); }, "tiff", 31, 12, 300, false},
+    {"Bmp", [] { return EncodeWithQt(plain({41, 13}), "bmp", {.Dpi = 120}); }, "bmp", 41, 13, 120, false},
+    {"Tiff", [] { return EncodeWithQt(plain({31, 12}), "tiff", {.Dpi = 300}); }, "tiff", 31, 12, 300, false},
     {"TiffRotated",
-     [] { return qtEncoded(plain({31, 12}), "tiff", 300, -1, QImageIOHandler::TransformationRotate90); },
+     [] { return EncodeWithQt(plain({31, 12}), "tiff", {.Dpi = 300, .Transformation = QImageIOHandler::TransformationRotate90}); },
      "tiff", 12, 31, 300, false},
-    {"WebpLossy", [] { return qtEncoded(plain({45, 25}), "webp", 0, 80); }, "webp", 45, 25, 96, false},
-    {"WebpLossless", [] { return qtEncoded(plain({45, 25}), "webp", 0, 100); }, "webp", 45, 25, 96, false},
-    {"WebpWithAlpha", [] { return qtEncoded(plain({45, 25}, true), "webp", 0, 80); }, "webp", 45, 25, 96, false},
+    {"WebpLossy", [] { return EncodeWithQt(plain({45, 25}), "webp", {.Quality = 80}); }, "webp", 45, 25, 96, false},
+    {"WebpLossless", [] { return EncodeWithQt(plain({45, 25}), "webp", {.Quality = 100}); }, "webp", 45, 25, 96, false},
+    {"WebpWithAlpha", [] { return EncodeWithQt(plain({45, 25}, true), "webp", {.Quality = 80}); }, "webp", 45, 25, 96, false},
     {"Gif", [] { return QByteArray("GIF89a\x20\x01\x10\x00\x80\x00\x00", 13); }, "gif", 288, 16, 96, false},
-    {"Emf", [] { return emfHeader(2540 * 2 - 1, 2540); }, "emf", 192, 96, 96, true},
+    {"Emf", [] { return MakeTestEmf(2540 * 2 - 1, 2540); }, "emf", 192, 96, 96, true},
     {"WmfPlaceable",
      [] { return QByteArray("\xD7\xCD\xC6\x9A\0\0", 6) + le16(0) + le16(0) + le16(1440) + le16(720) + le16(1440) + QByteArray(8, '\0'); },
      "wmf", 96, 48, 96, true},
@@ -128,9 +102,9 @@ INSTANTIATE_TEST_SUITE_P(Formats, PictureInfoTest, testing::ValuesIn(InfoCases),
 
 TEST(PictureInfoTest, ReportsAlphaFromTheHeader)
 {
-    EXPECT_TRUE(ReadPictureInfo(qtEncoded(plain({8, 8}, true), "png", 0))->Alpha);
-    EXPECT_FALSE(ReadPictureInfo(qtEncoded(plain({8, 8}), "png", 0))->Alpha);
-    EXPECT_TRUE(ReadPictureInfo(qtEncoded(plain({8, 8}, true), "webp", 0, 100))->Alpha);
+    EXPECT_TRUE(ReadPictureInfo(EncodeWithQt(plain({8, 8}, true), "png"))->Alpha);
+    EXPECT_FALSE(ReadPictureInfo(EncodeWithQt(plain({8, 8}), "png"))->Alpha);
+    EXPECT_TRUE(ReadPictureInfo(EncodeWithQt(plain({8, 8}, true), "webp", {.Quality = 100}))->Alpha);
 }
 
 TEST(PictureInfoTest, TellsProgressiveJpegs)
@@ -164,10 +138,10 @@ const TznNotPictureCase NotPictureCases[] = {
     {"Zip", [] { return QByteArray("PK\x03\x04\x14\0\0\0", 8); }},
     {"XmlButNotSvg", [] { return QByteArray("<?xml version='1.0'?><html><body>svg</body></html>"); }},
     {"JpegSignatureOnly", [] { return QByteArray("\xFF\xD8\xFF\xE0\x00\x10JFIF", 10); }},
-    {"PngCutInIhdr", [] { return qtEncoded(plain({5, 5}), "png", 0).left(20); }},
+    {"PngCutInIhdr", [] { return EncodeWithQt(plain({5, 5}), "png").left(20); }},
     {"PngZeroWidth",
      [] {
-         QByteArray b = qtEncoded(plain({5, 5}), "png", 0);
+         QByteArray b = EncodeWithQt(plain({5, 5}), "png");
          b.replace(16, 4, QByteArray(4, '\0'));
          return b;
      }},
@@ -184,8 +158,8 @@ TEST(PictureInfoTest, SurvivesEveryTruncation)
     // Header parsers read only inside the bytes, however they end.
     const QByteArray sources[] = {
         EncodeSampleJpeg(plain({20, 10}), {.Orientation = 3, .DensityDpi = 150}),
-        qtEncoded(plain({20, 10}), "png", 150), qtEncoded(plain({20, 10}), "tiff", 150),
-        qtEncoded(plain({20, 10}), "bmp", 150), qtEncoded(plain({20, 10}), "webp", 150), emfHeader(100, 100),
+        EncodeWithQt(plain({20, 10}), "png", {.Dpi = 150}), EncodeWithQt(plain({20, 10}), "tiff", {.Dpi = 150}),
+        EncodeWithQt(plain({20, 10}), "bmp", {.Dpi = 150}), EncodeWithQt(plain({20, 10}), "webp", {.Dpi = 150}), MakeTestEmf(100, 100),
     };
     for (const QByteArray& source : sources) {
         for (qsizetype n = 0; n < std::min<qsizetype>(source.size(), 400); ++n)

@@ -1,10 +1,9 @@
 #include "ooxml/znPicture.h"
 #include "ooxml/znPictureSamples.h"
 #include "platform/znError.h"
+#include "znTestBytes.h"
 
-#include <QBuffer>
 #include <QColorSpace>
-#include <QImageWriter>
 #include <QPainter>
 
 #include <gtest/gtest.h>
@@ -17,17 +16,6 @@
 namespace {
 
 constexpr qint64 EmuPerPixelAt96 = 9525;
-
-QByteArray encodeWithQt(const QImage& image, const char* format, int quality = -1)
-{
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, format);
-    writer.setQuality(quality);
-    EXPECT_TRUE(writer.write(image)) << writer.errorString().toStdString();
-    return bytes;
-}
 
 QImage decode(const QByteArray& bytes)
 {
@@ -280,17 +268,17 @@ const TznFaithfulCase FaithfulCases[] = {
      false, false, 28},
     {"ProgressiveJpeg", [](const QImage& i) { TznJpegOptions o; o.Progressive = true; return EncodeSampleJpeg(i, o); },
      false, false, 30},
-    {"RgbaPng", [](const QImage& i) { return encodeWithQt(i, "png"); }, true, false, 35},
+    {"RgbaPng", [](const QImage& i) { return EncodeWithQt(i, "png"); }, true, false, 35},
     {"Rgba16Png", [](const QImage& i) { return handPng(i, 6, 16); }, true, false, 35},
-    {"Rgb16PngFromQt", [](const QImage& i) { return encodeWithQt(i.convertToFormat(QImage::Format_RGBX64), "png"); },
+    {"Rgb16PngFromQt", [](const QImage& i) { return EncodeWithQt(i.convertToFormat(QImage::Format_RGBX64), "png"); },
      false, false, 35},
     {"GreyAlphaPng", [](const QImage& i) { return handPng(i, 4, 8); }, true, true, 35},
     {"PalettePng",
-     [](const QImage& i) { return encodeWithQt(i.convertToFormat(QImage::Format_Indexed8, Qt::ThresholdDither), "png"); },
+     [](const QImage& i) { return EncodeWithQt(i.convertToFormat(QImage::Format_Indexed8, Qt::ThresholdDither), "png"); },
      false, false, 24},
-    {"Bmp", [](const QImage& i) { return encodeWithQt(i.convertToFormat(QImage::Format_RGB32), "bmp"); }, false, false, 35},
-    {"Tiff", [](const QImage& i) { return encodeWithQt(i, "tiff"); }, true, false, 35},
-    {"WebpLossless", [](const QImage& i) { return encodeWithQt(i, "webp", 100); }, true, false, 35},
+    {"Bmp", [](const QImage& i) { return EncodeWithQt(i.convertToFormat(QImage::Format_RGB32), "bmp"); }, false, false, 35},
+    {"Tiff", [](const QImage& i) { return EncodeWithQt(i, "tiff"); }, true, false, 35},
+    {"WebpLossless", [](const QImage& i) { return EncodeWithQt(i, "webp", {.Quality = 100}); }, true, false, 35},
 };
 
 INSTANTIATE_TEST_SUITE_P(Formats, PictureFaithfulTest, testing::ValuesIn(FaithfulCases),
@@ -305,7 +293,7 @@ TEST(PictureRenderTest, AveragesAreasInsteadOfPickingPixels)
     for (int y = 0; y < 300; ++y)
         for (int x = 0; x < 400; ++x)
             stripes.setPixel(x, y, (x + y) % 2 ? qRgb(255, 255, 255) : qRgb(0, 0, 0));
-    for (const QByteArray& bytes : {encodeWithQt(stripes, "png"), EncodeSampleJpeg(stripes, {.Quality = 100})}) {
+    for (const QByteArray& bytes : {EncodeWithQt(stripes, "png"), EncodeSampleJpeg(stripes, {.Quality = 100})}) {
         const QImage out = decode(renderAt96(bytes, 37, 29, {}, eznPastePng).Bytes).convertToFormat(QImage::Format_RGB32);
         ASSERT_EQ(out.size(), QSize(37, 29));
         for (int y = 0; y < out.height(); ++y)
@@ -321,7 +309,7 @@ TEST(PictureRenderTest, TransparentPixelsDoNotBleedTheirColour)
     for (int y = 0; y < 100; ++y)
         for (int x = 0; x < 100; ++x)
             image.setPixel(x, y, x % 2 ? qRgba(255, 0, 0, 255) : qRgba(0, 255, 0, 0));
-    const TznRendered rendered = renderAt96(encodeWithQt(image, "png"), 10, 10);
+    const TznRendered rendered = renderAt96(EncodeWithQt(image, "png"), 10, 10);
     EXPECT_EQ(rendered.Extension, "png");
     const QRgb p = decode(rendered.Bytes).convertToFormat(QImage::Format_ARGB32).pixel(5, 5);
     EXPECT_NEAR(qAlpha(p), 128, 3);
@@ -449,14 +437,14 @@ TEST_P(PictureEncodingTest, ChoosesTheFormat)
 
 const TznEncodingCase EncodingCases[] = {
     {"JpegSourceStaysJpeg", [] { return EncodeSampleJpeg(displayedQuadrants({400, 300}), {}); }, 13, "jpeg", -1},
-    {"PhotographicPngBecomesJpeg", [] { return encodeWithQt(MakePhotographicImage({400, 300}, 1), "png"); }, 13, "jpeg", -1},
-    {"FewColoursGivePalette", [] { return encodeWithQt(displayedQuadrants({400, 300}), "png"); }, 13, "png", 3},
-    {"ScreenshotStaysPng", [] { return encodeWithQt(antialiasedDrawing(), "png"); }, 13, "png", -1},
-    {"SharpLogoStaysPng", [] { return encodeWithQt(speckledLogo(), "png"); }, 13, "png", 2, false},
-    {"TransparencyGivesPng", [] { return encodeWithQt(smoothImage({400, 300}, true), "png"); }, 13, "png", 6},
+    {"PhotographicPngBecomesJpeg", [] { return EncodeWithQt(MakePhotographicImage({400, 300}, 1), "png"); }, 13, "jpeg", -1},
+    {"FewColoursGivePalette", [] { return EncodeWithQt(displayedQuadrants({400, 300}), "png"); }, 13, "png", 3},
+    {"ScreenshotStaysPng", [] { return EncodeWithQt(antialiasedDrawing(), "png"); }, 13, "png", -1},
+    {"SharpLogoStaysPng", [] { return EncodeWithQt(speckledLogo(), "png"); }, 13, "png", 2, false},
+    {"TransparencyGivesPng", [] { return EncodeWithQt(smoothImage({400, 300}, true), "png"); }, 13, "png", 6},
     {"ForcedPngFromJpeg", [] { return EncodeSampleJpeg(MakePhotographicImage({400, 300}, 2), {}); }, eznPastePng, "png", 2, false},
-    {"ForcedJpegFromTransparent", [] { return encodeWithQt(smoothImage({400, 300}, true), "png"); }, eznPasteJpeg, "jpeg", -1},
-    {"OtherCodesAsDefault", [] { return encodeWithQt(smoothImage({400, 300}, true), "png"); }, 4, "png", 6},
+    {"ForcedJpegFromTransparent", [] { return EncodeWithQt(smoothImage({400, 300}, true), "png"); }, eznPasteJpeg, "jpeg", -1},
+    {"OtherCodesAsDefault", [] { return EncodeWithQt(smoothImage({400, 300}, true), "png"); }, 4, "png", 6},
     {"GreyPhotoGivesGreyJpeg", [] { TznJpegOptions o; o.Grey = true; return EncodeSampleJpeg(MakePhotographicImage({400, 300}, 4), o); }, 13, "jpeg", -1},
 };
 
@@ -467,7 +455,7 @@ TEST(PictureRenderTest, ForcedJpegPutsTransparencyOnWhite)
 {
     QImage image(64, 64, QImage::Format_ARGB32);
     image.fill(Qt::transparent);
-    const QImage out = decode(renderAt96(encodeWithQt(image, "png"), 32, 32, {}, eznPasteJpeg).Bytes);
+    const QImage out = decode(renderAt96(EncodeWithQt(image, "png"), 32, 32, {}, eznPasteJpeg).Bytes);
     EXPECT_TRUE(near(out.pixel(16, 16), qRgb(255, 255, 255), 3));
 }
 
@@ -526,7 +514,7 @@ QByteArray animatedGif()
 
 const TznRefusalCase RefusalCases[] = {
     {"UnknownBytes", [] { return QByteArray("not a picture at all"); }, {}, "unknown"},
-    {"Emf", [] { QByteArray b(88, '\0'); b[0] = 1; b.replace(40, 4, " EMF"); return b; }, {}, "vector"},
+    {"Emf", [] { return MakeTestEmf(); }, {}, "vector"},
     {"Wmf", [] { return QByteArray("\xD7\xCD\xC6\x9A\0\0\0\0\0\0\x10\0\x10\0\x60\0", 16) + QByteArray(16, '\0'); }, {}, "vector"},
     {"Svg", [] { return QByteArray("<svg xmlns='http://www.w3.org/2000/svg' width='10' height='10'/>"); }, {}, "vector"},
     {"TruncatedJpeg", [] { QByteArray b = EncodeSampleJpeg(MakePhotographicImage({300, 300}, 1), {}); return b.left(b.size() / 2); }, {}, "damaged"},
@@ -538,12 +526,12 @@ const TznRefusalCase RefusalCases[] = {
          return b;
      },
      {}, "damaged"},
-    {"TruncatedPng", [] { QByteArray b = encodeWithQt(MakePhotographicImage({300, 300}, 1), "png"); return b.left(b.size() / 2); }, {}, "damaged"},
+    {"TruncatedPng", [] { QByteArray b = EncodeWithQt(MakePhotographicImage({300, 300}, 1), "png"); return b.left(b.size() / 2); }, {}, "damaged"},
     {"OverHundredMegapixels", [] { return pngHeaderOnly(10001, 10000); }, {}, "100 megapixels"},
     {"AnimatedGif", animatedGif, {}, "animation"},
     {"JpegXr", [] { return QByteArray("II\xBC\x01\x08\0\0\0\x02\0\x80\xBC\x04\0\x01\0\0\0\x10\0\0\0"
                                       "\x81\xBC\x04\0\x01\0\0\0\x10\0\0\0\0\0\0\0", 38); }, {}, "WDP"},
-    {"CropLeavesNothing", [] { return encodeWithQt(displayedQuadrants({40, 40}), "png"); }, {0.6, 0, 0.5, 0}, "crop"},
+    {"CropLeavesNothing", [] { return EncodeWithQt(displayedQuadrants({40, 40}), "png"); }, {0.6, 0, 0.5, 0}, "crop"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, PictureRefusalTest, testing::ValuesIn(RefusalCases),
@@ -558,7 +546,7 @@ TEST(PictureRenderTest, KeepsTheColourProfile)
     tagged.setColorSpace(p3);
     const QByteArray sources[] = {
         EncodeSampleJpeg(MakePhotographicImage({200, 150}, 6), options),
-        encodeWithQt(tagged, "png"),
+        EncodeWithQt(tagged, "png"),
     };
     for (const QByteArray& source : sources) {
         for (int pasteType : {eznPasteAuto, eznPastePng, eznPasteJpeg}) {
@@ -571,12 +559,8 @@ TEST(PictureRenderTest, KeepsTheColourProfile)
 TEST(PictureRenderTest, TurnsTiffByItsOrientationTag)
 {
     const QImage written = displayedQuadrants(QSize(90, 60));
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, "tiff");
-    writer.setTransformation(QImageIOHandler::TransformationRotate90);
-    ASSERT_TRUE(writer.write(written));
+    const QByteArray bytes = EncodeWithQt(written, "tiff", {.Transformation = QImageIOHandler::TransformationRotate90});
+    ASSERT_FALSE(bytes.isEmpty());
     // Shown turned a quarter clockwise: the top-left quadrant is now at the top right.
     const QImage out = decode(renderAt96(bytes, 60, 90, {}, eznPastePng).Bytes);
     ASSERT_EQ(out.size(), QSize(60, 90));
@@ -589,7 +573,7 @@ TEST(PictureRenderTest, RendersTheSameOnManyThreadsAtOnce)
 {
     std::vector<QByteArray> sources = {
         EncodeSampleJpeg(MakePhotographicImage({900, 700}, 8), {}),
-        encodeWithQt(smoothImage({500, 400}, true), "png"),
+        EncodeWithQt(smoothImage({500, 400}, true), "png"),
         EncodeSampleJpeg(MakePhotographicImage({700, 900}, 9), {.Orientation = 6, .Cmyk = true}),
     };
     std::vector<QByteArray> expected;

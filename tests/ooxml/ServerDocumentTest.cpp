@@ -1,4 +1,5 @@
 #include "ServerTestUtil.h"
+#include "znTestBytes.h"
 
 #include <QFileInfo>
 #include <QProcess>
@@ -29,9 +30,7 @@ TEST_P(OpenFailureTest, FailsNamingTheFileAndLeavesNothingBehind)
             GTEST_SKIP() << "corpus not available";
     } else if (QByteArray(row.Label) == "PlainText") {
         path = PathOf(QStringLiteral("notes.docx"));
-        QFile f(path);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write("This is no zip at all.\n");
+        ASSERT_TRUE(WriteBytes(path, "This is no zip at all.\n"));
     } else if (QByteArray(row.Label) == "ZipBomb") {
         // 64 MB of zeros deflate to some 64 KB: a ratio no real part reaches.
         path = PathOf(QStringLiteral("bomb.docx"));
@@ -173,10 +172,7 @@ TEST_F(SaveTest, PythonDocxDocumentRoundTripsAndConverts)
 {
     const QString source = PathOf(QStringLiteral("python.docx"));
     const QString image = PathOf(QStringLiteral("photo.png"));
-    QFile f(image);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(MakeTestImage({300, 200, QStringLiteral("png"), 72}));
-    f.close();
+    ASSERT_TRUE(WriteBytes(image, MakeTestImage({300, 200, QStringLiteral("png"), 72})));
     QProcess p;
     p.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"),
         QStringLiteral("import sys, docx; from docx.shared import Inches; d = docx.Document(); d.add_paragraph('Hello');"

@@ -1,9 +1,9 @@
 #include "ServerTestUtil.h"
+#include "znTestBytes.h"
 
 #include <QImage>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QtEndian>
 
 #include <cmath>
 #include <mutex>
@@ -13,29 +13,6 @@ namespace {
 
 const QString kChartUri = QStringLiteral("http://schemas.openxmlformats.org/drawingml/2006/chart");
 const QString kDiagramUri = QStringLiteral("http://schemas.openxmlformats.org/drawingml/2006/diagram");
-
-// A minimal enhanced metafile: its header record and the end-of-file record.
-QByteArray MakeEmf()
-{
-    QByteArray b(108 + 20, '\0');
-    auto put = [&](int at, quint32 v) { qToLittleEndian<quint32>(v, b.data() + at); };
-    put(0, 1);     // EMR_HEADER
-    put(4, 108);
-    put(16, 199);  // bounds right, bottom
-    put(20, 99);
-    put(32, 5291); // frame in 0.01 mm
-    put(36, 2645);
-    memcpy(b.data() + 40, " EMF", 4);
-    put(44, 0x10000);
-    put(48, quint32(b.size()));
-    put(52, 2);
-    put(72, 1024); put(76, 768);   // reference device in pixels
-    put(80, 270); put(84, 203);    // and in millimetres
-    put(108, 14);  // EMR_EOF
-    put(112, 20);
-    put(124, 20);
-    return b;
-}
 
 class ShapeTest : public TznServerTest
 {
@@ -342,7 +319,7 @@ TEST_F(ShapeTest, UndecodablePictureFailsCopyAndStays)
 {
     TznDocxBuilder b;
     TznTestPicture pic;
-    pic.Bytes = MakeEmf();
+    pic.Bytes = MakeTestEmf();
     pic.Extension = QStringLiteral("emf");
     pic.Cx = pic.Cy = kEmuPerInch / 4;
     b.Picture(pic);

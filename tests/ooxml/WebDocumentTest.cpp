@@ -1,4 +1,5 @@
 #include "ServerTestUtil.h"
+#include "znTestBytes.h"
 
 #include "ooxml/znWebDocument.h"
 
@@ -53,10 +54,7 @@ TEST_P(WebOpenTest, OpensServedDocumentsAndNamesTheReasonOtherwise)
     TznDocxBuilder b;
     b.Picture(TznTestPicture{MakeTestImage({})});
     ASSERT_TRUE(b.Save(PathOf(QStringLiteral("a.docx"))));
-    QFile note(PathOf(QStringLiteral("note.txt")));
-    ASSERT_TRUE(note.open(QIODevice::WriteOnly));
-    note.write("no document");
-    note.close();
+    ASSERT_TRUE(WriteBytes(PathOf(QStringLiteral("note.txt")), "no document"));
 
     TznTestWebServer server(FDir.path());
     ASSERT_TRUE(server.IsRunning());
@@ -88,10 +86,7 @@ TEST(DownloadTest, RefusesMoreThanTheLimitAndLeavesNoCopy)
 {
     TznTestApplication application;
     QTemporaryDir dir;
-    QFile big(dir.filePath(QStringLiteral("big.docx")));
-    ASSERT_TRUE(big.open(QIODevice::WriteOnly));
-    big.write(QByteArray(5000, 'x'));
-    big.close();
+    ASSERT_TRUE(WriteBytes(dir.filePath(QStringLiteral("big.docx")), QByteArray(5000, 'x')));
     TznTestWebServer server(dir.path());
     ASSERT_TRUE(server.IsRunning());
     const QStringList before = QDir::temp().entryList({QStringLiteral("lp-web-*")});

@@ -1,5 +1,6 @@
 #include "platform/znDirSearch.h"
 #include "platform/znFileTimes.h"
+#include "znTestBytes.h"
 
 #include <QDir>
 #include <QFile>
@@ -120,9 +121,7 @@ TEST(FileTimesTest, CopiesAccessAndWriteTimes)
     const QString source = dir.path() + "/s.doc";
     const QString target = dir.path() + "/t.doc";
     for (const QString& p : {source, target}) {
-        QFile f(p);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write("content");
+        ASSERT_TRUE(WriteBytes(p, "content"));
     }
     const QDateTime written = QDateTime::fromString("2001-02-03T04:05:06.789Z", Qt::ISODateWithMs);
     const QDateTime accessed = QDateTime::fromString("2002-03-04T05:06:07Z", Qt::ISODate);

@@ -1,5 +1,6 @@
 #include "platform/znError.h"
 #include "platform/znTextFile.h"
+#include "znTestBytes.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -7,20 +8,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-QByteArray readBytes(const QString& path)
-{
-    QFile f(path);
-    EXPECT_TRUE(f.open(QIODevice::ReadOnly));
-    return f.readAll();
-}
-
-void writeBytes(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-}
 
 struct DecodeCase
 {
@@ -59,11 +46,11 @@ TEST(TextFileTest, WritesWithoutMarkAndCrLfAfterEveryLine)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("p.batch-docslim"));
-    writeBytes(path, QByteArray("\xEF\xBB\xBFSource=/in\nTarget=/out"));
+    ASSERT_TRUE(WriteBytes(path, QByteArray("\xEF\xBB\xBFSource=/in\nTarget=/out")));
     const auto text = ReadTextFile(path);
     ASSERT_TRUE(text.has_value());
     WriteTextFile(path, SplitLines(*text));
-    EXPECT_EQ(readBytes(path), QByteArray("Source=/in\r\nTarget=/out\r\n"));
+    EXPECT_EQ(ReadBytes(path), QByteArray("Source=/in\r\nTarget=/out\r\n"));
 }
 
 TEST(TextFileTest, WriteFailureNamesThePathAndLeavesNothing)
@@ -83,7 +70,7 @@ TEST(TextFileTest, RefusesFilesAboveTheLimit)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("big.txt"));
-    writeBytes(path, QByteArray(2000, 'a'));
+    ASSERT_TRUE(WriteBytes(path, QByteArray(2000, 'a')));
     EXPECT_FALSE(ReadTextFile(path, 1000).has_value());
     EXPECT_TRUE(ReadTextFile(path, 4000).has_value());
     EXPECT_FALSE(ReadTextFile(dir.filePath(QStringLiteral("none.txt"))).has_value());

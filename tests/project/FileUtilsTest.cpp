@@ -1,5 +1,6 @@
 #include "platform/znError.h"
 #include "project/znFileUtils.h"
+#include "znTestBytes.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -14,14 +15,11 @@ TEST(FileUtilsTest, SizeOfFilesAndMissingPaths)
 {
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("a.bin"));
-    QFile f(file);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(QByteArray(1234, 'x'));
-    f.close();
+    ASSERT_TRUE(WriteBytes(file, QByteArray(1234, 'x')));
     EXPECT_EQ(TznFileUtils::FileSizeOf(file), 1234);
     EXPECT_EQ(TznFileUtils::FileSizeOf(dir.filePath(QStringLiteral("none"))), 0);
     // Past 4 GiB: a sparse file takes no room.
-    ASSERT_TRUE(f.resize((qint64(1) << 32) + 5));
+    ASSERT_TRUE(QFile::resize(file, (qint64(1) << 32) + 5));
     EXPECT_EQ(TznFileUtils::FileSizeOf(file), (qint64(1) << 32) + 5);
 }
 
@@ -80,10 +78,7 @@ TEST(FileUtilsTest, OddByteIsDroppedAndMissingFileRaises)
 {
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("odd"));
-    QFile f(file);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(QByteArray("a\0b", 3));
-    f.close();
+    ASSERT_TRUE(WriteBytes(file, QByteArray("a\0b", 3)));
     EXPECT_EQ(TznFileUtils::ReadFileText(file, 2), QStringLiteral("a"));
     EXPECT_THROW(TznFileUtils::ReadFileText(dir.filePath(QStringLiteral("none")), 2), EznError);
 }

@@ -56,14 +56,14 @@ protected:
 TEST_F(ProjectFileTest, OpensAProjectFileAndRemembersIt)
 {
     const QString file = path("a.batch-docslim");
-    writeFile(file, "\xEF\xBB\xBFSource=/in/*.doc?\r\nTarget=/out\r\n");
+    ASSERT_TRUE(WriteBytes(file, "\xEF\xBB\xBFSource=/in/*.doc?\r\nTarget=/out\r\n"));
     FProject->FileName = file;
     FProject->OpenProject(true);
     EXPECT_EQ(FProject->Source(), QStringLiteral("/in/*.doc?"));
     EXPECT_EQ(FProject->RecentFiles, QStringList{file});
     // Written back in the locale's code page without the mark.
     FProject->CollectOptions(true);
-    EXPECT_EQ(readFile(file), QByteArray("Source=/in/*.doc?\r\nTarget=/out\r\n"));
+    EXPECT_EQ(ReadBytes(file), QByteArray("Source=/in/*.doc?\r\nTarget=/out\r\n"));
 }
 
 TEST_F(ProjectFileTest, UnreadableProjectKeepsTheOptions)
@@ -78,7 +78,7 @@ TEST_F(ProjectFileTest, UnreadableProjectKeepsTheOptions)
 TEST_F(ProjectFileTest, BinaryProjectFileStopsAtNul)
 {
     const QString file = path("bin.batch-docslim");
-    writeFile(file, QByteArray("Source=/x\r\n\0\x01\x02garbage=1", 22));
+    ASSERT_TRUE(WriteBytes(file, QByteArray("Source=/x\r\n\0\x01\x02garbage=1", 22)));
     FProject->FileName = file;
     FProject->OpenProject(true);
     EXPECT_EQ(FProject->OptionLines(), QStringList{QStringLiteral("Source=/x")});
@@ -136,7 +136,7 @@ TEST_F(ProjectFileTest, SaveAsWritesTheChosenFile)
     FDialogs.NextFile = path("saved.batch-docslim");
     FProject->SaveProject(); // no file name yet: asks where
     EXPECT_EQ(FProject->FileName, path("saved.batch-docslim"));
-    EXPECT_EQ(readFile(path("saved.batch-docslim")), QByteArray("Source=/in\r\n"));
+    EXPECT_EQ(ReadBytes(path("saved.batch-docslim")), QByteArray("Source=/in\r\n"));
     EXPECT_EQ(FProject->RecentFiles, QStringList{path("saved.batch-docslim")});
 }
 
@@ -160,7 +160,7 @@ TEST_F(ProjectFileTest, DefaultProjectBesideTheExecutable)
 {
     EXPECT_EQ(FProject->DefaultProjectPath(), path("leafpress.batch-docslim"));
     EXPECT_EQ(FProject->RecentFilesPath(), path("leafpress.log"));
-    writeFile(path("leafpress.batch-docslim"), "Target=/t\r\n");
+    ASSERT_TRUE(WriteBytes(path("leafpress.batch-docslim"), "Target=/t\r\n"));
     FProject->OpenInitial();
     EXPECT_EQ(FProject->Target(), QStringLiteral("/t"));
 }
@@ -194,7 +194,7 @@ TEST_F(ProjectFileTest, RecentListSurvivesTheProcessWithMissingFiles)
 {
     FProject->RecentFiles = {path("gone.batch-docslim"), QStringLiteral("/x/y.batch-docslim")};
     FProject.reset();
-    EXPECT_EQ(readFile(path("leafpress.log")), QByteArray()
+    EXPECT_EQ(ReadBytes(path("leafpress.log")), QByteArray()
               .append(path("gone.batch-docslim").toUtf8()).append("\r\n/x/y.batch-docslim\r\n"));
     FProject = std::make_unique<TznProject>();
     EXPECT_EQ(FProject->RecentFiles, (QStringList{path("gone.batch-docslim"), QStringLiteral("/x/y.batch-docslim")}));
@@ -204,7 +204,7 @@ TEST_F(ProjectFileTest, EmptyRecentListIsStillWritten)
 {
     FProject.reset();
     EXPECT_TRUE(QFile::exists(path("leafpress.log")));
-    EXPECT_EQ(readFile(path("leafpress.log")), QByteArray());
+    EXPECT_EQ(ReadBytes(path("leafpress.log")), QByteArray());
 }
 
 // --- the command line ---

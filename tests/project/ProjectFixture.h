@@ -2,6 +2,7 @@
 
 #include "platform/znApp.h"
 #include "project/znProject.h"
+#include "znTestBytes.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -51,21 +52,6 @@ protected:
     }
 
     QString path(const char* name) const { return FDir.filePath(QString::fromUtf8(name)); }
-
-    static void writeFile(const QString& path, const QByteArray& bytes)
-    {
-        QFile f(path);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
-    }
-
-    static QByteArray readFile(const QString& path)
-    {
-        QFile f(path);
-        if (!f.open(QIODevice::ReadOnly))
-            return {};
-        return f.readAll();
-    }
 
     QTemporaryDir FDir;
     std::unique_ptr<TznApp> FApp;

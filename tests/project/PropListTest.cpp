@@ -132,7 +132,7 @@ TEST_F(BoundControlsTest, ControlsToOptionsDropsEmptyFields)
 TEST_F(BoundControlsTest, AlternativeKeyFillsTheFieldAndLeavesTheText)
 {
     const QString file = path("alt.batch-docslim");
-    writeFile(file, "eSource.Text=/in\r\ncSubdir.Checked=true\r\nTarget=/out\r\neTarget.Text=/ignored\r\n");
+    ASSERT_TRUE(WriteBytes(file, "eSource.Text=/in\r\ncSubdir.Checked=true\r\nTarget=/out\r\neTarget.Text=/ignored\r\n"));
     FProject->FileName = file;
     FProject->OpenProject(true);
     EXPECT_EQ(eSource.text(), QStringLiteral("/in"));
@@ -141,7 +141,7 @@ TEST_F(BoundControlsTest, AlternativeKeyFillsTheFieldAndLeavesTheText)
     // Only the alternative lines that were used are removed.
     EXPECT_EQ(FProject->OptionLines(), (QStringList{"Target=/out", "eTarget.Text=/ignored"}));
     FProject->CollectOptions(true);
-    EXPECT_EQ(readFile(file), QByteArray("Target=/out\r\neTarget.Text=/ignored\r\nSource=/in\r\nSubdir=True\r\n"));
+    EXPECT_EQ(ReadBytes(file), QByteArray("Target=/out\r\neTarget.Text=/ignored\r\nSource=/in\r\nSubdir=True\r\n"));
 }
 
 TEST_F(BoundControlsTest, EmptyOptionsClearTheControls)

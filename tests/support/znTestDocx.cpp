@@ -1,11 +1,11 @@
 #include "znTestDocx.h"
 
-#include <QBuffer>
+#include "znTestBytes.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
-#include <QImageWriter>
 #include <QPainter>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -62,12 +62,7 @@ QByteArray MakeTestImage(const TznTestImage& spec)
         image.setDotsPerMeterX(0);
         image.setDotsPerMeterY(0);
     }
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, spec.Format.toLatin1());
-    writer.setQuality(spec.Quality);
-    writer.write(image);
+    QByteArray bytes = EncodeWithQt(image, spec.Format.toLatin1().constData(), {.Quality = spec.Quality});
     if (spec.Dpi <= 0)
         StripResolution(bytes);
     return bytes;

@@ -164,14 +164,14 @@ TEST_F(DocslimTest, DocumentWithoutPicturesGetsItsOwnBytesBack)
     const QString target = path(QStringLiteral("out/a.docx"));
     EXPECT_EQ(node->Status, nsSuccess);
     EXPECT_EQ(node->Message, QStringLiteral("[99%] ") + target);
-    EXPECT_EQ(bytesOf(target), bytesOf(file));
+    EXPECT_EQ(ReadBytes(target), ReadBytes(file));
     EXPECT_EQ(FBatch->Successes(), 1);
 }
 
 TEST_F(DocslimTest, DamagedDocumentFailsWithTheServersMessage)
 {
     const QString file = path(QStringLiteral("in/a.docx"));
-    writeBytes(file, "not a package");
+    ASSERT_TRUE(WriteBytes(file, "not a package"));
     TznNode* node = convert(file);
     EXPECT_EQ(node->Status, nsFailure);
     EXPECT_TRUE(node->Message.contains(file)) << node->Message.toStdString();
@@ -201,10 +201,10 @@ TEST_P(DocslimInPlaceTest, MeasuresTheSourceBeforeAndKeepsItWhenNothingIsGained)
     if (GetParam().pictures)
         b.Picture(photo(30, 30));
     const QString file = save(b, "a.docx");
-    const QByteArray before = bytesOf(file);
+    const QByteArray before = ReadBytes(file);
     TznNode* node = convertInPlace(file);
     ASSERT_EQ(node->Status, nsSuccess) << node->Message.toStdString();
-    const QByteArray after = bytesOf(file);
+    const QByteArray after = ReadBytes(file);
     const qint64 percentage = GetParam().pictures ? qint64(after.size()) * 100 / before.size() : 99;
     EXPECT_EQ(node->Message, QStringLiteral("[%1%] ").arg(percentage) + file);
     EXPECT_EQ(node->SourceSize, before.size());
@@ -241,7 +241,7 @@ TEST_P(DocslimFailingSaveTest, InPlaceSaveThatFailsLeavesTheSourceAsItWas)
     b.Paragraph(QStringLiteral("text"));
     b.Picture(photo(100, 100));
     const QString file = save(b, "a.docx");
-    const QByteArray before = bytesOf(file);
+    const QByteArray before = ReadBytes(file);
     ASSERT_GT(before.size(), 64 * 1024);
 
     const pid_t child = fork();
@@ -265,7 +265,7 @@ TEST_P(DocslimFailingSaveTest, InPlaceSaveThatFailsLeavesTheSourceAsItWas)
         EXPECT_EQ(WTERMSIG(status), SIGXFSZ);
         EXPECT_FALSE(leftovers(QStringLiteral("in")).isEmpty());
     }
-    EXPECT_EQ(bytesOf(file), before);
+    EXPECT_EQ(ReadBytes(file), before);
 
     // A later run removes what the killed save left and converts anew.
     for (const QString& name : leftovers(QStringLiteral("in"))) {
@@ -363,12 +363,12 @@ TEST_P(DocslimSizeTest, TruncatesThePercentageAndNeverGrows)
     word.SavedSize = c.saved;
     registerFakeWord(word, FLog);
     const QString file = path(QStringLiteral("in/a.docx"));
-    writeBytes(file, QByteArray(c.source, 's'));
+    ASSERT_TRUE(WriteBytes(file, QByteArray(c.source, 's')));
     TznNode* node = convert(file);
     const QString target = path(QStringLiteral("out/a.docx"));
     EXPECT_EQ(node->Status, nsSuccess);
     EXPECT_EQ(node->Message, QString::fromUtf8(c.prefix) + target);
-    EXPECT_EQ(bytesOf(target) == bytesOf(file), c.copiedBack);
+    EXPECT_EQ(ReadBytes(target) == ReadBytes(file), c.copiedBack);
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, DocslimSizeTest, ::testing::Values(
@@ -412,7 +412,7 @@ TEST_P(DocslimLostSourceTest, FailsAndLeavesTheOlderTargetAsItWas)
         source = QFile::decodeName(raw);
     }
     const QString target = path(QStringLiteral("out/")) + QFileInfo(source).fileName();
-    writeBytes(target, "an earlier good result");
+    ASSERT_TRUE(WriteBytes(target, "an earlier good result"));
     if (c.kind == TznLostSource::Unreachable) {
         source = TznTestWebServer::UnreachableUrl(QStringLiteral("/a.docx"));
     } else if (c.kind == TznLostSource::GoneBeforeCopyBack) {
@@ -420,13 +420,13 @@ TEST_P(DocslimLostSourceTest, FailsAndLeavesTheOlderTargetAsItWas)
         word.SavedSize = 4000;
         word.Vanishing = source;
         registerFakeWord(word, FLog);
-        writeBytes(source, QByteArray(1000, 's'));
+        ASSERT_TRUE(WriteBytes(source, QByteArray(1000, 's')));
     }
     TznNode* node = convert(source);
     EXPECT_EQ(node->Status, nsFailure);
     EXPECT_TRUE(node->Message.contains(QString::fromUtf8(c.reason), Qt::CaseInsensitive)) << node->Message.toStdString();
     EXPECT_EQ(FBatch->Failures(), 1);
-    EXPECT_EQ(bytesOf(target), QByteArray("an earlier good result"));
+    EXPECT_EQ(ReadBytes(target), QByteArray("an earlier good result"));
     EXPECT_EQ(leftovers(QStringLiteral("out")), QStringList());
 }
 
@@ -459,7 +459,7 @@ TEST_P(DocslimFormatTest, PassesTheFormatCodeOnlyForLowerCaseDoc)
     word.SavedSize = 10;
     registerFakeWord(word, FLog);
     const QString file = path(QStringLiteral("in/") + QString::fromUtf8(c.file));
-    writeBytes(file, QByteArray(100, 's'));
+    ASSERT_TRUE(WriteBytes(file, QByteArray(100, 's')));
     convert(file);
     const QString target = path(QStringLiteral("out/") + QString::fromUtf8(c.file));
     // Saved beside the target under a name of its own with the target's

@@ -5,6 +5,7 @@
 #include "engine/znBatch.h"
 #include "platform/znApp.h"
 #include "project/znProject.h"
+#include "znTestBytes.h"
 
 #include <QDir>
 #include <QFile>
@@ -55,19 +56,6 @@ protected:
         FBatch->SetTargetFolder(path(QStringLiteral("out/")));
         FBatch->AddSingle(file);
         return FBatch->NextNode();
-    }
-
-    static QByteArray bytesOf(const QString& file)
-    {
-        QFile f(file);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
-
-    static void writeBytes(const QString& file, const QByteArray& bytes)
-    {
-        QFile f(file);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
     }
 
     QTemporaryDir FDir;
