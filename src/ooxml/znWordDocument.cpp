@@ -5,6 +5,7 @@
 #include "ooxml/znMediaParts.h"
 #include "ooxml/znXml.h"
 #include "platform/znError.h"
+#include "platform/znLocalPath.h"
 
 #include <QAtomicInteger>
 #include <QDir>
@@ -120,12 +121,14 @@ std::unique_ptr<TznWordDocument> TznWordDocument::Open(const QString& path, cons
 {
     std::unique_ptr<TznWordDocument> doc(new TznWordDocument);
     doc->FFullName = path;
-    const QFileInfo info(path);
-    if (!info.exists() || !info.isFile())
+    // By the name's bytes: a name that is not valid UTF-8 is no other file.
+    const TznLocalFileInfo info = LocalFileInfo(path);
+    if (!info.Exists || !info.IsFile)
         doc->Fail(QStringLiteral("the file cannot be found."));
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        doc->Fail(QStringLiteral("the file cannot be read (%1).").arg(file.errorString()));
+    QFile file;
+    QString reason;
+    if (!OpenLocalFile(file, path, QIODevice::ReadOnly, &reason))
+        doc->Fail(QStringLiteral("the file cannot be read (%1).").arg(reason));
     const QByteArray head = file.read(8);
     file.close();
     if (IsCompoundFileSignature(head)) {

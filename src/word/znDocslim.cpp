@@ -3,6 +3,7 @@
 #include "automation/znOle.h"
 #include "engine/znBatch.h"
 #include "platform/znError.h"
+#include "platform/znLocalPath.h"
 #include "platform/znPath.h"
 #include "project/znFileUtils.h"
 #include "project/znProject.h"
@@ -121,16 +122,16 @@ void TznDocslim::ConvertFile(TznBatch* batch, TznNode* node)
         }
         work.clear();
         const QString note = FinishSource(batch, node, target);
-        node->Message = prefix + target + note;
+        node->Message = ReadableLocalPath(prefix + target + note);
         node->Status = nsSuccess;
         batch->AddSuccess();
     } catch (const std::exception& e) {
         const QString message = dynamic_cast<const EznError*>(&e)
                                     ? static_cast<const EznError&>(e).Message()
                                     : QString::fromLocal8Bit(e.what());
-        node->Message = message;
+        node->Message = ReadableLocalPath(message);
         node->Status = nsFailure;
-        batch->AddFailure(message);
+        batch->AddFailure(node->Message);
     }
     CloseDocument();
     if (!work.isEmpty())

@@ -9,9 +9,13 @@
 #include <QFileInfo>
 #include <QDateTime>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -281,6 +285,100 @@ TEST_P(DocslimFailingSaveTest, InPlaceSaveThatFailsLeavesTheSourceAsItWas)
 INSTANTIATE_TEST_SUITE_P(Limits, DocslimFailingSaveTest, ::testing::Values(
     FailingSaveCase{"WriteFails", true},
     FailingSaveCase{"KilledMidSave", false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// --- names that are not valid UTF-8 ---
+
+// The names of a folder as the system keeps them, sorted.
+QList<QByteArray> rawNames(const QString& folder)
+{
+    QList<QByteArray> names;
+    if (DIR* dir = opendir(QFile::encodeName(folder).constData())) {
+        while (const dirent* e = readdir(dir))
+            if (e->d_name[0] != '.')
+                names << QByteArray(e->d_name);
+        closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+QByteArray rawBytesOf(const QByteArray& name)
+{
+    QByteArray bytes;
+    if (FILE* f = std::fopen(name.constData(), "rb")) {
+        char buf[65536];
+        for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;)
+            bytes.append(buf, qsizetype(n));
+        std::fclose(f);
+    }
+    return bytes;
+}
+
+struct RawNameCase
+{
+    const char* name;
+    bool inPlace;
+    const char* options;
+    const char* sourceLeftAs; // the name the unchanged source has after the run; "" when replaced
+};
+
+class DocslimRawNameTest : public DocslimTest, public ::testing::WithParamInterface<RawNameCase>
+{
+};
+
+// A Latin-1 name found by a folder scan is opened, saved, timed and
+// finished by its bytes, shown readably, and nothing under another name
+// appears.
+TEST_P(DocslimRawNameTest, CompactsTheFileByTheBytesOfItsName)
+{
+    const RawNameCase& row = GetParam();
+    TznDocxBuilder b;
+    b.Picture(photo(30, 30));
+    const QString made = save(b, "made.docx");
+    const QByteArray before = bytesOf(made);
+    const QByteArray in = QFile::encodeName(path(QStringLiteral("in/")));
+    const QByteArray out = QFile::encodeName(path(QStringLiteral("out/")));
+    const QByteArray raw = "caf\xe9.docx";
+    ASSERT_EQ(std::rename(QFile::encodeName(made).constData(), (in + raw).constData()), 0);
+    struct timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, (in + raw).constData(), old, 0), 0);
+
+    FProject->SetOptionsText(QString::fromUtf8(row.options));
+    FBatch = std::make_unique<TznBatch>();
+    const QString folder = path(row.inPlace ? QStringLiteral("in/") : QStringLiteral("out/"));
+    FBatch->StartScan(path(QStringLiteral("in/*.docx")), folder, false);
+    TznNode* node = FBatch->NextNode();
+    ASSERT_NE(node, nullptr);
+    EXPECT_EQ(FBatch->NextNode(), nullptr);
+    TznDocslim converter(FBatch.get(), 1, TznNodeEvent());
+    converter.ConvertFile(FBatch.get(), node);
+    ASSERT_EQ(node->Status, nsSuccess) << node->Message.toStdString();
+
+    const QByteArray target = (row.inPlace ? in : out) + raw;
+    const QByteArray result = rawBytesOf(target);
+    ASSERT_GT(result.size(), 0);
+    EXPECT_LT(result.size(), before.size());
+    EXPECT_EQ(node->Message, QStringLiteral("[%1%] ").arg(qint64(result.size()) * 100 / before.size()) + folder
+                                 + QStringLiteral("caf\\xE9.docx"));
+    const QString check = path(QStringLiteral("check.docx"));
+    writeBytes(check, result);
+    EXPECT_TRUE(PythonDocxOpens(check));
+    struct stat st;
+    ASSERT_EQ(::stat(target.constData(), &st), 0);
+    EXPECT_EQ(st.st_mtim.tv_sec, 1000000000);
+
+    const QByteArray left = row.sourceLeftAs;
+    EXPECT_EQ(rawNames(path(QStringLiteral("in"))), QList<QByteArray>{left.isEmpty() ? raw : left});
+    if (!left.isEmpty())
+        EXPECT_EQ(rawBytesOf(in + left), before);
+    EXPECT_EQ(rawNames(path(QStringLiteral("out"))), row.inPlace ? QList<QByteArray>() : QList<QByteArray>{raw});
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, DocslimRawNameTest, ::testing::Values(
+    RawNameCase{"IntoTargetFolder", false, "KeepFileTime=True", "caf\xe9.docx"},
+    RawNameCase{"InPlace", true, "IsOverwrite=True\r\nKeepFileTime=True", ""},
+    RawNameCase{"SourceRenamed", false, "KeepFileTime=True\r\nRenameSource=.old", "caf\xe9.docx.old"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // --- web sources ---
