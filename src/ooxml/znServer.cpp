@@ -202,10 +202,11 @@ public:
     TznOxDocument(TznState state, std::shared_ptr<TznDocEntry> doc) : FState(std::move(state)), FDoc(std::move(doc)) {}
 
 protected:
-    enum { mHasVBProject = 1, mClose, mSaveAs, mSaveAs2, mInlineShapes, mShapes, mFullName, mName };
+    enum { mHasVBProject = 1, mClose, mSaveAs, mSaveAs2, mInlineShapes, mShapes, mFullName, mName, mDownloadedFile };
     const QStringList& Members() const override
     {
-        static const QStringList names{"HasVBProject", "Close", "SaveAs", "SaveAs2", "InlineShapes", "Shapes", "FullName", "Name"};
+        static const QStringList names{"HasVBProject", "Close", "SaveAs", "SaveAs2", "InlineShapes", "Shapes", "FullName", "Name",
+                                       "DownloadedFile"};
         return names;
     }
     TznVariant Call(int id, int flags, const QList<TznVariant>& args, const TznVariant*) override
@@ -243,6 +244,9 @@ protected:
         case mShapes: CheckGet(flags, args); return TznVariant(std::make_shared<TznOxShapes>(FState, FDoc, true));
         case mFullName: CheckGet(flags, args); return FDoc->FullName();
         case mName: CheckGet(flags, args); return QFileInfo(FDoc->FullName()).fileName();
+        // The local copy a web document was read from, while it is open
+        // (empty for a local file): its size and bytes are the source's.
+        case mDownloadedFile: CheckGet(flags, args); return FDoc->Download ? FDoc->Download->fileName() : QString();
         }
         throw EznError(ZnDispError::MemberNotFound());
     }

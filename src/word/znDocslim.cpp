@@ -61,6 +61,20 @@ void TznDocslim::passPictureSettings()
     }
 }
 
+QString TznDocslim::sourceCopy(const QString& source) const
+{
+    if (!source.startsWith(QStringLiteral("http://"), Qt::CaseInsensitive)
+        && !source.startsWith(QStringLiteral("https://"), Qt::CaseInsensitive))
+        return source;
+    // A member of the built-in server; with another word processor a web
+    // source has no size here, and its result is kept as it is.
+    try {
+        return OleGet(FDoc, QStringLiteral("DownloadedFile")).ToText();
+    } catch (...) {
+        return QString();
+    }
+}
+
 void TznDocslim::ConvertFile(TznBatch* batch, TznNode* node)
 {
     const QString target = TargetPath(batch, node);
@@ -81,22 +95,22 @@ void TznDocslim::ConvertFile(TznBatch* batch, TznNode* node)
         } catch (...) {
         }
         // Measured before anything is written: in place, the target is the
-        // source.
-        const qint64 sourceSize = TznFileUtils::FileSizeOf(node->Path);
+        // source. A web source is measured by the server's downloaded copy,
+        // which goes when the document closes.
+        const QString sourceFile = sourceCopy(node->Path);
+        const qint64 sourceSize = TznFileUtils::FileSizeOf(sourceFile);
         RemoveStaleWork(FolderPart(target));
         work = WorkPath(target);
         if (!FDocToDocx && FVersion >= 12 && ExtractFileExt(target) == QStringLiteral(".doc"))
             OleCall(FDoc, QStringLiteral("SaveAs"), {TznVariant(work), TznVariant(0)});
         else
             OleCall(FDoc, QStringLiteral("SaveAs"), {TznVariant(work)});
-        CloseDocument();
-        if (!QFileInfo(work).isFile())
-            throw EznError(QStringLiteral("Cannot save \"%1\": the word processor wrote no file.").arg(target));
-        const qint64 savedSize = TznFileUtils::FileSizeOf(work);
+        const bool saved = QFileInfo(work).isFile();
+        const qint64 savedSize = saved ? TznFileUtils::FileSizeOf(work) : 0;
 
         QString prefix;
         bool keepSource = false;
-        if (sourceSize != 0) {
+        if (saved && sourceSize != 0) {
             qint64 percentage = savedSize * 100 / sourceSize;
             if (percentage >= 100) {
                 keepSource = true;
@@ -106,19 +120,26 @@ void TznDocslim::ConvertFile(TznBatch* batch, TznNode* node)
             node->SourceSize = sourceSize;
             node->TargetSize = qMin(savedSize, sourceSize);
         }
+        // The source's bytes take the result's place, and then replace the
+        // target as a result would; in place they are already there.
+        const bool inPlace = keepSource && IsSameFile(node->Path, target);
         QString reason;
-        if (keepSource) {
+        if (keepSource && !inPlace && !TznFileUtils::CopyFileOver(sourceFile, work, &reason))
+            throw EznError(QStringLiteral("Cannot copy \"%1\" over \"%2\": %3").arg(node->Path, target, reason));
+        CloseDocument();
+        if (!saved)
+            throw EznError(QStringLiteral("Cannot save \"%1\": the word processor wrote no file.").arg(target));
+
+        if (inPlace) {
             QFile::remove(work);
-            // In place the source's bytes are already where they belong.
-            if (!IsSameFile(node->Path, target) && !TznFileUtils::CopyFileOver(node->Path, target, &reason))
-                throw EznError(QStringLiteral("Cannot copy \"%1\" over \"%2\": %3").arg(node->Path, target, reason));
         } else {
             // The source's times go with the result before it replaces the
             // source, since in place they cannot be read afterwards.
             if (Project->KeepFileTime())
                 CopyFileTimes(node->Path, work);
             if (!TznFileUtils::ReplaceFile(work, target, &reason))
-                throw EznError(QStringLiteral("Cannot save \"%1\": %2").arg(target, reason));
+                throw EznError(keepSource ? QStringLiteral("Cannot copy \"%1\" over \"%2\": %3").arg(node->Path, target, reason)
+                                          : QStringLiteral("Cannot save \"%1\": %2").arg(target, reason));
         }
         work.clear();
         const QString note = FinishSource(batch, node, target);

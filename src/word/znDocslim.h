@@ -26,4 +26,7 @@ protected:
 
 private:
     void passPictureSettings();
+    // The local file holding the source's bytes: the source itself, or
+    // for a web address the server's downloaded copy; empty when unknown.
+    QString sourceCopy(const QString& source) const;
 };

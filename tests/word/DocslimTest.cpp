@@ -383,23 +383,54 @@ INSTANTIATE_TEST_SUITE_P(Runs, DocslimRawNameTest, ::testing::Values(
 
 // --- web sources ---
 
-TEST_F(DocslimTest, ServedDocumentCompactsIntoTheTargetFolder)
+struct WebCase
+{
+    const char* name;
+    bool pictures; // a picture shown at 30 %, else only text, which gains nothing
+};
+
+class DocslimWebTest : public DocslimTest, public ::testing::WithParamInterface<WebCase>
+{
+};
+
+// A served document is measured by its download: its percentage is the
+// real one, and a result that gains nothing gives way to the served bytes.
+TEST_P(DocslimWebTest, ServedDocumentIsMeasuredByItsDownload)
 {
     TznTestApplication application;
     TznDocxBuilder b;
-    b.Picture(photo(30, 30));
+    b.Paragraph(QStringLiteral("text"));
+    if (GetParam().pictures)
+        b.Picture(photo(30, 30));
     const QString served = save(b, "a.docx");
+    const QByteArray source = bytesOf(served);
     TznTestWebServer server(path(QStringLiteral("in")));
     ASSERT_TRUE(server.IsRunning());
-    TznNode* node = convert(server.Url(QStringLiteral("/a.docx")));
     const QString target = path(QStringLiteral("out/a.docx"));
+    writeBytes(target, QByteArray("an older result"));
+    FProject->SetOptionsText(QStringLiteral("IsOverwrite=True"));
+    TznNode* node = convert(server.Url(QStringLiteral("/a.docx")));
     ASSERT_EQ(node->Status, nsSuccess) << node->Message.toStdString();
-    EXPECT_EQ(node->Message, target);
     EXPECT_EQ(FLog->Starting(QStringLiteral("Add(")), QStringList());
-    EXPECT_LT(QFileInfo(target).size(), QFileInfo(served).size());
-    EXPECT_EQ(mainXml(target).count(QStringLiteral("<wp:inline")), 1);
-    EXPECT_TRUE(PythonDocxOpens(target));
+    const QByteArray result = bytesOf(target);
+    EXPECT_EQ(node->SourceSize, source.size());
+    EXPECT_EQ(node->TargetSize, result.size());
+    if (GetParam().pictures) {
+        EXPECT_EQ(node->Message, QStringLiteral("[%1%] ").arg(qint64(result.size()) * 100 / source.size()) + target);
+        EXPECT_LT(result.size(), source.size());
+        EXPECT_EQ(mainXml(target).count(QStringLiteral("<wp:inline")), 1);
+        EXPECT_TRUE(PythonDocxOpens(target));
+    } else {
+        EXPECT_EQ(node->Message, QStringLiteral("[99%] ") + target);
+        EXPECT_EQ(result, source);
+    }
+    EXPECT_EQ(leftovers(QStringLiteral("out")), QStringList());
 }
+
+INSTANTIATE_TEST_SUITE_P(Served, DocslimWebTest, ::testing::Values(
+    WebCase{"Compactable", true},
+    WebCase{"NothingToGain", false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // --- the size check and the save form, against a scripted word processor ---
 
