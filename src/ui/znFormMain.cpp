@@ -1,5 +1,7 @@
 #include "ui/znFormMain.h"
 
+#include "engine/znRunCheck.h"
+#include "engine/znRunReport.h"
 #include "info/znInfo.h"
 #include "platform/znError.h"
 #include "platform/znPath.h"
@@ -7,8 +9,6 @@
 #include "platform/znTextFile.h"
 #include "project/znDialogs.h"
 #include "project/znProject.h"
-#include "runner/znMain.h"
-#include "runner/znRunCheck.h"
 #include "ui/znFormAbout.h"
 #include "ui/znFormCfg.h"
 #include "ui/znWindowStartup.h"
@@ -829,9 +829,7 @@ void TznFrmMain::FileDone(quint64 serial, TznBatch* batch, TznNode* node)
     // The worker holding the node wrote these; the window gets copies.
     const int status = node->Status.load();
     const QString message = node->Message;
-    const qint64 saved = status == nsSuccess && node->SourceSize >= 0 && node->TargetSize >= 0
-        ? node->SourceSize - node->TargetSize
-        : 0;
+    const qint64 saved = SavedBytes(*node);
     auto apply = [this, alive = FAlive, serial, batch, node, status, message, saved] {
         if (!*alive || serial != FBatchSerial || batch != FBatch)
             return;
@@ -855,9 +853,7 @@ void TznFrmMain::syncRows()
         const int status = node ? node->Status.load() : nsPending;
         if (!row || imageOf(status) == nsPending || row->data(0, StatusRole).toInt() != nsPending)
             continue;
-        const qint64 saved = status == nsSuccess && node->SourceSize >= 0 && node->TargetSize >= 0
-            ? node->SourceSize - node->TargetSize
-            : 0;
+        const qint64 saved = SavedBytes(*node);
         setResult(row, status, node->Message, saved);
     }
 }
@@ -997,7 +993,7 @@ void TznFrmMain::aConvertExecute()
     updateRunStatus();
     FConvertor->Start();
     if (Info)
-        Info->Tally(QStringLiteral("C"), 0, 1);
+        Info->Tally(RunCounterRuns, 0, 1);
 }
 
 void TznFrmMain::aSearchConvertExecute()
@@ -1048,9 +1044,9 @@ void TznFrmMain::OnFinish()
 
     if (FBatch && Info) {
         guarded(this, [this] {
-            Info->Tally(QStringLiteral("A"), 0, FBatch->NodeCount());
-            Info->Tally(QStringLiteral("S"), 0, FBatch->Successes());
-            Info->Tally(QStringLiteral("F"), 0, FBatch->Failures());
+            Info->Tally(RunCounterDocuments, 0, FBatch->NodeCount());
+            Info->Tally(RunCounterSuccesses, 0, FBatch->Successes());
+            Info->Tally(RunCounterFailures, 0, FBatch->Failures());
         });
         if (FBatch->Failures() > 0)
             guarded(this, [this] { Info->OpenLink(QString(), FailureReport(FBatch->Reasons()), QString()); });
@@ -1108,8 +1104,7 @@ void TznFrmMain::ExportList(const QString& path)
     QStringList lines;
     for (int i = 0; i < lViewer->topLevelItemCount(); ++i) {
         const QTreeWidgetItem* row = lViewer->topLevelItem(i);
-        lines << QStringLiteral("[%1] => %2 => %3")
-                     .arg(StatusWord(row->data(0, StatusRole).toInt()), row->text(1), row->text(2));
+        lines << ListResultLine(row->data(0, StatusRole).toInt(), row->text(1), row->text(2));
     }
     WriteTextFile(path, lines);
 }
