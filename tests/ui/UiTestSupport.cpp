@@ -1,5 +1,6 @@
 #include "UiTestSupport.h"
 
+#include "app/znVersion.h"
 #include "info/znInfo.h"
 #include "platform/znApp.h"
 #include "platform/znShell.h"
@@ -80,7 +81,7 @@ void UiTest::SetUp()
     Project->ProjectFilter = QStringLiteral("Leafpress Project|*.batch-docslim");
     Project->Title = QStringLiteral("Leafpress Compactor");
     Project->OverwriteDefault = false;
-    Project->Version = QStringLiteral("2024.16.323.3021");
+    Project->Version = QString::fromLatin1(ProductVersion);
     FShell = std::make_unique<TznRecordingShell>();
     SetShell(FShell.get());
 }
