@@ -2,8 +2,10 @@
 
 #include "engine/znConvertor.h"
 #include "platform/znPath.h"
+#include "ui/znActionButton.h"
 #include "ui/znFormBase.h"
 #include "ui/znQtDialogs.h"
+#include "ui/znRunText.h"
 
 #include <QIcon>
 #include <QList>
@@ -27,46 +29,6 @@ class QTreeWidget;
 class QTreeWidgetItem;
 class TznFrmAbout;
 class TznFrmCfg;
-
-// A push button that shows an action's caption, hint, enabled state and
-// visibility and triggers it when clicked. Given another action it takes
-// all four from the new one.
-class TznActionButton : public QPushButton
-{
-    Q_OBJECT
-public:
-    explicit TznActionButton(QWidget* parent = nullptr);
-
-    void SetAction(QAction* action);
-    QAction* Action() const { return FAction; }
-    // A hint of the button's own, shown instead of the hint of the action
-    // the button carries now, also when it is given that action again.
-    void SetHint(const QString& hint);
-
-private:
-    void sync();
-
-    QPointer<QAction> FAction;
-    QMetaObject::Connection FChanged;
-    QPointer<QAction> FHintAction;
-    QString FHint;
-};
-
-// The hint of an action: its tool tip as given, empty when it has none (Qt
-// would otherwise offer the caption as tool tip).
-QString HintOf(const QAction* action);
-void SetHintOf(QAction* action, const QString& hint);
-
-// The target of a run cut back until it names a folder: while it holds "?"
-// or "*", has its first ":" beyond the tenth character (Windows only), or
-// names an existing file (isFile, asked without a trailing delimiter), it is
-// replaced by the folder part of itself without its trailing delimiter.
-// Gives the empty text when the cutting leaves nothing or makes no progress.
-QString CutBackTarget(QString target, PathStyle style, const std::function<bool(const QString&)>& isFile);
-
-// The one-line status of a run: documents done of those listed, failures,
-// bytes saved so far.
-QString RunStatusText(int done, int listed, int failed, qint64 savedBytes);
 
 // The main window: tool bar, source and target rows, the result list and
 // its pop-up menus. Runs are driven by the run-control handlers (Search,
