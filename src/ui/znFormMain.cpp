@@ -11,6 +11,7 @@
 #include "project/znProject.h"
 #include "ui/znFormAbout.h"
 #include "ui/znFormCfg.h"
+#include "ui/znRunControl.h"
 #include "ui/znWindowStartup.h"
 
 #include <QAction>
@@ -64,9 +65,22 @@ TznFrmMain::TznFrmMain(QWidget* parent)
 }
 
 TznFrmMain::TznFrmMain(TznDeferCreate, QWidget* parent)
-    : TznFrmBase(parent), FDialogs(this)
+    : TznFrmBase(parent), FRun(new TznRunControl(this)), FDialogs(this)
 {
     setObjectName(QStringLiteral("znFrmMain"));
+    FRun->ListLines = [this] { return listLines(); };
+    connect(FRun, &TznRunControl::RowChanged, this,
+            [this](TznBatch* batch, TznNode* node, bool hasResult, int status, const QString& message, qint64 saved) {
+                QTreeWidgetItem* row = PutRow(node->Path, batch, node);
+                if (hasResult && row)
+                    setResult(row, status, message, saved);
+            });
+    connect(FRun, &TznRunControl::RunStateChanged, this, &TznFrmMain::RunStateChanged);
+    connect(FRun, &TznRunControl::RunEnded, this, &TznFrmMain::OnFinish);
+    // Closed from the event loop, so that a run that ends inside the first
+    // show or inside a handler finishes that step first.
+    connect(FRun, &TznRunControl::CloseRequested, this, [this] { QTimer::singleShot(0, this, [this] { close(); }); });
+    connect(FRun, &TznRunControl::RepeatDue, this, &TznFrmMain::AutoStart);
     setWindowFlags(Qt::Window);
     for (const char* file : imageFiles)
         imgList << QIcon(QStringLiteral(":/ui/images/%1.svg").arg(QLatin1String(file)));
@@ -330,7 +344,7 @@ void TznFrmMain::WMDropFiles(const QStringList& names, QWidget* target)
             break;
         if (i == 0)
             NewBatch();
-        PutRow(name, FBatch, nullptr);
+        PutRow(name, FRun->Batch(), nullptr);
     }
 }
 
@@ -382,23 +396,11 @@ bool isExistingFile(const QString& path)
     return !path.isEmpty() && QFileInfo(path).isFile();
 }
 
-// Runs a step whose error must not keep the end of a run from happening;
-// the error goes to the handler of unhandled errors.
-template <class F>
-void guarded(QObject* receiver, F&& step)
-{
-    try {
-        step();
-    } catch (const std::exception& error) {
-        TznApplication::HandleException(receiver, error);
-    }
-}
-
 } // namespace
 
 bool TznFrmMain::RepeatPending() const
 {
-    return FDaemonTimer->isActive();
+    return FRun->RepeatPending();
 }
 
 void TznFrmMain::enableBatchChoice(bool enabled)
@@ -407,27 +409,11 @@ void TznFrmMain::enableBatchChoice(bool enabled)
     BrowseFiles1->setEnabled(enabled);
 }
 
-void TznFrmMain::freeBatch()
-{
-    TznBatch* old = std::exchange(FBatch, nullptr);
-    ++FBatchSerial;
-    try {
-        delete old;
-    } catch (...) {
-    }
-}
-
 void TznFrmMain::NewBatch()
 {
-    freeBatch();
-    FBatch = new TznBatch;
+    FRun->NewBatch();
     lViewer->clear();
-    FDone = 0;
-    FFailed = 0;
-    FSaved = 0;
     updateRunStatus();
-    const quint64 serial = FBatchSerial;
-    FBatch->OnNodeAdded = [this, serial](TznBatch* batch, TznNode* node) { NodeAdded(serial, batch, node); };
 }
 
 QTreeWidgetItem* TznFrmMain::PutRow(const QString& path, TznBatch* batch, TznNode* node)
@@ -463,44 +449,15 @@ QTreeWidgetItem* TznFrmMain::PutRow(const QString& path, TznBatch* batch, TznNod
     return row;
 }
 
-void TznFrmMain::NodeAdded(quint64 serial, TznBatch* batch, TznNode* node)
-{
-    auto apply = [this, alive = FAlive, serial, batch, node] {
-        if (*alive && serial == FBatchSerial && batch == FBatch)
-            PutRow(node->Path, batch, node);
-    };
-    if (QThread::currentThread() == thread())
-        apply();
-    else
-        QMetaObject::invokeMethod(this, apply, Qt::QueuedConnection);
-}
-
-void TznFrmMain::FileDone(quint64 serial, TznBatch* batch, TznNode* node)
-{
-    // The worker holding the node wrote these; the window gets copies.
-    const int status = node->Status.load();
-    const QString message = node->Message;
-    const qint64 saved = SavedBytes(*node);
-    auto apply = [this, alive = FAlive, serial, batch, node, status, message, saved] {
-        if (!*alive || serial != FBatchSerial || batch != FBatch)
-            return;
-        if (QTreeWidgetItem* row = PutRow(node->Path, batch, node))
-            setResult(row, status, message, saved);
-    };
-    if (QThread::currentThread() == thread())
-        apply();
-    else
-        QMetaObject::invokeMethod(this, apply, Qt::QueuedConnection);
-}
-
 void TznFrmMain::syncRows()
 {
-    if (!FBatch)
+    TznBatch* batch = FRun->Batch();
+    if (!batch)
         return;
-    const int count = FBatch->NodeCount();
+    const int count = batch->NodeCount();
     for (int i = 0; i < count; ++i) {
-        TznNode* node = FBatch->NodeAt(i);
-        QTreeWidgetItem* row = node ? PutRow(node->Path, FBatch, node) : nullptr;
+        TznNode* node = batch->NodeAt(i);
+        QTreeWidgetItem* row = node ? PutRow(node->Path, batch, node) : nullptr;
         const int status = node ? node->Status.load() : nsPending;
         if (!row || imageOf(status) == nsPending || row->data(0, StatusRole).toInt() != nsPending)
             continue;
@@ -513,10 +470,7 @@ void TznFrmMain::setResult(QTreeWidgetItem* row, int status, const QString& mess
 {
     const int image = imageOf(status);
     if (row->data(0, StatusRole).toInt() == nsPending && image != nsPending) {
-        ++FDone;
-        if (image == nsFailure)
-            ++FFailed;
-        FSaved += savedBytes;
+        FRun->CountResult(image, savedBytes);
     }
     row->setData(0, StatusRole, image);
     row->setIcon(0, Image(image));
@@ -528,8 +482,9 @@ void TznFrmMain::updateRunStatus()
 {
     const int listed = lViewer->topLevelItemCount();
     prgRun->setRange(0, qMax(listed, 1));
-    prgRun->setValue(qMin(FDone, qMax(listed, 1)));
-    lblRun->setText(listed == 0 && !IsRunning() ? QString() : RunStatusText(FDone, listed, FFailed, FSaved));
+    prgRun->setValue(qMin(FRun->Done(), qMax(listed, 1)));
+    lblRun->setText(listed == 0 && !IsRunning() ? QString()
+                                                : RunStatusText(FRun->Done(), listed, FRun->Failed(), FRun->Saved()));
 }
 
 void TznFrmMain::bSourceFileClick()
@@ -546,7 +501,7 @@ void TznFrmMain::bSourceFileClick()
     for (const QString& piece : files.split(u'\n')) {
         const QString name = piece.trimmed();
         if (!name.isEmpty())
-            PutRow(name, FBatch, nullptr);
+            PutRow(name, FRun->Batch(), nullptr);
     }
 }
 
@@ -564,10 +519,10 @@ void TznFrmMain::aSearchExecute()
     NewBatch();
     const QString source = eSource->text();
     if (IsWebSource(source)) {
-        PutRow(source, FBatch, nullptr);
+        PutRow(source, FRun->Batch(), nullptr);
         return;
     }
-    FBatch->StartScan(source, eTarget->text(), cSubdir->isChecked());
+    FRun->Batch()->StartScan(source, eTarget->text(), cSubdir->isChecked());
 }
 
 bool TznFrmMain::RefuseInvalidRegExt()
@@ -608,11 +563,11 @@ void TznFrmMain::aConvertExecute()
         Project->CollectOptions(false);
 
     try {
-        if (!FBatch)
+        if (!FRun->Batch())
             aSearchExecute();
-        if (!FBatch)
+        if (!FRun->Batch())
             throw EznError(QStringLiteral("No batch"));
-        if (FBatch->Drained())
+        if (FRun->Batch()->Drained())
             aSearchExecute();
     } catch (const EznError&) {
         // An unattended run must still come to its end, also when its
@@ -626,25 +581,7 @@ void TznFrmMain::aConvertExecute()
     aSearch->setEnabled(false);
     enableBatchChoice(false);
 
-    const quint64 serial = FBatchSerial;
-    FConvertor = TznConvertor::StartConversion(
-        FBatch, eTarget->text(),
-        TznNodeEvent([this, serial](TznBatch* batch, TznNode* node) { FileDone(serial, batch, node); }));
-    FRunning = FConvertor->WorkerCount();
-    FConvertor->SetOnFinish(TznEvent([this, alive = FAlive] {
-        if (*alive)
-            guarded(this, [this] { OnFinish(); });
-    }));
-
-    aStop->setEnabled(true);
-    bCreate->SetAction(aPause);
-    aPause->setEnabled(true);
-    bSearchConvert->SetAction(aStop);
-    FStopped = false;
-    updateRunStatus();
-    FConvertor->Start();
-    if (Info)
-        Info->Tally(RunCounterRuns, 0, 1);
+    FRun->Start(eTarget->text());
 }
 
 void TznFrmMain::aSearchConvertExecute()
@@ -655,57 +592,52 @@ void TznFrmMain::aSearchConvertExecute()
 
 void TznFrmMain::aPauseExecute()
 {
-    if (!IsRunning())
-        return;
-    aPause->setEnabled(false);
-    aStop->setEnabled(false);
-    FConvertor->Stop();
-    aStop->setData(0);
+    FRun->Pause();
 }
 
 void TznFrmMain::aStopExecute()
 {
-    FStopped = true;
-    FDaemonTimer->stop();
-    if (!IsRunning())
-        return;
-    aPause->setEnabled(false);
-    aStop->setEnabled(false);
-    if (FBatch)
-        FBatch->Terminate();
-    FConvertor->Stop();
-    aStop->setData(1);
+    FRun->Stop();
+}
+
+// The buttons follow the run: while it runs Convert becomes Pause and the
+// hidden Start button becomes Stop; while it ends neither can be pressed.
+void TznFrmMain::RunStateChanged(TznRunControl::TznRunState state)
+{
+    switch (state) {
+    case TznRunControl::TznRunState::Running:
+        aConvert->setEnabled(false);
+        aSearchConvert->setEnabled(false);
+        aSearch->setEnabled(false);
+        enableBatchChoice(false);
+        aStop->setEnabled(true);
+        bCreate->SetAction(aPause);
+        aPause->setEnabled(true);
+        bSearchConvert->SetAction(aStop);
+        updateRunStatus();
+        break;
+    case TznRunControl::TznRunState::Pausing:
+    case TznRunControl::TznRunState::Stopping:
+        aPause->setEnabled(false);
+        aStop->setEnabled(false);
+        break;
+    case TznRunControl::TznRunState::Idle:
+        // The last row changes handed over by the workers may still be on
+        // their way; every worker has let go of the nodes now, so the list
+        // is brought up to date from them before the run is counted.
+        syncRows();
+        aConvert->setEnabled(true);
+        bCreate->SetAction(aConvert);
+        aSearchConvert->setEnabled(true);
+        bSearchConvert->SetAction(aSearchConvert);
+        aSearch->setEnabled(true);
+        enableBatchChoice(true);
+        break;
+    }
 }
 
 void TznFrmMain::OnFinish()
 {
-    if (--FRunning > 0)
-        return;
-    FRunning = 0;
-    // The last row changes handed over by the workers may still be on their
-    // way; every worker has let go of the nodes now, so the list is brought
-    // up to date from them before the run is counted and logged.
-    syncRows();
-    aConvert->setEnabled(true);
-    bCreate->SetAction(aConvert);
-    aSearchConvert->setEnabled(true);
-    bSearchConvert->SetAction(aSearchConvert);
-    aSearch->setEnabled(true);
-    enableBatchChoice(true);
-
-    if (FBatch && Info) {
-        guarded(this, [this] {
-            Info->Tally(RunCounterDocuments, 0, FBatch->NodeCount());
-            Info->Tally(RunCounterSuccesses, 0, FBatch->Successes());
-            Info->Tally(RunCounterFailures, 0, FBatch->Failures());
-        });
-        if (FBatch->Failures() > 0)
-            guarded(this, [this] { Info->OpenLink(QString(), FailureReport(FBatch->Reasons()), QString()); });
-    }
-    if (aStop->data().toInt() == 1) {
-        freeBatch();
-        aStop->setData(0);
-    }
     updateRunStatus();
     RunEnded();
     if (FCloseWhenDone) {
@@ -716,32 +648,7 @@ void TznFrmMain::OnFinish()
 
 void TznFrmMain::RunEnded()
 {
-    if (!Project || !Project->RunAndClose())
-        return;
-    const QString logFile = Project->GetOption(QStringLiteral("LogFile"));
-    const QString logError = LogFileError(logFile, Project->Source(), Project->Target(), Project->Subdir(),
-                                          Project->RegExt(), Project->ProductCode);
-    if (!logError.isEmpty()) {
-        std::fprintf(stderr, "leafpress: %s\n", qPrintable(logError));
-    } else if (!logFile.isEmpty()) {
-        try {
-            ExportList(logFile);
-        } catch (const EznError& error) {
-            // Nobody watches an unattended run: the reason goes where its
-            // caller can read it, and the run still ends.
-            std::fprintf(stderr, "leafpress: the log file was not written: %s\n", qPrintable(error.Message()));
-        }
-    }
-    if (Project->Daemon() < 1) {
-        // Closed from the event loop, so that a run that ends inside the
-        // first show or inside a handler finishes that step first.
-        QTimer::singleShot(0, this, [this] { close(); });
-        return;
-    }
-    // One pending repeat at most: a repeat that finds nothing to do ends
-    // here again and only restarts the timer.
-    if (!FStopped)
-        FDaemonTimer->start(Project->Daemon());
+    FRun->EndRun();
 }
 
 void TznFrmMain::AutoStart()
@@ -750,14 +657,29 @@ void TznFrmMain::AutoStart()
         aConvertExecute();
 }
 
-void TznFrmMain::ExportList(const QString& path)
+QStringList TznFrmMain::listLines() const
 {
     QStringList lines;
     for (int i = 0; i < lViewer->topLevelItemCount(); ++i) {
         const QTreeWidgetItem* row = lViewer->topLevelItem(i);
         lines << ListResultLine(row->data(0, StatusRole).toInt(), row->text(1), row->text(2));
     }
-    WriteTextFile(path, lines);
+    return lines;
+}
+
+void TznFrmMain::ExportList(const QString& path)
+{
+    WriteTextFile(path, listLines());
+}
+
+bool TznFrmMain::IsRunning() const
+{
+    return FRun->IsRunning();
+}
+
+TznBatch* TznFrmMain::Batch() const
+{
+    return FRun->Batch();
 }
 
 void TznFrmMain::ExportList1Click()
@@ -785,7 +707,7 @@ void TznFrmMain::closeEvent(QCloseEvent* event)
         event->ignore();
         return;
     }
-    FDaemonTimer->stop();
+    FRun->CancelRepeat();
     TznFrmBase::closeEvent(event);
 }
 
@@ -794,18 +716,6 @@ void TznFrmMain::FormDestroy()
     if (FDestroyed)
         return;
     FDestroyed = true;
-    // Workers that end from here on find no window to report to.
-    *FAlive = false;
-    FDaemonTimer->stop();
-    if (FConvertor) {
-        // Nobody is left to run OnFinish for: workers end without asking
-        // the main thread.
-        FConvertor->SetOnFinish(TznEvent());
-        FConvertor->Stop();
-    }
-    if (FBatch)
-        FBatch->Terminate();
-    // Waits for the scanner and for every worker still holding the batch.
-    freeBatch();
+    FRun->Shutdown();
     setAcceptDrops(false);
 }

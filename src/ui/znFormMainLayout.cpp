@@ -12,7 +12,6 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QProgressBar>
-#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -190,10 +189,6 @@ void TznFrmMain::build()
     lblRun = new QLabel(pOthers);
     lblRun->setObjectName(QStringLiteral("lblRun"));
     othersLayout->addWidget(lblRun, 1);
-
-    FDaemonTimer = new QTimer(this);
-    FDaemonTimer->setSingleShot(true);
-    connect(FDaemonTimer, &QTimer::timeout, this, &TznFrmMain::AutoStart);
 
     pSpacer = new QWidget(this);
     pSpacer->setObjectName(QStringLiteral("pSpacer"));
