@@ -1,5 +1,7 @@
 #include "ui/znRunText.h"
 
+#include <QRegularExpression>
+
 QString CutBackTarget(QString target, PathStyle style, const std::function<bool(const QString&)>& isFile)
 {
     const QChar delimiter = PathDelimiter(style);
@@ -30,4 +32,10 @@ QString RunStatusText(int done, int listed, int failed, qint64 savedBytes)
     else
         saved = QStringLiteral("%1 MB").arg(double(savedBytes) / (1024.0 * 1024.0), 0, 'f', 1);
     return QStringLiteral("%1 of %2 documents done, %3 failed, %4 saved").arg(done).arg(listed).arg(failed).arg(saved);
+}
+
+QString FirstLine(const QString& text)
+{
+    const qsizetype end = text.indexOf(QRegularExpression(QStringLiteral("[\r\n]")));
+    return end < 0 ? text : text.left(end);
 }

@@ -18,3 +18,6 @@ QString CutBackTarget(QString target, PathStyle style, const std::function<bool(
 // The one-line status of a run: documents done of those listed, failures,
 // bytes saved so far.
 QString RunStatusText(int done, int listed, int failed, qint64 savedBytes);
+
+// The first line of a result text, which the result column shows.
+QString FirstLine(const QString& text);
