@@ -8,6 +8,7 @@
 #include "platform/znTextFile.h"
 #include "project/znProject.h"
 #include "ui/znDocslimMain.h"
+#include "ui/znRunControl.h"
 #include "word/znDocslim.h"
 
 #include <QAction>
@@ -231,6 +232,80 @@ INSTANTIATE_TEST_SUITE_P(
         CutBackCase{"PosixColonIsOrdinary", PathStyle::Posix, "/home/anna/a:b:c:d:e:f/", "/home/anna/a:b:c:d:e:f/"},
         CutBackCase{"PosixRelativeWildcard", PathStyle::Posix, "a*b", ""}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// --- the run control's state table, without a window ---
+
+using TznRunState = TznRunControl::TznRunState;
+
+struct StateCase
+{
+    const char* name;
+    // What is done while the run is going: 'p' pause, 's' stop, in order.
+    const char* steps;
+    TznRunState during;
+    bool keepsBatch;
+};
+
+class RunStateTest : public RunControlTest, public ::testing::WithParamInterface<StateCase>
+{
+};
+
+TEST_P(RunStateTest, EndsIdleAndKeepsTheBatchOnlyAfterPause)
+{
+    const StateCase& c = GetParam();
+    QStringList names;
+    for (int i = 0; i < 10; ++i)
+        names << QStringLiteral("doc%1.docx").arg(i);
+    MakeInputs(names);
+    Record->SleepMs = 30;
+    Project->InlineOptions = QStringLiteral("ThreadsCount=1");
+    TznRunControl run;
+    QList<TznRunState> states;
+    int ended = 0;
+    QObject::connect(&run, &TznRunControl::RunStateChanged, [&states](TznRunState s) { states << s; });
+    QObject::connect(&run, &TznRunControl::RunEnded, [&ended] { ++ended; });
+    run.NewBatch();
+    run.Batch()->StartScan(FIn + QStringLiteral("*.docx"), FOut, false);
+    ASSERT_TRUE(WaitFor([&run] { return run.Batch()->Listed(); }));
+    run.Start(FOut);
+    EXPECT_EQ(run.State(), TznRunState::Running);
+    EXPECT_TRUE(run.IsRunning());
+    for (const char* step = c.steps; *step; ++step)
+        *step == 'p' ? run.Pause() : run.Stop();
+    EXPECT_EQ(run.State(), c.during);
+    ASSERT_TRUE(WaitFor([&run] { return !run.IsRunning(); }));
+    EXPECT_EQ(run.State(), TznRunState::Idle);
+    EXPECT_EQ(states.last(), TznRunState::Idle);
+    EXPECT_EQ(ended, 1);
+    EXPECT_EQ(run.Batch() != nullptr, c.keepsBatch);
+    EXPECT_FALSE(run.RepeatPending());
+    if (c.steps[0])
+        EXPECT_LT(Record->Total(), 10);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    States, RunStateTest,
+    ::testing::Values(StateCase{"RunsToItsEnd", "", TznRunState::Running, true},
+                      StateCase{"PauseKeepsTheBatch", "p", TznRunState::Pausing, true},
+                      StateCase{"StopFreesTheBatch", "s", TznRunState::Stopping, false},
+                      StateCase{"StopAfterPauseFreesTheBatch", "ps", TznRunState::Stopping, false},
+                      StateCase{"PauseAfterStopKeepsTheBatch", "sp", TznRunState::Pausing, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(RunControlTest, IdleControlIgnoresPauseAndStop)
+{
+    TznRunControl run;
+    int changes = 0;
+    QObject::connect(&run, &TznRunControl::RunStateChanged, [&changes] { ++changes; });
+    run.Pause();
+    run.Stop();
+    run.NewBatch();
+    run.Pause();
+    run.Stop();
+    EXPECT_EQ(run.State(), TznRunState::Idle);
+    EXPECT_EQ(changes, 0);
+    EXPECT_NE(run.Batch(), nullptr);
+}
 
 // --- runs with the recording converter ---
 
