@@ -10,8 +10,6 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QElapsedTimer>
-#include <QThread>
 #include <QTimer>
 
 namespace {
@@ -116,17 +114,4 @@ QString UiTest::WriteFile(const QString& name, const QStringList& lines) const
 void WhenModal(std::function<void()> fn)
 {
     QTimer::singleShot(0, QApplication::instance(), std::move(fn));
-}
-
-bool WaitFor(const std::function<bool()>& done, int timeoutMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(2);
-    }
-    return true;
 }
