@@ -574,3 +574,49 @@ INSTANTIATE_TEST_SUITE_P(Places, DocslimRecompressTest, ::testing::Values(
     RecompressCase{"Endnote", "word/endnotes1.xml", "endnotes", {}, 100, 300},
     RecompressCase{"Comment", "word/comments1.xml", "comments", {}, 100, 600}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A media part shown at several places is judged by the place that needs the
+// most of its pixels: re-inserted only when every place is far above the
+// resolution.
+struct SharedMediaCase
+{
+    const char* name;
+    double secondPercent;  // the second place's size, in percent of the first's
+    int pastes;
+};
+
+class DocslimSharedMediaTest : public DocslimTest, public ::testing::WithParamInterface<SharedMediaCase>
+{
+};
+
+TEST_P(DocslimSharedMediaTest, TheLowestDensityOverEveryPlaceDecides)
+{
+    FProject->SetOptionsText(QStringLiteral("Recompress=True"));
+    TznTestImage image;
+    image.Width = 1200;
+    image.Height = 900;
+    image.Format = QStringLiteral("jpeg");
+    image.Dpi = 300;
+    TznTestPicture first;
+    first.Bytes = MakeTestImage(image);
+    first.Extension = QStringLiteral("jpeg");
+    first.Cx = 4 * kEmuPerInch;  // 300 pixels per inch
+    first.Cy = 3 * kEmuPerInch;
+    TznTestPicture second = first;
+    second.SameMediaAs = 0;
+    second.Cx = qint64(first.Cx * GetParam().secondPercent / 100);
+    second.Cy = qint64(first.Cy * GetParam().secondPercent / 100);
+    TznDocxBuilder b;
+    b.Picture(first);
+    b.Picture(second);
+    const QString file = save(b, "a.docx");
+    TznNode* node = convert(file);
+    ASSERT_EQ(node->Status, nsSuccess) << node->Message.toStdString();
+    EXPECT_EQ(FLog->Starting(QStringLiteral("PasteSpecial(")).size(), GetParam().pastes);
+}
+
+INSTANTIATE_TEST_SUITE_P(Places, DocslimSharedMediaTest, ::testing::Values(
+    SharedMediaCase{"SecondPlaceNeedsThePixels", 200, 0},      // 150 pixels per inch there
+    SharedMediaCase{"WithinTheMargin", 187.5, 0},              // 160 there: not above 150 by more than 10 %
+    SharedMediaCase{"BothPlacesFarAbove", 150, 2}),            // 200 there
+    [](const auto& info) { return std::string(info.param.name); });
