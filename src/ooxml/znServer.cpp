@@ -121,7 +121,9 @@ protected:
             // place that shows its media.
             CheckGet(flags, args);
             const double density = model.EffectiveResolutionOf(FId);
-            if (density > FState->Resolution)
+            // A caller re-inserts a picture well above the resolution; one
+            // barely above would gain too little to be worth rendering ahead.
+            if (density > FState->Resolution * 1.1)
                 prepare(model);
             return density;
         }
