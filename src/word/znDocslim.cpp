@@ -16,6 +16,13 @@ namespace {
 // Object-model type codes of a picture in each collection.
 constexpr int wdInlineShapePicture = 3;
 constexpr int msoPicture = 13;
+// Story types of the object model: the main text is treated through the
+// document's own collections; every other story through its story ranges.
+constexpr int wdMainTextStory = 1;
+constexpr int wdLastStoryType = 11;
+// A picture is re-inserted for its density only when it is this much above
+// the resolution: below that the new encoding would gain too little.
+constexpr double kOverResolutionMargin = 1.10;
 
 // The batch lock for exactly one scope, released also when a call fails.
 class TznNodesLock
@@ -57,6 +64,18 @@ void TznDocslim::passPictureSettings()
             OlePut(options, QStringLiteral("PictureQuality"), TznVariant(Project->Quality()));
         } catch (...) {
         }
+        // The lossless pass on save of the built-in server; the paste type
+        // chooses whether photographs stored losslessly may become JPEG.
+        if (FRecompress) {
+            try {
+                OlePut(options, QStringLiteral("RecompressMedia"), TznVariant(true));
+            } catch (...) {
+            }
+            try {
+                OlePut(options, QStringLiteral("RecompressType"), TznVariant(FPasteType));
+            } catch (...) {
+            }
+        }
     } catch (...) {
     }
 }
@@ -81,6 +100,7 @@ void TznDocslim::ConvertFile(TznBatch* batch, TznNode* node)
     if (target.isEmpty())
         return;
     FPasteType = TextToInt(Project->GetOption(QStringLiteral("Type")), 13);
+    FRecompress = Project->Recompress();
     // The result is written beside the target under a name of its own and
     // replaces the target only when it is complete and smaller: an older
     // target, or the source itself when compacting in place, stays as it
@@ -93,6 +113,19 @@ void TznDocslim::ConvertFile(TznBatch* batch, TznNode* node)
             CompactPictures(OleGet(FDoc, QStringLiteral("InlineShapes")), wdInlineShapePicture);
             CompactPictures(OleGet(FDoc, QStringLiteral("Shapes")), msoPicture);
         } catch (...) {
+        }
+        if (FRecompress) {
+            // Each pass needs members another word processor may lack: an
+            // error skips that pass only.
+            try {
+                CompactDensePictures(OleGet(FDoc, QStringLiteral("InlineShapes")), wdInlineShapePicture);
+                CompactDensePictures(OleGet(FDoc, QStringLiteral("Shapes")), msoPicture);
+            } catch (...) {
+            }
+            try {
+                CompactStories();
+            } catch (...) {
+            }
         }
         // Measured before anything is written: in place, the target is the
         // source. A web source is measured by the server's downloaded copy,
@@ -159,6 +192,70 @@ void TznDocslim::ConvertFile(TznBatch* batch, TznNode* node)
         QFile::remove(work);
 }
 
+void TznDocslim::CompactStories()
+{
+    const TznVariant stories = OleGet(FDoc, QStringLiteral("StoryRanges"));
+    for (int type = wdMainTextStory + 1; type <= wdLastStoryType; ++type) {
+        TznVariant story;
+        try {
+            story = OleCall(stories, QStringLiteral("Item"), {TznVariant(type)});
+        } catch (...) {
+            continue; // the document has no story of this type
+        }
+        // Each story of the type once: the sections' headers, the text boxes.
+        while (!story.IsEmpty()) {
+            try {
+                CompactDensePictures(OleGet(story, QStringLiteral("InlineShapes")), wdInlineShapePicture, true);
+            } catch (...) {
+            }
+            try {
+                CompactDensePictures(OleGet(story, QStringLiteral("ShapeRange")), msoPicture, true);
+            } catch (...) {
+            }
+            story = OleGet(story, QStringLiteral("NextStoryRange"));
+        }
+    }
+}
+
+void TznDocslim::CompactDensePictures(const TznVariant& collection, int shapeType, bool alsoReduced)
+{
+    const int count = OleGet(collection, QStringLiteral("Count")).ToInt();
+    const double threshold = Project->Resolution() * kOverResolutionMargin;
+    for (int i = count; i >= 1; --i) {
+        try {
+            const TznVariant shape = OleCall(collection, QStringLiteral("Item"), {TznVariant(i)});
+            if (OleGet(shape, QStringLiteral("Type")).ToInt() != shapeType)
+                continue;
+            // Outside the main text the pictures shown below their size are
+            // this pass's too; there the density alone decides otherwise.
+            bool reinsert = false;
+            if (alsoReduced) {
+                try {
+                    reinsert = OleGet(shape, QStringLiteral("ScaleWidth")).ToDouble() < 100
+                               && OleGet(shape, QStringLiteral("ScaleHeight")).ToDouble() < 100;
+                } catch (...) {
+                }
+            }
+            if (!reinsert && !(OleGet(shape, QStringLiteral("EffectiveResolution")).ToDouble() > threshold))
+                continue;
+            ReinsertPicture(shape);
+        } catch (...) {
+        }
+    }
+}
+
+void TznDocslim::ReinsertPicture(const TznVariant& shape)
+{
+    // One clipboard for every worker: copy and paste of one picture must
+    // not interleave with another worker's.
+    TznNodesLock lock(FBatch);
+    OleCall(shape, QStringLiteral("Select"));
+    OleCall(OleGet(FApp, QStringLiteral("Selection")), QStringLiteral("Copy"));
+    OleCall(shape, QStringLiteral("Delete"));
+    OleCall(OleGet(FApp, QStringLiteral("Selection")), QStringLiteral("PasteSpecial"),
+            {TznVariant(0), TznVariant(0), TznVariant(0), TznVariant(0), TznVariant(FPasteType)});
+}
+
 void TznDocslim::CompactPictures(const TznVariant& collection, int shapeType)
 {
     const int count = OleGet(collection, QStringLiteral("Count")).ToInt();
@@ -173,14 +270,7 @@ void TznDocslim::CompactPictures(const TznVariant& collection, int shapeType)
                 continue;
             if (!(OleGet(shape, QStringLiteral("ScaleHeight")).ToDouble() < 100))
                 continue;
-            // One clipboard for every worker: copy and paste of one picture
-            // must not interleave with another worker's.
-            TznNodesLock lock(FBatch);
-            OleCall(shape, QStringLiteral("Select"));
-            OleCall(OleGet(FApp, QStringLiteral("Selection")), QStringLiteral("Copy"));
-            OleCall(shape, QStringLiteral("Delete"));
-            OleCall(OleGet(FApp, QStringLiteral("Selection")), QStringLiteral("PasteSpecial"),
-                    {TznVariant(0), TznVariant(0), TznVariant(0), TznVariant(0), TznVariant(FPasteType)});
+            ReinsertPicture(shape);
         } catch (...) {
         }
     }

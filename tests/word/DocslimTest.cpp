@@ -609,3 +609,143 @@ INSTANTIATE_TEST_SUITE_P(Formats, DocslimFormatTest, ::testing::Values(
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
+
+// What Recompress adds: one picture in each place the main-text passes do
+// not reach. Each is re-inserted once, at its place, in its own frame, and
+// the document gets smaller.
+struct RecompressCase
+{
+    const char* name;
+    QString part;      // the part that shows the picture
+    QString kind;      // builder story kind; empty: the main text
+    QString type;      // header/footer type
+    double percent;    // shown size in percent of the natural size
+    double dpi;        // declared density of the picture
+    bool vml = false;
+    bool textBox = false;
+    bool anchored = false;
+    bool recompress = true;
+};
+
+class DocslimRecompressTest : public DocslimTest, public ::testing::WithParamInterface<RecompressCase>
+{
+};
+
+TEST_P(DocslimRecompressTest, ReinsertsPicturesBeyondTheMainTextPassesOnce)
+{
+    const RecompressCase& c = GetParam();
+    FProject->SetOptionsText(c.recompress ? QStringLiteral("Recompress=True") : QStringLiteral("Recompress=False"));
+    TznTestImage image;
+    image.Width = 1200;
+    image.Height = 900;
+    image.Format = QStringLiteral("jpeg");
+    image.Dpi = c.dpi;
+    TznTestPicture p;
+    p.Bytes = MakeTestImage(image);
+    p.Extension = QStringLiteral("jpeg");
+    p.Cx = qint64(1200 / c.dpi * kEmuPerInch * c.percent / 100);
+    p.Cy = qint64(900 / c.dpi * kEmuPerInch * c.percent / 100);
+    p.Vml = c.vml;
+    p.Anchored = c.anchored;
+    p.Descr = QStringLiteral("Harbour at dawn");
+    TznDocxBuilder b;
+    b.Paragraph(QStringLiteral("before"));
+    if (!c.kind.isEmpty())
+        b.StoryPicture(c.kind, c.type, p);
+    else if (c.textBox)
+        b.Body(QStringLiteral("<w:p>%1</w:p>").arg(TznDocxBuilder::TextBoxRun(QStringLiteral("<w:p>%1</w:p>").arg(b.PictureRun(p)))));
+    else
+        b.Picture(p);
+    const QString file = save(b, "a.docx");
+    TznNode* node = convert(file);
+    ASSERT_EQ(node->Status, nsSuccess) << node->Message.toStdString();
+    const QString target = path(QStringLiteral("out/a.docx"));
+
+    // One visit that re-inserts, never two.
+    EXPECT_EQ(FLog->Starting(QStringLiteral("PasteSpecial(")).size(), c.recompress ? 1 : 0);
+    if (!c.recompress) {
+        EXPECT_EQ(bytesOf(target), bytesOf(file));
+        return;
+    }
+    EXPECT_LT(QFileInfo(target).size(), QFileInfo(file).size());
+    const QString xml = QString::fromUtf8(ReadZipEntry(target, c.part));
+    EXPECT_EQ(xml.count(QStringLiteral("Harbour at dawn")), 1) << xml.toStdString();
+    if (c.vml) {
+        EXPECT_TRUE(xml.contains(QStringLiteral("<v:imagedata"))) << xml.toStdString();
+    } else {
+        // A text box's own frame is anchored; its picture is inline.
+        EXPECT_EQ(xml.count(c.anchored ? QStringLiteral("<wp:anchor") : QStringLiteral("<wp:inline")), 1) << xml.toStdString();
+        EXPECT_TRUE(xml.contains(QStringLiteral("cx=\"%1\" cy=\"%2\"").arg(p.Cx).arg(p.Cy))) << xml.toStdString();
+    }
+    // The new picture is at Resolution (150) for its shown size.
+    qint64 media = 0;
+    for (const TznZipEntry& entry : ReadZipEntries(target))
+        if (entry.Name.startsWith(QStringLiteral("word/media/"))) {
+            media += entry.Content.size();
+            const QImage shown = QImage::fromData(entry.Content);
+            EXPECT_NEAR(shown.width(), double(p.Cx) / kEmuPerInch * 150, 2) << entry.Name.toStdString();
+        }
+    EXPECT_LT(media, p.Bytes.size());
+    EXPECT_TRUE(PythonDocxOpens(target));
+}
+
+INSTANTIATE_TEST_SUITE_P(Places, DocslimRecompressTest, ::testing::Values(
+    RecompressCase{"OverResolutionAtFullSize", "word/document.xml", {}, {}, 100, 300},
+    RecompressCase{"OverResolutionFloatingAtFullSize", "word/document.xml", {}, {}, 100, 600, false, false, true},
+    RecompressCase{"OverResolutionWithRecompressOff", "word/document.xml", {}, {}, 100, 300, false, false, false, false},
+    RecompressCase{"VmlOnlyAtFullSize", "word/document.xml", {}, {}, 100, 300, true},
+    RecompressCase{"TextBox", "word/document.xml", {}, {}, 50, 96, false, true},
+    RecompressCase{"Header", "word/header1.xml", "header", "default", 50, 96},
+    RecompressCase{"FirstPageHeader", "word/header1.xml", "header", "first", 100, 300},
+    RecompressCase{"EvenPageFooter", "word/footer1.xml", "footer", "even", 50, 96},
+    RecompressCase{"Footer", "word/footer1.xml", "footer", "default", 100, 300},
+    RecompressCase{"Footnote", "word/footnotes1.xml", "footnotes", {}, 50, 96},
+    RecompressCase{"Endnote", "word/endnotes1.xml", "endnotes", {}, 100, 300},
+    RecompressCase{"Comment", "word/comments1.xml", "comments", {}, 100, 600}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A media part shown at several places is judged by the place that needs the
+// most of its pixels: re-inserted only when every place is far above the
+// resolution.
+struct SharedMediaCase
+{
+    const char* name;
+    double secondPercent;  // the second place's size, in percent of the first's
+    int pastes;
+};
+
+class DocslimSharedMediaTest : public DocslimTest, public ::testing::WithParamInterface<SharedMediaCase>
+{
+};
+
+TEST_P(DocslimSharedMediaTest, TheLowestDensityOverEveryPlaceDecides)
+{
+    FProject->SetOptionsText(QStringLiteral("Recompress=True"));
+    TznTestImage image;
+    image.Width = 1200;
+    image.Height = 900;
+    image.Format = QStringLiteral("jpeg");
+    image.Dpi = 300;
+    TznTestPicture first;
+    first.Bytes = MakeTestImage(image);
+    first.Extension = QStringLiteral("jpeg");
+    first.Cx = 4 * kEmuPerInch;  // 300 pixels per inch
+    first.Cy = 3 * kEmuPerInch;
+    TznTestPicture second = first;
+    second.SameMediaAs = 0;
+    second.Cx = qint64(first.Cx * GetParam().secondPercent / 100);
+    second.Cy = qint64(first.Cy * GetParam().secondPercent / 100);
+    TznDocxBuilder b;
+    b.Picture(first);
+    b.Picture(second);
+    const QString file = save(b, "a.docx");
+    TznNode* node = convert(file);
+    ASSERT_EQ(node->Status, nsSuccess) << node->Message.toStdString();
+    EXPECT_EQ(FLog->Starting(QStringLiteral("PasteSpecial(")).size(), GetParam().pastes);
+}
+
+INSTANTIATE_TEST_SUITE_P(Places, DocslimSharedMediaTest, ::testing::Values(
+    SharedMediaCase{"SecondPlaceNeedsThePixels", 200, 0},      // 150 pixels per inch there
+    SharedMediaCase{"WithinTheMargin", 187.5, 0},              // 160 there: not above 150 by more than 10 %
+    SharedMediaCase{"BothPlacesFarAbove", 150, 2}),            // 200 there
+    [](const auto& info) { return std::string(info.param.name); });
