@@ -8,6 +8,7 @@
 #include "platform/znLocalPath.h"
 
 #include <QAtomicInteger>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -414,6 +415,7 @@ void TznWordDocument::Collect()
         FIdOfNode.insert(key, d.Id);
     }
     FStale = false;
+    FLowestDensityKnown = false;
 }
 
 void TznWordDocument::Walk(pugi::xml_node node)
@@ -697,26 +699,31 @@ double TznWordDocument::EffectiveResolutionOf(int id)
     if (!f.IsPicture)
         throw EznError(QStringLiteral("The shape is no picture."));
     const QString key = PictureTarget(f, d.Part).Key();
-    double lowest = DensityOf(d);
-    if (lowest <= 0)
+    const double own = DensityOf(d);
+    if (own <= 0)
         throw EznError(QStringLiteral("The picture's size cannot be read."));
     // The media serves every place that shows it: the place that needs the most pixels of it
-    // decides.
-    for (const TznDrawing& other : FDrawings) {
-        if (other.Id == d.Id)
-            continue;
-        try {
-            const TznPictureFacts o = FactsOf(other);
-            if (!o.IsPicture || o.Linked || PictureTarget(o, other.Part).Key() != key)
-                continue;
-            const double density = DensityOf(other);
-            if (density > 0)
-                lowest = std::min(lowest, density);
-        } catch (const EznError&) {
-            // a drawing without an embedded picture shares nothing
+    // decides. Known for every media part at once, until the drawings change.
+    if (!FLowestDensityKnown) {
+        FLowestDensity.clear();
+        for (const TznDrawing& other : FDrawings) {
+            try {
+                const TznPictureFacts o = FactsOf(other);
+                if (!o.IsPicture || o.Linked)
+                    continue;
+                const double density = DensityOf(other);
+                if (density <= 0)
+                    continue;
+                const QString media = PictureTarget(o, other.Part).Key();
+                const auto it = FLowestDensity.constFind(media);
+                FLowestDensity.insert(media, it == FLowestDensity.constEnd() ? density : std::min(*it, density));
+            } catch (const EznError&) {
+                // a drawing without an embedded picture shares nothing
+            }
         }
+        FLowestDensityKnown = true;
     }
-    return lowest;
+    return std::min(own, FLowestDensity.value(key, own));
 }
 
 std::shared_ptr<TznClipPicture> TznWordDocument::CopyPicture(int id, int resolution, int quality, int alsoPasteType)
@@ -734,7 +741,13 @@ std::shared_ptr<TznClipPicture> TznWordDocument::CopyPicture(int id, int resolut
     auto clip = std::make_shared<TznClipPicture>();
     const TznPartName part = PictureTarget(f, d.Part);
     clip->OriginalRelId = f.RelId;
-    clip->Request.Bytes = FPackage->Read(part);
+    // Copies of one media part often follow one another (a logo on every page): it is read
+    // once for them.
+    if (FLastReadPart.Key() != part.Key()) {
+        FLastReadBytes = FPackage->Read(part);
+        FLastReadPart = part;
+    }
+    clip->Request.Bytes = FLastReadBytes;
     clip->Request.Crop = {f.Crop[0], f.Crop[1], f.Crop[2], f.Crop[3]};
     for (int i = 0; i < 4; ++i)
         clip->SrcRect[i] = d.Vml ? (f.Crop[i] != 0 ? QString::number(qint64(std::llround(f.Crop[i] * 100000))) : QString())
@@ -746,12 +759,12 @@ std::shared_ptr<TznClipPicture> TznWordDocument::CopyPicture(int id, int resolut
     clip->Request.Resolution = resolution;
     clip->Request.Quality = quality;
     clip->Request.PasteType = 13;
-    clip->Rendered = RenderPicture(clip->Request);
+    clip->Rendered = CachedRendering(part, clip->Request);
     if (alsoPasteType != clip->Request.PasteType) {
         TznRenderRequest request = clip->Request;
         request.PasteType = alsoPasteType;
         try {
-            clip->AlsoRendered = RenderPicture(request);
+            clip->AlsoRendered = CachedRendering(part, request);
             clip->AlsoRenderedType = alsoPasteType;
         } catch (const std::exception&) {
             // The paste falls back on the default rendering.
@@ -783,6 +796,52 @@ std::shared_ptr<TznClipPicture> TznWordDocument::CopyPicture(int id, int resolut
     }
     RecordFrameOf(d, part, *clip);
     return clip;
+}
+
+TznRendered TznWordDocument::CachedRendering(const TznPartName& part, const TznRenderRequest& request)
+{
+    // Everything the rendering depends on besides the media part's bytes.
+    const QString key = QStringLiteral("%1|%2|%3|%4|%5|%6|%7|%8|%9")
+                            .arg(part.Key())
+                            .arg(request.ShownCx)
+                            .arg(request.ShownCy)
+                            .arg(request.Crop.Left, 0, 'g', 17)
+                            .arg(request.Crop.Top, 0, 'g', 17)
+                            .arg(request.Crop.Right, 0, 'g', 17)
+                            .arg(request.Crop.Bottom, 0, 'g', 17)
+                            .arg(request.Resolution)
+                            .arg(request.Quality)
+                        + QStringLiteral("|%1").arg(request.PasteType);
+    auto it = FRenderings.constFind(key);
+    if (it == FRenderings.constEnd()) {
+        TznCachedRendering entry;
+        try {
+            entry.Rendered = RenderPicture(request);
+        } catch (...) {
+            entry.Error = std::current_exception();
+        }
+        // Renderings are small beside their sources, but a document of many large pictures
+        // shown once each keeps only what fits.
+        if (FRenderingBytes + entry.Rendered.Bytes.size() > kMaxCachedRenderingBytes) {
+            if (entry.Error)
+                std::rethrow_exception(entry.Error);
+            return entry.Rendered;
+        }
+        FRenderingBytes += entry.Rendered.Bytes.size();
+        it = FRenderings.insert(key, entry);
+    }
+    if (it->Error)
+        std::rethrow_exception(it->Error);
+    return it->Rendered;
+}
+
+void TznWordDocument::ForgetMedia()
+{
+    FRenderings.clear();
+    FRenderingBytes = 0;
+    FLastReadPart = TznPartName();
+    FLastReadBytes.clear();
+    FPastedMedia.clear();
 }
 
 void TznWordDocument::Delete(int id)
@@ -845,6 +904,10 @@ QString TznWordDocument::NewMediaPart(const QByteArray& bytes, const QString& ex
     }
     FPackage->Write(part, bytes);
     FInfoOfPart.remove(part.Key());
+    if (FLastReadPart.Key() == part.Key())
+        FLastReadPart = TznPartName();
+    for (auto it = FRenderings.begin(); it != FRenderings.end();)
+        it = it.key().startsWith(part.Key() + QLatin1Char('|')) ? FRenderings.erase(it) : std::next(it);
     if (ContentTypes().ContentTypeOf(part).isEmpty()) {
         ContentTypes().EnsureDefault(ext, contentType.isEmpty() ? mediaContentType(ext) : contentType);
         FTypesChanged = true;
@@ -893,7 +956,18 @@ int TznWordDocument::Paste(const TznClipPicture& picture, int pasteType)
     const bool useNew = !rendered.Bytes.isEmpty() && rendered.Bytes.size() < picture.Request.Bytes.size();
     QString relId;
     if (useNew) {
-        relId = NewMediaPart(rendered.Bytes, rendered.Extension, rendered.ContentType, into);
+        // One rendering pasted in several places of a part is stored once, under one
+        // relationship.
+        const QString pasted = QString::number(into) + QLatin1Char('|')
+                               + QString::fromLatin1(QCryptographicHash::hash(rendered.Bytes, QCryptographicHash::Sha256).toHex());
+        const auto known = FPastedMedia.constFind(pasted);
+        const auto rel = known == FPastedMedia.constEnd() ? std::nullopt : rels.ById(*known);
+        if (rel && !rel->External && FPackage->Has(PartNameOf(into).Resolve(rel->Target))) {
+            relId = *known;
+        } else {
+            relId = NewMediaPart(rendered.Bytes, rendered.Extension, rendered.ContentType, into);
+            FPastedMedia.insert(pasted, relId);
+        }
     } else if (samePart && rels.ById(picture.OriginalRelId)) {
         relId = picture.OriginalRelId;
     } else {
@@ -1082,4 +1156,6 @@ void TznWordDocument::SaveAs(const QString& path, int fileFormat)
         FPackage->Write(TznPartName::ContentTypesPart(), ContentTypes().Save());
     FPackage->SaveAs(path);
     FFullName = QFileInfo(path).absoluteFilePath();
+    // Saving may drop or rewrite media parts.
+    ForgetMedia();
 }

@@ -10,6 +10,7 @@
 #include <QSet>
 #include <QString>
 
+#include <exception>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -149,6 +150,10 @@ private:
     // The wp:docPr ids of the main part, kept up to date by Delete and Paste.
     QSet<int>& DocPrIds();
     QString NewMediaPart(const QByteArray& bytes, const QString& extension, const QString& contentType, int part);
+    // The rendering of a media part for a request, made once per document and reused.
+    TznRendered CachedRendering(const TznPartName& part, const TznRenderRequest& request);
+    // Drops what is known of media parts' bytes, after a save.
+    void ForgetMedia();
     [[noreturn]] void Fail(const QString& reason) const;
 
     QString FFullName;
@@ -182,4 +187,21 @@ private:
     const void* FWalkStory = nullptr;
     // Header facts of media parts, so that both scales of a picture inflate it once.
     QHash<QString, std::optional<TznPictureInfo>> FInfoOfPart;
+    // The lowest density of each media part over the drawings that show it, while the
+    // drawings stay as they are.
+    QHash<QString, double> FLowestDensity;
+    bool FLowestDensityKnown = false;
+    // Renderings by media part and request (the result, or the error it raised).
+    struct TznCachedRendering
+    {
+        TznRendered Rendered;
+        std::exception_ptr Error;
+    };
+    static constexpr qsizetype kMaxCachedRenderingBytes = qsizetype(64) << 20;
+    QHash<QString, TznCachedRendering> FRenderings;
+    qsizetype FRenderingBytes = 0;
+    TznPartName FLastReadPart;
+    QByteArray FLastReadBytes;
+    // Media parts written by pastes, by target part and the bytes' hash: their relationship.
+    QHash<QString, QString> FPastedMedia;
 };
