@@ -64,7 +64,7 @@ TEST_F(CorpusCompactionTest, EveryDocumentSurvivesCompactionAndLooksAsBefore)
         ++converted;
         const QString out = path(QStringLiteral("out/") + name);
         ASSERT_TRUE(QFileInfo(out).isFile());
-        if (bytesOf(out) == bytesOf(source)) {
+        if (ReadBytes(out) == ReadBytes(source)) {
             ++unchanged;
             continue;
         }

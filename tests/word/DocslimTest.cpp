@@ -336,7 +336,7 @@ TEST_P(DocslimRawNameTest, CompactsTheFileByTheBytesOfItsName)
     TznDocxBuilder b;
     b.Picture(photo(30, 30));
     const QString made = save(b, "made.docx");
-    const QByteArray before = bytesOf(made);
+    const QByteArray before = ReadBytes(made);
     const QByteArray in = QFile::encodeName(path(QStringLiteral("in/")));
     const QByteArray out = QFile::encodeName(path(QStringLiteral("out/")));
     const QByteArray raw = "caf\xe9.docx";
@@ -362,7 +362,7 @@ TEST_P(DocslimRawNameTest, CompactsTheFileByTheBytesOfItsName)
     EXPECT_EQ(node->Message, QStringLiteral("[%1%] ").arg(qint64(result.size()) * 100 / before.size()) + folder
                                  + QStringLiteral("caf\\xE9.docx"));
     const QString check = path(QStringLiteral("check.docx"));
-    writeBytes(check, result);
+    ASSERT_TRUE(WriteBytes(check, result));
     EXPECT_TRUE(PythonDocxOpens(check));
     struct stat st;
     ASSERT_EQ(::stat(target.constData(), &st), 0);
@@ -403,16 +403,16 @@ TEST_P(DocslimWebTest, ServedDocumentIsMeasuredByItsDownload)
     if (GetParam().pictures)
         b.Picture(photo(30, 30));
     const QString served = save(b, "a.docx");
-    const QByteArray source = bytesOf(served);
+    const QByteArray source = ReadBytes(served);
     TznTestWebServer server(path(QStringLiteral("in")));
     ASSERT_TRUE(server.IsRunning());
     const QString target = path(QStringLiteral("out/a.docx"));
-    writeBytes(target, QByteArray("an older result"));
+    ASSERT_TRUE(WriteBytes(target, QByteArray("an older result")));
     FProject->SetOptionsText(QStringLiteral("IsOverwrite=True"));
     TznNode* node = convert(server.Url(QStringLiteral("/a.docx")));
     ASSERT_EQ(node->Status, nsSuccess) << node->Message.toStdString();
     EXPECT_EQ(FLog->Starting(QStringLiteral("Add(")), QStringList());
-    const QByteArray result = bytesOf(target);
+    const QByteArray result = ReadBytes(target);
     EXPECT_EQ(node->SourceSize, source.size());
     EXPECT_EQ(node->TargetSize, result.size());
     if (GetParam().pictures) {
@@ -664,7 +664,7 @@ TEST_P(DocslimRecompressTest, ReinsertsPicturesBeyondTheMainTextPassesOnce)
     // One visit that re-inserts, never two.
     EXPECT_EQ(FLog->Starting(QStringLiteral("PasteSpecial(")).size(), c.recompress ? 1 : 0);
     if (!c.recompress) {
-        EXPECT_EQ(bytesOf(target), bytesOf(file));
+        EXPECT_EQ(ReadBytes(target), ReadBytes(file));
         return;
     }
     EXPECT_LT(QFileInfo(target).size(), QFileInfo(file).size());
