@@ -89,7 +89,9 @@ INSTANTIATE_TEST_SUITE_P(Examples, MajorVersionTest, ::testing::Values(
     TznVersionRow{"NoNumber", TznVariant(QStringLiteral("abc")), 0},
     TznVersionRow{"Empty", TznVariant(), 0},
     TznVersionRow{"Integer", TznVariant(11), 11},
-    TznVersionRow{"Double", TznVariant(15.9), 15}),
+    TznVersionRow{"Double", TznVariant(15.9), 15},
+    TznVersionRow{"WholeDouble", TznVariant(16.0), 16},
+    TznVersionRow{"IntegerDividedFrom160", TznVariant(160), 16}),
     [](const auto& info) { return std::string(info.param.Label); });
 
 TEST(RegistryTest, UnknownProgIdFailsWithTheClassStringText)

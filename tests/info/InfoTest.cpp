@@ -1,4 +1,5 @@
 #include "info/znInfo.h"
+#include "app/znVersion.h"
 #include "znTestBytes.h"
 
 #include "platform/znApp.h"
@@ -24,7 +25,7 @@
 
 namespace {
 
-const QString version = QStringLiteral("2024.16.323.3021");
+const QString version = QString::fromLatin1(ProductVersion);
 
 // A program installed in a temporary folder, with the product constants and a
 // recording shell, so that nothing real is opened.
@@ -104,7 +105,7 @@ TEST_P(LinkTest, BuildsTheLinkCharacterForCharacter)
     EXPECT_EQ(FShell.Links(), QStringList{expected});
 }
 
-const QString usage = QStringLiteral("p=docslim&v=2024.16.323.3021&c=0r5w16&i=1234");
+const QString usage = "p=docslim&v=" + version + "&c=0r5w16&i=1234";
 
 INSTANTIATE_TEST_SUITE_P(
     Examples, LinkTest,
@@ -118,10 +119,10 @@ INSTANTIATE_TEST_SUITE_P(
                 "SITE/net/?a=err&e=File%20a%26b%3F.docx%20failed&" + usage},
         LinkRow{"Support", "supports", {}, {},
                 "mailto:support@leafpress.example.com?subject=Support required for Leafpress Compactor "
-                "2024.16.323.3021 - 1234"},
+                + version + " - 1234"},
         LinkRow{"SupportTitleFirstAmpersandOnly", "supports", {}, {},
                 "mailto:support@leafpress.example.com?subject=Support required for Fish And Chips & %1 Co "
-                "2024.16.323.3021 - 1234",
+                + version + " - 1234",
                 "Fish & Chips & %1 Co"}),
     rowName);
 

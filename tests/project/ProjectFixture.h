@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/znProduct.h"
 #include "platform/znApp.h"
 #include "project/znProject.h"
 #include "znTestBytes.h"
@@ -21,7 +22,7 @@ protected:
         ASSERT_TRUE(FDir.isValid());
         makeApp();
         FProject = std::make_unique<TznProject>();
-        assignConstants(*FProject);
+        AssignProductConstants(*FProject);
         Project = FProject.get();
     }
 
@@ -37,18 +38,6 @@ protected:
     {
         FApp = std::make_unique<TznApp>(FDir.filePath(QStringLiteral("leafpress")), QStringList());
         App = FApp.get();
-    }
-
-    static void assignConstants(TznProject& p)
-    {
-        p.FileMask = QStringLiteral("*.doc?");
-        p.SourceFilter = QStringLiteral("Word Document (*.doc;*.docx)|*.doc;*.docx");
-        p.ProductCode = QStringLiteral("docslim");
-        p.ProjectExt = QStringLiteral(".batch-docslim");
-        p.ProjectFilter = QStringLiteral("Leafpress Project|*.batch-docslim");
-        p.Title = QStringLiteral("Leafpress Compactor");
-        p.OverwriteDefault = false;
-        p.Version = QStringLiteral("2024.16.323.3021");
     }
 
     QString path(const char* name) const { return FDir.filePath(QString::fromUtf8(name)); }

@@ -175,28 +175,4 @@ TEST_F(WordOleTest, OldServersAreTakenToKeepMacros)
     EXPECT_EQ(w->AppPath(), QStringLiteral("C:\\Office\\WINWORD.EXE"));
 }
 
-struct VersionCase
-{
-    TznVariant value;
-    int major;
-};
-
-class MajorVersionTest : public ::testing::TestWithParam<VersionCase>
-{
-};
-
-TEST_P(MajorVersionTest, ReadsTheMajorPart)
-{
-    EXPECT_EQ(MajorVersion(GetParam().value), GetParam().major);
-}
-
-INSTANTIATE_TEST_SUITE_P(Values, MajorVersionTest, ::testing::Values(
-    VersionCase{TznVariant(QStringLiteral("16.0")), 16},
-    VersionCase{TznVariant(QStringLiteral("12.0")), 12},
-    VersionCase{TznVariant(QStringLiteral("8.0")), 8},
-    VersionCase{TznVariant(16.0), 16},
-    VersionCase{TznVariant(160), 16},
-    VersionCase{TznVariant(77), 77},
-    VersionCase{TznVariant(QStringLiteral("sixteen")), 0}));
-
 } // namespace
