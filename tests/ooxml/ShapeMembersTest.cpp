@@ -7,8 +7,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <mutex>
-#include <thread>
 
 namespace {
 
@@ -416,46 +414,6 @@ TEST_F(ShapeTest, ClipboardIsSharedByApplications)
     OleCall(target, QStringLiteral("SaveAs"), {out});
     EXPECT_EQ(MediaOf(out).size(), 1);
     EXPECT_TRUE(PythonDocxOpens(out));
-}
-
-TEST_F(ShapeTest, WorkersCompactAtTheSameTime)
-{
-    TznDocxBuilder b;
-    for (int i = 0; i < 3; ++i)
-        b.Picture(Photo(1200, 900, 96, kEmuPerInch, kEmuPerInch * 3 / 4));
-    const QString source = PathOf(QStringLiteral("shared.docx"));
-    ASSERT_TRUE(b.Save(source));
-    std::mutex clipboardSequence;   // the callers' lock around each clipboard sequence
-    std::atomic<int> failures{0};
-    auto worker = [&](int n) {
-        try {
-            const TznVariant app = CreateAutomationObject(QStringLiteral("Word.Application"));
-            const TznVariant doc = OleCall(OleGet(app, QStringLiteral("Documents")), QStringLiteral("Open"), {source, TznVariant::Omitted(), true});
-            const TznVariant inl = OleGet(doc, QStringLiteral("InlineShapes"));
-            for (int i = OleGet(inl, QStringLiteral("Count")).ToInt(); i >= 1; --i) {
-                const TznVariant shape = OleCall(inl, QStringLiteral("Item"), {i});
-                std::lock_guard<std::mutex> lock(clipboardSequence);
-                OleCall(shape, QStringLiteral("Select"));
-                OleCall(OleGet(app, QStringLiteral("Selection")), QStringLiteral("Copy"));
-                OleCall(shape, QStringLiteral("Delete"));
-                OleCall(OleGet(app, QStringLiteral("Selection")), QStringLiteral("PasteSpecial"), {0, 0, 0, 0, 13});
-            }
-            OleCall(doc, QStringLiteral("SaveAs"), {PathOf(QStringLiteral("out%1.docx").arg(n))});
-            OleCall(app, QStringLiteral("Quit"), {false});
-        } catch (...) {
-            ++failures;
-        }
-    };
-    std::thread t1(worker, 1), t2(worker, 2);
-    t1.join();
-    t2.join();
-    EXPECT_EQ(failures.load(), 0);
-    for (int n : {1, 2}) {
-        const QString out = PathOf(QStringLiteral("out%1.docx").arg(n));
-        // The three photographs are alike, so are their renderings: stored once.
-        EXPECT_EQ(MediaOf(out).size(), 1);
-        EXPECT_LT(QFileInfo(out).size(), QFileInfo(source).size());
-    }
 }
 
 } // namespace

@@ -17,6 +17,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -79,6 +80,44 @@ protected:
         return QDir(path(folder)).entryList({QStringLiteral(".~lp-*")}, QDir::Files | QDir::Hidden);
     }
 };
+
+// Two workers compact their own copies of a document at once; the clipboard
+// sequence of each picture is guarded by the converters' own lock.
+TEST_F(DocslimTest, WorkersCompactAtTheSameTime)
+{
+    TznDocxBuilder b;
+    for (int i = 0; i < 3; ++i)
+        b.Picture(photo(8, 8));
+    const QString first = save(b, "a.docx"), second = save(b, "b.docx");
+    FBatch = std::make_unique<TznBatch>();
+    FBatch->SetTargetFolder(path(QStringLiteral("out/")));
+    FBatch->AddSingle(first);
+    FBatch->AddSingle(second);
+    TznNode* nodes[] = {FBatch->NextNode(), FBatch->NextNode()};
+    ASSERT_NE(nodes[0], nullptr);
+    ASSERT_NE(nodes[1], nullptr);
+    auto worker = [&](int n) {
+        TznDocslim converter(FBatch.get(), n + 1, TznNodeEvent());
+        converter.ConvertFile(FBatch.get(), nodes[n]);
+    };
+    std::thread t1(worker, 0), t2(worker, 1);
+    t1.join();
+    t2.join();
+    EXPECT_EQ(FLog->Starting(QStringLiteral("PasteSpecial(")).size(), 6);
+    for (const char* name : {"a.docx", "b.docx"}) {
+        const QString out = path(QStringLiteral("out/") + QString::fromUtf8(name));
+        ASSERT_TRUE(QFileInfo(out).isFile()) << name;
+        // The three photographs are alike, so are their renderings: stored once.
+        const QList<TznZipEntry> entries = ReadZipEntries(out);
+        EXPECT_EQ(std::count_if(entries.begin(), entries.end(),
+                                [](const TznZipEntry& e) { return e.Name.startsWith(QLatin1String("word/media/")); }),
+                  1)
+            << name;
+        EXPECT_LT(QFileInfo(out).size(), QFileInfo(path(QStringLiteral("in/") + QString::fromUtf8(name))).size());
+    }
+    for (TznNode* node : nodes)
+        EXPECT_EQ(node->Status, nsSuccess) << node->Message.toStdString();
+}
 
 struct ScaleCase
 {
