@@ -1,4 +1,5 @@
 #include "EngineTestEnv.h"
+#include "znTestRows.h"
 
 #include "engine/znBatch.h"
 #include "platform/znError.h"
@@ -22,6 +23,7 @@ namespace {
 
 struct NormalizeRow
 {
+    const char* name;
     const char* text;
     PathStyle style;
     const char* path;
@@ -36,19 +38,21 @@ TEST_P(NormalizePathTest, TurnsFileAddressesIntoPaths)
 
 INSTANTIATE_TEST_SUITE_P(
     Addresses, NormalizePathTest,
-    testing::Values(NormalizeRow{"file:///C:/docs/*.doc", PathStyle::Windows, "C:\\docs\\*.doc"},
-                    NormalizeRow{"file://server/share/*.doc", PathStyle::Windows, "\\\\server\\share\\*.doc"},
-                    NormalizeRow{"file://9box/a:b.doc", PathStyle::Windows, "\\\\9box\\a:b.doc"},
-                    NormalizeRow{"C:\\docs\\*.doc", PathStyle::Windows, "C:\\docs\\*.doc"},
-                    NormalizeRow{"FILE:///C:/x.doc", PathStyle::Windows, "FILE:///C:/x.doc"},
-                    NormalizeRow{"file:///", PathStyle::Windows, ""}, NormalizeRow{"file:", PathStyle::Windows, ""},
-                    NormalizeRow{"file:///home/a.docx", PathStyle::Posix, "/home/a.docx"},
-                    NormalizeRow{"file://localhost/home/a.docx", PathStyle::Posix, "/home/a.docx"},
-                    NormalizeRow{"file:/home/a.docx", PathStyle::Posix, "/home/a.docx"},
-                    NormalizeRow{"file://server/share/a.doc", PathStyle::Posix, "//server/share/a.doc"},
-                    NormalizeRow{"file:////", PathStyle::Posix, ""},
-                    NormalizeRow{"/home/a.docx", PathStyle::Posix, "/home/a.docx"},
-                    NormalizeRow{"http://host/a.doc", PathStyle::Posix, "http://host/a.doc"}));
+    testing::Values(NormalizeRow{"WindowsDrive", "file:///C:/docs/*.doc", PathStyle::Windows, "C:\\docs\\*.doc"},
+                    NormalizeRow{"WindowsServerShare", "file://server/share/*.doc", PathStyle::Windows, "\\\\server\\share\\*.doc"},
+                    NormalizeRow{"WindowsServerStartingWithDigit", "file://9box/a:b.doc", PathStyle::Windows, "\\\\9box\\a:b.doc"},
+                    NormalizeRow{"WindowsPlainPathKept", "C:\\docs\\*.doc", PathStyle::Windows, "C:\\docs\\*.doc"},
+                    NormalizeRow{"WindowsCapitalSchemeKept", "FILE:///C:/x.doc", PathStyle::Windows, "FILE:///C:/x.doc"},
+                    NormalizeRow{"WindowsSchemeOnlyEmpty", "file:///", PathStyle::Windows, ""},
+                    NormalizeRow{"WindowsSchemeWithoutSlashesEmpty", "file:", PathStyle::Windows, ""},
+                    NormalizeRow{"PosixAbsolute", "file:///home/a.docx", PathStyle::Posix, "/home/a.docx"},
+                    NormalizeRow{"PosixLocalhost", "file://localhost/home/a.docx", PathStyle::Posix, "/home/a.docx"},
+                    NormalizeRow{"PosixOneSlash", "file:/home/a.docx", PathStyle::Posix, "/home/a.docx"},
+                    NormalizeRow{"PosixServerShare", "file://server/share/a.doc", PathStyle::Posix, "//server/share/a.doc"},
+                    NormalizeRow{"PosixSlashesOnlyEmpty", "file:////", PathStyle::Posix, ""},
+                    NormalizeRow{"PosixPlainPathKept", "/home/a.docx", PathStyle::Posix, "/home/a.docx"},
+                    NormalizeRow{"PosixWebAddressKept", "http://host/a.doc", PathStyle::Posix, "http://host/a.doc"}),
+    RowName());
 
 class BatchScanTest : public testing::Test
 {
@@ -255,6 +259,7 @@ TEST_F(BatchScanTest, FolderWithoutReadPermissionIsAFailureOfItsOwn)
 
 struct TargetRow
 {
+    const char* name;
     const char* target;
     bool fails;
 };
@@ -286,8 +291,12 @@ TEST_P(StartScanTargetTest, RefusesTargetsItCannotCreate)
 }
 
 INSTANTIATE_TEST_SUITE_P(Targets, StartScanTargetTest,
-                         testing::Values(TargetRow{"", true}, TargetRow{"out", true}, TargetRow{"out/", true},
-                                         TargetRow{"sub/out", false}, TargetRow{".", false}));
+                         testing::Values(TargetRow{"EmptyRefused", "", true},
+                                         TargetRow{"BareNameRefused", "out", true},
+                                         TargetRow{"BareNameWithSlashRefused", "out/", true},
+                                         TargetRow{"SubfolderTaken", "sub/out", false},
+                                         TargetRow{"CurrentFolderTaken", ".", false}),
+                         RowName());
 
 TEST(BatchTest, AddSingleAcceptsAnyPathAndEndsTheListing)
 {

@@ -1,4 +1,5 @@
 #include "EngineTestEnv.h"
+#include "znTestRows.h"
 
 #include "engine/znConvertor.h"
 #include "platform/znError.h"
@@ -10,6 +11,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QThread>
+
+#include "znTestRows.h"
 
 #include <gtest/gtest.h>
 
@@ -182,6 +185,7 @@ TEST_F(ConvertorRunTest, ThreeWorkersConvertEachNodeOnce)
 
 struct CountRow
 {
+    const char* name;
     const char* threads; // nullptr: option absent
     int workers;
 };
@@ -203,9 +207,12 @@ TEST_P(WorkerCountTest, ThreadsCountGivesAtLeastOneWorker)
 }
 
 INSTANTIATE_TEST_SUITE_P(Counts, WorkerCountTest,
-                         testing::Values(CountRow{nullptr, 1}, CountRow{"0", 1}, CountRow{"abc", 1},
-                                         CountRow{"-4", 1}, CountRow{"2", 2}, CountRow{"5", 5},
-                                         CountRow{"64", MaxWorkers}, CountRow{"30000", MaxWorkers}));
+                         testing::Values(CountRow{"Absent", nullptr, 1}, CountRow{"Zero", "0", 1},
+                                         CountRow{"NotANumber", "abc", 1}, CountRow{"Negative", "-4", 1},
+                                         CountRow{"Two", "2", 2}, CountRow{"Five", "5", 5},
+                                         CountRow{"AboveTheMost", "64", MaxWorkers},
+                                         CountRow{"FarAboveTheMost", "30000", MaxWorkers}),
+                         RowName());
 
 TEST_F(ConvertorRunTest, StopLetsEachWorkerFinishItsFileAndLeavesTheRest)
 {
@@ -374,11 +381,12 @@ TEST_F(ConvertorRunTest, ChainWhoseBuildingFailsFreesWhatWasBuilt)
 
 struct RelativeRow
 {
+    const char* name;
     const char* path;
     const char* sourceFolder;
     bool keepSubdirs;
     PathStyle style;
-    const char* name;
+    const char* target;
 };
 
 class TargetRelativeNameTest : public testing::TestWithParam<RelativeRow> {};
@@ -388,21 +396,22 @@ TEST_P(TargetRelativeNameTest, FollowsTheNamingRules)
     const RelativeRow& row = GetParam();
     EXPECT_EQ(TargetRelativeName(QString::fromUtf8(row.path), QString::fromUtf8(row.sourceFolder), row.keepSubdirs,
                                  row.style),
-              QString::fromUtf8(row.name));
+              QString::fromUtf8(row.target));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Names, TargetRelativeNameTest,
-    testing::Values(RelativeRow{"C:\\in\\sub\\a.doc", "C:\\in\\", true, PathStyle::Windows, "sub\\a.doc"},
-                    RelativeRow{"C:\\in\\sub\\a.doc", "C:\\in\\", false, PathStyle::Windows, "a.doc"},
-                    RelativeRow{"C:\\in\\sub\\a.doc", "", true, PathStyle::Windows, "a.doc"},
-                    RelativeRow{"http://host/dir/a.doc", "", true, PathStyle::Windows, "__host_dir_a.doc"},
-                    RelativeRow{"c:\\IN\\x.doc", "C:\\in\\", true, PathStyle::Windows, "x.doc"},
-                    RelativeRow{"D:\\other\\b.doc", "C:\\in\\", true, PathStyle::Windows, "b.doc"},
-                    RelativeRow{"/in/sub/a:b.doc", "/in/", true, PathStyle::Posix, "sub/a:b.doc"},
-                    RelativeRow{"/in/sub/a.doc", "/in/", false, PathStyle::Posix, "a.doc"},
-                    RelativeRow{"/IN/a.doc", "/in/", true, PathStyle::Posix, "a.doc"},
-                    RelativeRow{"http://host/dir/a.doc", "", true, PathStyle::Posix, "a.doc"}));
+    testing::Values(RelativeRow{"WindowsKeepsSubfolders", "C:\\in\\sub\\a.doc", "C:\\in\\", true, PathStyle::Windows, "sub\\a.doc"},
+                    RelativeRow{"WindowsDropsSubfolders", "C:\\in\\sub\\a.doc", "C:\\in\\", false, PathStyle::Windows, "a.doc"},
+                    RelativeRow{"WindowsNoSourceFolder", "C:\\in\\sub\\a.doc", "", true, PathStyle::Windows, "a.doc"},
+                    RelativeRow{"WindowsWebAddressFlattened", "http://host/dir/a.doc", "", true, PathStyle::Windows, "__host_dir_a.doc"},
+                    RelativeRow{"WindowsFolderCaseIgnored", "c:\\IN\\x.doc", "C:\\in\\", true, PathStyle::Windows, "x.doc"},
+                    RelativeRow{"WindowsOtherDrive", "D:\\other\\b.doc", "C:\\in\\", true, PathStyle::Windows, "b.doc"},
+                    RelativeRow{"PosixKeepsSubfolders", "/in/sub/a:b.doc", "/in/", true, PathStyle::Posix, "sub/a:b.doc"},
+                    RelativeRow{"PosixDropsSubfolders", "/in/sub/a.doc", "/in/", false, PathStyle::Posix, "a.doc"},
+                    RelativeRow{"PosixFolderCaseMatters", "/IN/a.doc", "/in/", true, PathStyle::Posix, "a.doc"},
+                    RelativeRow{"PosixWebAddressLastPart", "http://host/dir/a.doc", "", true, PathStyle::Posix, "a.doc"}),
+    RowName());
 
 TEST(RenamedTargetTest, PutsTheProductCodeBeforeTheName)
 {
@@ -467,6 +476,7 @@ TEST_F(TargetPathTest, FlatWithoutKeepTargetSubdirs)
 
 struct OverwriteRow
 {
+    const char* name;
     const char* option; // nullptr: absent
     const char* target; // relative to out/, "" = skipped
 };
@@ -486,9 +496,13 @@ TEST_P(OverwriteTest, ExistingTargetFollowsIsOverwrite)
 }
 
 INSTANTIATE_TEST_SUITE_P(Rules, OverwriteTest,
-                         testing::Values(OverwriteRow{nullptr, "-docslim-b.doc"}, OverwriteRow{"0", "-docslim-b.doc"},
-                                         OverwriteRow{"SKIP", ""}, OverwriteRow{"skip", ""},
-                                         OverwriteRow{"True", "b.doc"}, OverwriteRow{"1", "b.doc"}));
+                         testing::Values(OverwriteRow{"AbsentRenames", nullptr, "-docslim-b.doc"},
+                                         OverwriteRow{"ZeroRenames", "0", "-docslim-b.doc"},
+                                         OverwriteRow{"SkipSkips", "SKIP", ""},
+                                         OverwriteRow{"LowerCaseSkipSkips", "skip", ""},
+                                         OverwriteRow{"TrueOverwrites", "True", "b.doc"},
+                                         OverwriteRow{"OneOverwrites", "1", "b.doc"}),
+                         RowName());
 
 TEST_F(TargetPathTest, FolderThatCannotBeCreatedIsABatchFailure)
 {

@@ -2,6 +2,8 @@
 #include "engine/znBatch.h"
 #include "engine/znMatch.h"
 
+#include "znTestRows.h"
+
 #include <gtest/gtest.h>
 
 #include <set>
@@ -10,6 +12,7 @@ namespace {
 
 struct MaskRow
 {
+    const char* name;
     const char* mask;
     const char* pattern;
 };
@@ -22,10 +25,13 @@ TEST_P(MaskToPatternTest, ConvertsInStepOrder)
 }
 
 INSTANTIATE_TEST_SUITE_P(Masks, MaskToPatternTest,
-                         testing::Values(MaskRow{"*.doc?", ".*\\.doc.?$"}, MaskRow{"*.doc", ".*\\.doc$"},
-                                         MaskRow{"a+b(1).doc", "a\\+b\\(1\\)\\.doc$"}, MaskRow{"", "$"},
-                                         MaskRow{"^x$[a]{2}", "\\^x\\$\\[a\\]\\{2\\}$"},
-                                         MaskRow{"a\\b|c;d,e", "a\\b|c;d,e$"}));
+                         testing::Values(MaskRow{"QuestionMarkIsOptional", "*.doc?", ".*\\.doc.?$"},
+                                         MaskRow{"StarIsAnyRun", "*.doc", ".*\\.doc$"},
+                                         MaskRow{"PlusAndBracketsEscaped", "a+b(1).doc", "a\\+b\\(1\\)\\.doc$"},
+                                         MaskRow{"EmptyMatchesAll", "", "$"},
+                                         MaskRow{"AnchorsAndClassesEscaped", "^x$[a]{2}", "\\^x\\$\\[a\\]\\{2\\}$"},
+                                         MaskRow{"SeparatorsKept", "a\\b|c;d,e", "a\\b|c;d,e$"}),
+                         RowName());
 
 TEST(MaskToPatternTest, RefusesMaskLongerThanAnyFileName)
 {
@@ -41,6 +47,7 @@ TEST(MaskToPatternTest, RefusesMaskLongerThanAnyFileName)
 
 struct NameRow
 {
+    const char* name;
     const char* path;
     const char* pattern; // a mask when mask is true, else an expression
     bool mask;
@@ -59,23 +66,27 @@ TEST_P(MatchNameTest, AcceptsOrRefuses)
 
 INSTANTIATE_TEST_SUITE_P(
     Paths, MatchNameTest,
-    testing::Values(NameRow{"C:\\in\\a.doc", "*.doc?", true, true}, NameRow{"C:\\in\\B.DOCX", "*.doc?", true, true},
-                    NameRow{"C:\\in\\c.docm", "*.doc?", true, true},
-                    NameRow{"C:\\in\\d.doc.bak", "*.doc?", true, false},
-                    NameRow{"C:\\in\\e.docxx", "*.doc?", true, false},
-                    NameRow{"C:\\in\\a.docx", "*.doc", true, false},
-                    NameRow{"C:\\rep\\x.doc", "rep*.doc", true, true},
-                    NameRow{"C:\\in\\a.doc", "rep*.doc", true, false},
-                    NameRow{"/home/u/any thing", "", true, true},
+    testing::Values(NameRow{"DocMatchesDocQ", "C:\\in\\a.doc", "*.doc?", true, true},
+                    NameRow{"CapitalsMatch", "C:\\in\\B.DOCX", "*.doc?", true, true},
+                    NameRow{"DocmMatchesDocQ", "C:\\in\\c.docm", "*.doc?", true, true},
+                    NameRow{"LaterExtensionRefused", "C:\\in\\d.doc.bak", "*.doc?", true, false},
+                    NameRow{"TwoExtraLettersRefused", "C:\\in\\e.docxx", "*.doc?", true, false},
+                    NameRow{"DocxRefusedByDoc", "C:\\in\\a.docx", "*.doc", true, false},
+                    NameRow{"MaskMatchesFolderPart", "C:\\rep\\x.doc", "rep*.doc", true, true},
+                    NameRow{"MaskMissesOtherFolder", "C:\\in\\a.doc", "rep*.doc", true, false},
+                    NameRow{"EmptyMaskTakesAll", "/home/u/any thing", "", true, true},
                     // A name ending in a line break is not at the end of the input.
-                    NameRow{"C:\\in\\a.doc\n", "*.doc", true, false},
-                    NameRow{"C:\\in\\OLD\\a.doc", "\\\\old\\\\", false, true},
-                    NameRow{"C:\\in\\a.doc", "\\\\old\\\\", false, false},
-                    NameRow{"C:\\in\\a.doc", "(", false, true}, NameRow{"C:\\in\\a.doc", "[a-", false, true},
-                    NameRow{"C:\\in\\a.doc", "*x", false, true}));
+                    NameRow{"TrailingLineBreakRefused", "C:\\in\\a.doc\n", "*.doc", true, false},
+                    NameRow{"ExpressionIgnoresCase", "C:\\in\\OLD\\a.doc", "\\\\old\\\\", false, true},
+                    NameRow{"ExpressionMisses", "C:\\in\\a.doc", "\\\\old\\\\", false, false},
+                    NameRow{"UnclosedGroupTakesFile", "C:\\in\\a.doc", "(", false, true},
+                    NameRow{"UnclosedRangeTakesFile", "C:\\in\\a.doc", "[a-", false, true},
+                    NameRow{"NothingToRepeatTakesFile", "C:\\in\\a.doc", "*x", false, true}),
+    RowName());
 
 struct SyntaxRow
 {
+    const char* name;
     const char* pattern;
     int number;
 };
@@ -96,9 +107,12 @@ TEST_P(RegexSyntaxErrorTest, RaisesTheEngineNumber)
 }
 
 INSTANTIATE_TEST_SUITE_P(Patterns, RegexSyntaxErrorTest,
-                         testing::Values(SyntaxRow{"(", 5020}, SyntaxRow{"a(b", 5020}, SyntaxRow{"[ab", 5019},
-                                         SyntaxRow{"*a", 5018}, SyntaxRow{"a|+", 5018}, SyntaxRow{"[z-a]", 5021},
-                                         SyntaxRow{"a)", 5017}));
+                         testing::Values(SyntaxRow{"LoneOpenParen", "(", 5020}, SyntaxRow{"UnclosedGroup", "a(b", 5020},
+                                         SyntaxRow{"UnclosedClass", "[ab", 5019},
+                                         SyntaxRow{"LeadingStar", "*a", 5018}, SyntaxRow{"PlusAfterBar", "a|+", 5018},
+                                         SyntaxRow{"ReversedRange", "[z-a]", 5021},
+                                         SyntaxRow{"UnopenedParen", "a)", 5017}),
+                         RowName());
 
 TEST(RegexTest, OverlongExpressionRaisesOutOfStringSpace)
 {

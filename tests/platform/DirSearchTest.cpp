@@ -1,6 +1,7 @@
 #include "platform/znDirSearch.h"
 #include "platform/znFileTimes.h"
 #include "znTestBytes.h"
+#include "znTestRows.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,6 +16,7 @@ namespace {
 struct WildcardRow
 {
     const char* name;
+    const char* file;
     const char* mask;
     bool matches;
 };
@@ -23,28 +25,29 @@ class WildcardTest : public testing::TestWithParam<WildcardRow> {};
 
 TEST_P(WildcardTest, FollowsTheWindowsRules)
 {
-    EXPECT_EQ(MatchesWildcard(QString::fromUtf8(GetParam().name), QString::fromUtf8(GetParam().mask)), GetParam().matches)
-        << GetParam().name << " ~ " << GetParam().mask;
+    EXPECT_EQ(MatchesWildcard(QString::fromUtf8(GetParam().file), QString::fromUtf8(GetParam().mask)), GetParam().matches)
+        << GetParam().file << " ~ " << GetParam().mask;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Names, WildcardTest,
-    testing::Values(WildcardRow{"a.doc", "*.doc?", true}, WildcardRow{"a.docx", "*.doc?", true},
-                    WildcardRow{"B.DOCM", "*.doc?", true}, WildcardRow{"a.docxx", "*.doc?", false},
-                    WildcardRow{"a.doc.bak", "*.doc?", false}, WildcardRow{"a.dot", "*.doc?", false},
-                    WildcardRow{"ab.txt", "a?.txt", true}, WildcardRow{"a.txt", "a?.txt", true},
-                    WildcardRow{"abc.txt", "a?.txt", false}, WildcardRow{"ab", "a?c", false},
-                    WildcardRow{"abc", "a?c", true}, WildcardRow{"ac", "a?c", false},
-                    WildcardRow{"a", "a??", true}, WildcardRow{"noext", "*.*", true},
-                    WildcardRow{".hidden", "*.*", true}, WildcardRow{"x.y.z", "*.z", true},
-                    WildcardRow{"abc", "*", true}, WildcardRow{"", "?", true}, WildcardRow{"ab", "*b*", true},
-                    WildcardRow{"~$a.doc", "*.doc", true}, WildcardRow{"docs", "docs", true},
-                    WildcardRow{"docs2", "docs", false}, WildcardRow{"Ärger.doc", "ä*.DOC", true},
-                    WildcardRow{"a;b.doc", "a;b.doc", true}, WildcardRow{"readme", "readme.", true},
+    testing::Values(WildcardRow{"DocUnderDocQ", "a.doc", "*.doc?", true}, WildcardRow{"DocxUnderDocQ", "a.docx", "*.doc?", true},
+                    WildcardRow{"CapitalsUnderDocQ", "B.DOCM", "*.doc?", true}, WildcardRow{"TwoExtraLettersRefused", "a.docxx", "*.doc?", false},
+                    WildcardRow{"LaterExtensionRefused", "a.doc.bak", "*.doc?", false}, WildcardRow{"OtherLetterRefused", "a.dot", "*.doc?", false},
+                    WildcardRow{"QuestionMarkTakesOne", "ab.txt", "a?.txt", true}, WildcardRow{"QuestionMarkBeforeDotTakesNone", "a.txt", "a?.txt", true},
+                    WildcardRow{"QuestionMarkTakesNoMoreThanOne", "abc.txt", "a?.txt", false}, WildcardRow{"QuestionMarkInsideNeedsTheRest", "ab", "a?c", false},
+                    WildcardRow{"QuestionMarkInsideTakesOne", "abc", "a?c", true}, WildcardRow{"QuestionMarkInsideNeedsOne", "ac", "a?c", false},
+                    WildcardRow{"TrailingQuestionMarksTakeNone", "a", "a??", true}, WildcardRow{"StarDotStarTakesNoExtension", "noext", "*.*", true},
+                    WildcardRow{"StarDotStarTakesDotName", ".hidden", "*.*", true}, WildcardRow{"StarTakesSeveralDots", "x.y.z", "*.z", true},
+                    WildcardRow{"StarAlone", "abc", "*", true}, WildcardRow{"QuestionMarkTakesEmpty", "", "?", true}, WildcardRow{"StarsAround", "ab", "*b*", true},
+                    WildcardRow{"TildeDollarName", "~$a.doc", "*.doc", true}, WildcardRow{"ExactName", "docs", "docs", true},
+                    WildcardRow{"ExactNameRefusesMore", "docs2", "docs", false}, WildcardRow{"CaseFoldedBeyondAscii", "Ärger.doc", "ä*.DOC", true},
+                    WildcardRow{"SemicolonIsALetter", "a;b.doc", "a;b.doc", true}, WildcardRow{"TrailingDotMatchesNoExtension", "readme", "readme.", true},
                     // Many stars over a long name: answered at once, not after
                     // trying every way of splitting the name.
-                    WildcardRow{"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa.docx", "*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*ab", false},
-                    WildcardRow{"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaab", "*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*ab", true}));
+                    WildcardRow{"ManyStarsRefusedAtOnce", "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa.docx", "*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*ab", false},
+                    WildcardRow{"ManyStarsTakenAtOnce", "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaab", "*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*ab", true}),
+    RowName());
 
 class FindEntriesTest : public testing::Test
 {

@@ -1,15 +1,18 @@
 #include "platform/znPath.h"
 
+#include "znTestRows.h"
+
 #include <gtest/gtest.h>
 
 namespace {
 
 struct PathCase
 {
+    const char* name;
     PathStyle style;
     const char* path;
     const char* folder;
-    const char* name;
+    const char* file;
     const char* withDelimiter;
 };
 
@@ -22,27 +25,29 @@ TEST_P(PathRulesTest, SplitsAndCompletes)
     const PathCase& c = GetParam();
     const QString path = QString::fromUtf8(c.path);
     EXPECT_EQ(FolderPart(path, c.style), QString::fromUtf8(c.folder));
-    EXPECT_EQ(FileNamePart(path, c.style), QString::fromUtf8(c.name));
+    EXPECT_EQ(FileNamePart(path, c.style), QString::fromUtf8(c.file));
     EXPECT_EQ(IncludeTrailingDelimiter(path, c.style), QString::fromUtf8(c.withDelimiter));
     // Folder and name always give back the whole path.
     EXPECT_EQ(FolderPart(path, c.style) + FileNamePart(path, c.style), path);
 }
 
 INSTANTIATE_TEST_SUITE_P(Both, PathRulesTest, ::testing::Values(
-    PathCase{PathStyle::Windows, "C:\\in\\sub\\a.doc", "C:\\in\\sub\\", "a.doc", "C:\\in\\sub\\a.doc\\"},
-    PathCase{PathStyle::Windows, "C:a.doc", "C:", "a.doc", "C:a.doc\\"},
-    PathCase{PathStyle::Windows, "C:\\in\\", "C:\\in\\", "", "C:\\in\\"},
-    PathCase{PathStyle::Windows, "a.doc", "", "a.doc", "a.doc\\"},
-    PathCase{PathStyle::Windows, "http://host/dir/a.doc", "http:", "//host/dir/a.doc", "http://host/dir/a.doc\\"},
-    PathCase{PathStyle::Windows, "/home/a.doc", "", "/home/a.doc", "/home/a.doc\\"},
-    PathCase{PathStyle::Posix, "/home/in/sub/a.doc", "/home/in/sub/", "a.doc", "/home/in/sub/a.doc/"},
-    PathCase{PathStyle::Posix, "/home/in/", "/home/in/", "", "/home/in/"},
-    PathCase{PathStyle::Posix, "a.doc", "", "a.doc", "a.doc/"},
-    PathCase{PathStyle::Posix, "C:\\in\\a.doc", "", "C:\\in\\a.doc", "C:\\in\\a.doc/"},
-    PathCase{PathStyle::Posix, "", "", "", "/"}));
+    PathCase{"WindowsFolderAndName", PathStyle::Windows, "C:\\in\\sub\\a.doc", "C:\\in\\sub\\", "a.doc", "C:\\in\\sub\\a.doc\\"},
+    PathCase{"WindowsDriveRelative", PathStyle::Windows, "C:a.doc", "C:", "a.doc", "C:a.doc\\"},
+    PathCase{"WindowsFolderOnly", PathStyle::Windows, "C:\\in\\", "C:\\in\\", "", "C:\\in\\"},
+    PathCase{"WindowsBareName", PathStyle::Windows, "a.doc", "", "a.doc", "a.doc\\"},
+    PathCase{"WindowsWebAddressAtColon", PathStyle::Windows, "http://host/dir/a.doc", "http:", "//host/dir/a.doc", "http://host/dir/a.doc\\"},
+    PathCase{"WindowsForwardSlashesAreName", PathStyle::Windows, "/home/a.doc", "", "/home/a.doc", "/home/a.doc\\"},
+    PathCase{"PosixFolderAndName", PathStyle::Posix, "/home/in/sub/a.doc", "/home/in/sub/", "a.doc", "/home/in/sub/a.doc/"},
+    PathCase{"PosixFolderOnly", PathStyle::Posix, "/home/in/", "/home/in/", "", "/home/in/"},
+    PathCase{"PosixBareName", PathStyle::Posix, "a.doc", "", "a.doc", "a.doc/"},
+    PathCase{"PosixBackslashesAreName", PathStyle::Posix, "C:\\in\\a.doc", "", "C:\\in\\a.doc", "C:\\in\\a.doc/"},
+    PathCase{"PosixEmpty", PathStyle::Posix, "", "", "", "/"}),
+    RowName());
 
 struct ExtCase
 {
+    const char* name;
     PathStyle style;
     const char* path;
     const char* ext;
@@ -62,10 +67,11 @@ TEST_P(FileExtTest, ReadsAndReplacesTheLastExtensionOfTheName)
 }
 
 INSTANTIATE_TEST_SUITE_P(Both, FileExtTest, ::testing::Values(
-    ExtCase{PathStyle::Windows, "C:\\Tools\\app.exe", ".exe", "C:\\Tools\\app.batch-docslim"},
-    ExtCase{PathStyle::Windows, "C:\\To.ols\\app", "", "C:\\To.ols\\app.batch-docslim"},
-    ExtCase{PathStyle::Posix, "/opt/leafpress/bin/leafpress", "", "/opt/leafpress/bin/leafpress.batch-docslim"},
-    ExtCase{PathStyle::Posix, "/opt/v1.2/leafpress", "", "/opt/v1.2/leafpress.batch-docslim"},
-    ExtCase{PathStyle::Posix, "/home/a.b.docx", ".docx", "/home/a.b.batch-docslim"}));
+    ExtCase{"WindowsExtensionReplaced", PathStyle::Windows, "C:\\Tools\\app.exe", ".exe", "C:\\Tools\\app.batch-docslim"},
+    ExtCase{"WindowsDotInFolderOnly", PathStyle::Windows, "C:\\To.ols\\app", "", "C:\\To.ols\\app.batch-docslim"},
+    ExtCase{"PosixNoExtension", PathStyle::Posix, "/opt/leafpress/bin/leafpress", "", "/opt/leafpress/bin/leafpress.batch-docslim"},
+    ExtCase{"PosixDotInFolderOnly", PathStyle::Posix, "/opt/v1.2/leafpress", "", "/opt/v1.2/leafpress.batch-docslim"},
+    ExtCase{"PosixLastExtensionOnly", PathStyle::Posix, "/home/a.b.docx", ".docx", "/home/a.b.batch-docslim"}),
+    RowName());
 
 } // namespace

@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include "znTestRows.h"
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -78,6 +80,7 @@ TEST(TextFileTest, RefusesFilesAboveTheLimit)
 
 struct SplitCase
 {
+    const char* name;
     const char* text;
     QStringList lines;
 };
@@ -92,10 +95,11 @@ TEST_P(SplitLinesTest, BreaksAtCrLfCrAndLf)
 }
 
 INSTANTIATE_TEST_SUITE_P(Breaks, SplitLinesTest, ::testing::Values(
-    SplitCase{"a\r\nb\rc\nd", {"a", "b", "c", "d"}},
-    SplitCase{"a\r\n", {"a"}},
-    SplitCase{"a\n\nb", {"a", "", "b"}},
-    SplitCase{"\r\n\r\n", {"", ""}},
-    SplitCase{"", {}}));
+    SplitCase{"AllThreeBreaks", "a\r\nb\rc\nd", {"a", "b", "c", "d"}},
+    SplitCase{"FinalBreakEndsTheLastLine", "a\r\n", {"a"}},
+    SplitCase{"EmptyLineKept", "a\n\nb", {"a", "", "b"}},
+    SplitCase{"OnlyBreaks", "\r\n\r\n", {"", ""}},
+    SplitCase{"EmptyText", "", {}}),
+    RowName());
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "platform/znError.h"
 #include "project/znFileUtils.h"
 #include "znTestBytes.h"
+#include "znTestRows.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -25,6 +26,7 @@ TEST(FileUtilsTest, SizeOfFilesAndMissingPaths)
 
 struct DosCase
 {
+    const char* name;
     int y, mo, d, h, mi, s;
     int32_t packed;
 };
@@ -40,11 +42,12 @@ TEST_P(PackDosTimeTest, PacksDateHighAndTimeLow)
 }
 
 INSTANTIATE_TEST_SUITE_P(Dates, PackDosTimeTest, ::testing::Values(
-    DosCase{1980, 1, 1, 0, 0, 0, 0x00210000},
-    DosCase{2024, 3, 23, 13, 45, 59, int32_t(((44u << 9 | 3u << 5 | 23u) << 16) | (13u << 11 | 45u << 5 | 29u))},
-    DosCase{2107, 12, 31, 23, 59, 58, int32_t(0xFF9FBF7Du)},
-    DosCase{1979, 12, 31, 23, 59, 59, -1},
-    DosCase{2108, 1, 1, 0, 0, 0, -1}));
+    DosCase{"FirstDay", 1980, 1, 1, 0, 0, 0, 0x00210000},
+    DosCase{"SecondsHalved", 2024, 3, 23, 13, 45, 59, int32_t(((44u << 9 | 3u << 5 | 23u) << 16) | (13u << 11 | 45u << 5 | 29u))},
+    DosCase{"LastDay", 2107, 12, 31, 23, 59, 58, int32_t(0xFF9FBF7Du)},
+    DosCase{"BeforeTheRange", 1979, 12, 31, 23, 59, 59, -1},
+    DosCase{"AfterTheRange", 2108, 1, 1, 0, 0, 0, -1}),
+    RowName());
 
 TEST(FileUtilsTest, DosTimeOfFoldersFilesAndNothing)
 {
