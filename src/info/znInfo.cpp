@@ -425,6 +425,7 @@ void TznInfo::AppException(QObject* sender, const std::exception& error)
     try {
         Tally(QStringLiteral("E"), 0, 1);
     } catch (...) {
+        // A lost count must not stop the report below.
     }
     // The last handler on the way out of the event loop: whatever goes wrong
     // while reporting must not escape it.
@@ -433,5 +434,6 @@ void TznInfo::AppException(QObject* sender, const std::exception& error)
         const QString message = own ? own->Message() : QString::fromUtf8(error.what());
         OpenLink(QString(), QStringLiteral("err&e=") + message, QString());
     } catch (...) {
+        // Nothing is left to report to; see above.
     }
 }

@@ -42,7 +42,7 @@ private:
 TznDocslim::TznDocslim(TznBatch* batch, int count, const TznNodeEvent& onFileDone)
     : TznWordOle(batch, count, onFileDone)
 {
-    FDocToDocx = TextToBool(Project->GetOption(QStringLiteral("DocToDocx")), true);
+    FDocToDocx = Project->DocToDocx();
 }
 
 TznConvertor* TznDocslim::Create(TznBatch* batch, int count, const TznNodeEvent& onFileDone)
@@ -99,7 +99,7 @@ void TznDocslim::ConvertFile(TznBatch* batch, TznNode* node)
     const QString target = TargetPath(batch, node);
     if (target.isEmpty())
         return;
-    FPasteType = TextToInt(Project->GetOption(QStringLiteral("Type")), 13);
+    FPasteType = Project->Type();
     FRecompress = Project->Recompress();
     // The result is written beside the target under a name of its own and
     // replaces the target only when it is complete and smaller: an older

@@ -40,14 +40,16 @@ void TznWordOle::StartApplication()
         if (Info)
             Info->Tally(QStringLiteral("W"), FVersion, 1);
     } catch (...) {
+        // A server without a version counts as version 0; nothing depends on it.
     }
-    if (TextToBool(Project->GetOption(QStringLiteral("AppVisible")), false)) {
+    if (Project->AppVisible()) {
         OlePut(FApp, QStringLiteral("Visible"), TznVariant(true));
         OlePut(FApp, QStringLiteral("WindowState"), TznVariant(2));
     }
     try {
         OlePut(FApp, QStringLiteral("DisplayAlerts"), TznVariant(0));
     } catch (...) {
+        // A server that shows no alerts has no such setting.
     }
 }
 
@@ -57,6 +59,7 @@ void TznWordOle::QuitApplication()
         if (!FApp.IsEmpty())
             OleCall(FApp, QStringLiteral("Quit"), {TznVariant(false)});
     } catch (...) {
+        // A server that is already gone needs no quitting.
     }
     FApp = TznVariant();
 }
@@ -89,6 +92,7 @@ void TznWordOle::OpenDocument(const QString& fileName)
         OlePut(options, QStringLiteral("UpdateFieldsAtPrint"), TznVariant(false));
         OlePut(options, QStringLiteral("UpdateLinksAtPrint"), TznVariant(false));
     } catch (...) {
+        // Without these settings the server keeps its own; see above.
     }
 }
 
@@ -98,18 +102,19 @@ void TznWordOle::CloseDocument()
         if (!FDoc.IsEmpty())
             OleCall(FDoc, QStringLiteral("Close"), {TznVariant(false)});
     } catch (...) {
+        // Closing without saving: a document the server lost has nothing to keep.
     }
     FDoc = TznVariant();
 }
 
 bool TznWordOle::ReadOnlyOption() const
 {
-    return TextToBool(Project->GetOption(QStringLiteral("ReadOnly")), false);
+    return Project->ReadOnly();
 }
 
 bool TznWordOle::SkipPasswordOption() const
 {
-    return TextToBool(Project->GetOption(QStringLiteral("SkipPassword")), false);
+    return Project->SkipPassword();
 }
 
 QString TznWordOle::AppPath()
