@@ -198,7 +198,7 @@ INSTANTIATE_TEST_SUITE_P(
         ResultsRow{"InPlaceSubFolderSource", "in/sub/*.doc", "in", false, {"in/sub/b.doc"}},
         ResultsRow{"ElsewhereTheNamesAreSources", "in/*.doc", "out", false,
                    {"in/-docslim-a.doc", "in/a.doc", "in/x-docslim-c.doc"}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName());
 
 // Makes below root a chain of folders whose full path is longer than the
 // system takes, step by step relative to the folder before.

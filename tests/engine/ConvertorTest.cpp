@@ -333,7 +333,7 @@ TEST_P(FreeBatchTest, OwnerMayFreeTheBatchAsSoonAsTheRunEnds)
 
 INSTANTIATE_TEST_SUITE_P(Owners, FreeBatchTest,
                          testing::Values(FreeRow{"window", true}, FreeRow{"runner", false}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         RowName());
 
 TEST_F(ConvertorRunTest, FreeingTheBatchDuringARunWaitsForItsWorkers)
 {

@@ -33,7 +33,7 @@ INSTANTIATE_TEST_SUITE_P(Encodings, DecodeTextTest, ::testing::Values(
     DecodeCase{"Utf16BEMark", QByteArray("\xFE\xFF\0a\0=\0\xE9", 8), QStringLiteral(u"a=é")},
     DecodeCase{"PlainUtf8", QByteArray("k=\xE2\x82\xAC"), QStringLiteral(u"k=€")},
     DecodeCase{"Ascii", QByteArray("Target=/out"), QStringLiteral("Target=/out")}),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName());
 
 TEST(TextFileTest, InvalidUtf8FallsBackWithoutLosingBytes)
 {

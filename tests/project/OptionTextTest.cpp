@@ -1,4 +1,5 @@
 #include "ProjectFixture.h"
+#include "znTestRows.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -40,7 +41,7 @@ INSTANTIATE_TEST_SUITE_P(Rules, OptionSetTest, ::testing::Values(
     SetCase{"EmptyOnAbsentKeyChangesNothing", {"b=2"}, "Target", "", {"b=2"}},
     SetCase{"BlankBeforeEqualsIsPartOfTheName", {"Subdir = True"}, "Subdir", "False", {"Subdir = True", "Subdir=False"}},
     SetCase{"LineWithoutEqualsNeverMatches", {"Source", "Source=a"}, "Source", "b", {"Source", "Source=b"}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName());
 
 struct TextCase
 {
@@ -63,7 +64,7 @@ INSTANTIATE_TEST_SUITE_P(Texts, OptionTextSplitTest, ::testing::Values(
     TextCase{"MixedBreaks", QStringLiteral("a=1\rb=2\nc=3\r\nd=4"), {"a=1", "b=2", "c=3", "d=4"}},
     TextCase{"NulEndsText", QString::fromUtf16(u"a=1\r\nb=2\0c=3", 12), {"a=1", "b=2"}},
     TextCase{"BlankLinesStay", QStringLiteral("\r\na=1\r\n\r\n"), {"", "a=1", ""}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName());
 
 TEST_F(ProjectFixture, LookupIgnoresCaseAndTakesTheFirstLine)
 {
@@ -145,7 +146,7 @@ INSTANTIATE_TEST_SUITE_P(Options, TypedReadTest, ::testing::Values(
     TypedCase{"RunAndCloseOwnKey", "RunAndClose=1", runAndClose, "true"},
     TypedCase{"RunAndCloseNegativeDaemon", "Daemon=-5", runAndClose, "false"},
     TypedCase{"RunAndCloseNone", "", runAndClose, "false"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName());
 
 TEST_F(ProjectFixture, TargetFolderCreatesTheFolderAndEndsWithADelimiter)
 {

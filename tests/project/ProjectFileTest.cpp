@@ -1,4 +1,5 @@
 #include "ProjectFixture.h"
+#include "znTestRows.h"
 
 #include "platform/znError.h"
 #include "project/znDialogs.h"
@@ -246,6 +247,6 @@ INSTANTIATE_TEST_SUITE_P(Forms, CommandLineTest, ::testing::Values(
     CommandCase{"Uninstall", "-U", {}, false, "|uni|"},
     CommandCase{"DocumentPath", "/in/a b.docx", {"Source=/in/a b.docx", "Target=/in/"}, true, ""},
     CommandCase{"SlashIsAPathHere", "/pSource=x", {"Source=/pSource=x", "Target=/"}, true, ""}),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName());
 
 } // namespace

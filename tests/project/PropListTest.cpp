@@ -1,4 +1,5 @@
 #include "ProjectFixture.h"
+#include "znTestRows.h"
 
 #include "project/znPropList.h"
 
@@ -64,7 +65,7 @@ INSTANTIATE_TEST_SUITE_P(Values, CheckBoxPropTest, ::testing::Values(
     PropCase{"UpperFalse", "CHECKED", "FALSE", "False"},
     PropCase{"TrueStays", "Checked", "True", "True"},
     PropCase{"UnknownProperty", "Ticked", "False", "True"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName());
 
 TEST_F(PropListTest, ReadsTextEnumerationsAndIntegers)
 {
