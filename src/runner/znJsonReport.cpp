@@ -1,7 +1,7 @@
 #include "runner/znJsonReport.h"
 
 #include "engine/znBatch.h"
-#include "runner/znMain.h"
+#include "engine/znRunReport.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -18,6 +18,8 @@ QByteArray JsonDocumentRecord(const TznNode& node, const QString& message)
         record.insert(QStringLiteral("sourceBytes"), node.SourceSize);
         record.insert(QStringLiteral("targetBytes"), node.TargetSize);
     }
+    // What counts towards the run's savings: 0 for anything but a success.
+    record.insert(QStringLiteral("savedBytes"), SavedBytes(node));
     return QJsonDocument(record).toJson(QJsonDocument::Compact);
 }
 

@@ -22,7 +22,8 @@ struct TznRunTotals
 // (shards) concatenate into one valid stream.
 
 // {"type":"document","status":"Success","source":...,"message":...,
-//  "sourceBytes":...,"targetBytes":...}; the sizes only when known.
+//  "sourceBytes":...,"targetBytes":...,"savedBytes":...}; the two sizes
+// only when known, savedBytes as the run's totals count it.
 // message is the result line's third part.
 QByteArray JsonDocumentRecord(const TznNode& node, const QString& message);
 // {"type":"summary","documents":...,"converted":...,"failed":...,
