@@ -25,6 +25,8 @@ packages=(
   # installing and packaging: the .deb (CPack needs file and dpkg-shlibdeps),
   # and the checkers of the desktop entry, metainfo, man page and package
   file dpkg-dev desktop-file-utils appstream shared-mime-info groff-base lintian
+  # sharded runs on one or several hosts (README recipe and its test)
+  parallel
 )
 
 missing=()

@@ -1,5 +1,7 @@
 #include "app/znCommandLine.h"
 
+#include "engine/znShard.h"
+
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
@@ -37,7 +39,7 @@ struct TznOptionSpec
 };
 
 const TznOptionSpec kOptions[] = {
-    {{"o", "target"}, "DIR", "folder the results go to (required unless --in-place)"},
+    {{"o", "target"}, "DIR", "folder the results go to (required unless --in-place or --dry-run)"},
     {{"r", "recursive"}, nullptr, "take the documents of sub-folders too (Subdir)"},
     {{"j", "threads"}, "N", "number of worker threads (default: the number of cores)"},
     {{"in-place"}, nullptr, "replace each document by its compacted self"},
@@ -48,7 +50,12 @@ const TznOptionSpec kOptions[] = {
     {{"type"}, "N", "data-type code used when pictures are pasted back"},
     {{"log"}, "FILE", "write the result lines to FILE (LogFile)"},
     {{"project"}, "FILE", "run the project FILE unattended; other options replace its own"},
-    {{"q", "quiet"}, nullptr, "show nothing but the result lines and the summary"},
+    {{"dry-run"}, nullptr, "compact into a temporary folder and report what would be saved; "
+                           "write no target, touch no source (DryRun)"},
+    {{"shard"}, "I/N", "take only the documents whose relative path hashes to shard I of N, "
+                       "0 <= I < N (Shard)"},
+    {{"json"}, nullptr, "one JSON object per document on standard output, then a summary object"},
+    {{"q", "quiet"}, nullptr, "show nothing but the result lines and the summary (no progress line)"},
     {{"help"}, nullptr, "show the help text"},
     {{"version"}, nullptr, "show the version"},
 };
@@ -110,6 +117,9 @@ TznCommandLine ParseConventionalCommandLine(const QStringList& params, const QSt
             }
 
     const bool inPlace = parser.isSet(QStringLiteral("in-place"));
+    const bool dryRun = parser.isSet(QStringLiteral("dry-run"));
+    result.Json = parser.isSet(QStringLiteral("json"));
+    result.Quiet = parser.isSet(QStringLiteral("quiet"));
     const QStringList sources = parser.positionalArguments();
     if (parser.isSet(QStringLiteral("project")))
         result.ProjectFile = absolutePath(parser.value(QStringLiteral("project")));
@@ -121,8 +131,8 @@ TznCommandLine ParseConventionalCommandLine(const QStringList& params, const QSt
         error = QStringLiteral("--target and --in-place exclude each other");
         return result;
     }
-    if (!inPlace && !parser.isSet(QStringLiteral("target")) && result.ProjectFile.isEmpty()) {
-        error = QStringLiteral("no target folder: give -o DIR or --in-place");
+    if (!inPlace && !dryRun && !parser.isSet(QStringLiteral("target")) && result.ProjectFile.isEmpty()) {
+        error = QStringLiteral("no target folder: give -o DIR, --in-place or --dry-run");
         return result;
     }
 
@@ -214,6 +224,14 @@ TznCommandLine ParseConventionalCommandLine(const QStringList& params, const QSt
             return result;
         lines << QStringLiteral("%1=%2").arg(QString::fromUtf8(option.key)).arg(number);
     }
+    if (parser.isSet(QStringLiteral("shard"))) {
+        TznShard shard;
+        if (!ParseShard(parser.value(QStringLiteral("shard")), shard, error))
+            return result;
+        lines << QStringLiteral("Shard=") + parser.value(QStringLiteral("shard"));
+    }
+    if (dryRun)
+        lines << QStringLiteral("DryRun=True");
     if (parser.isSet(QStringLiteral("log")))
         lines << QStringLiteral("LogFile=") + absolutePath(parser.value(QStringLiteral("log")));
     lines << QStringLiteral("PureConsole=True");

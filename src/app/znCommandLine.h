@@ -19,6 +19,10 @@ struct TznCommandLine
     // The documents of a batch of several sources; empty for one source,
     // which goes into Source and is scanned.
     QStringList Files;
+    // --json: JSON records instead of the result lines.
+    bool Json = false;
+    // --quiet: no progress line.
+    bool Quiet = false;
 };
 
 // True when params (without the program name) are meant as a conventional

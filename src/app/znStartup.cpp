@@ -83,6 +83,8 @@ int OpenConventional(const QStringList& params)
         }
     }
     Runner->Files = line.Files;
+    Runner->Json = line.Json;
+    Runner->Quiet = line.Quiet;
     return -1;
 }
 

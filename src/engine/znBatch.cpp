@@ -223,6 +223,17 @@ void TznBatch::Scan(const QString& folder, const QString& mask, bool subdirs, in
 
 bool TznBatch::AcceptFile(const QString& path)
 {
+    if (Shard.IsSplit()) {
+        QString folder;
+        {
+            std::lock_guard lock(*FLock);
+            folder = FSourceFolder;
+        }
+        const QString relative = !folder.isEmpty() && path.startsWith(folder) ? path.mid(folder.size())
+                                                                               : FileNamePart(path);
+        if (!Shard.Keeps(relative))
+            return false;
+    }
     if (!Matcher)
         return true;
     QString maskPattern;

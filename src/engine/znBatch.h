@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/znShard.h"
 #include "engine/znThread.h"
 #include "platform/znPath.h"
 
@@ -130,8 +131,13 @@ public:
     // Appends a node that failed as it was listed, with reason as its
     // message, and counts the failure. NextNode never hands it out.
     void AddListingFailure(const QString& path, const QString& reason);
-    // The mask test, then the RegExt test, both on the whole path.
+    // The shard test on the path below the source folder (the file name
+    // for chosen files), then the mask test and the RegExt test, both on
+    // the whole path.
     bool AcceptFile(const QString& path);
+    // The part of the batch this process takes; set it before StartScan or
+    // AddSingle.
+    TznShard Shard;
 
     // The next node in listing order, each exactly once (listing failures
     // left out); waits while the

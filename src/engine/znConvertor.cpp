@@ -291,7 +291,8 @@ bool IsSameFile(const QString& a, const QString& b)
 
 QString TznConvertor::FinishSource(TznBatch*, TznNode* node, const QString& target)
 {
-    if (!Project)
+    // A dry run keeps its sources as they are, whatever the project says.
+    if (!Project || Project->DryRun())
         return QString();
     const QString source = node->Path;
     if (Project->KeepFileTime())

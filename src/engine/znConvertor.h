@@ -120,7 +120,8 @@ public:
     QString TargetPath(TznBatch* batch, TznNode* node);
     // Deletes the file; any error ignored.
     static void DeleteTarget(const QString& path);
-    // After a successful save: KeepFileTime, DeleteSource, RenameSource. A
+    // After a successful save: KeepFileTime, DeleteSource, RenameSource;
+    // nothing in a dry run. A
     // target that is the source file itself is neither deleted nor moved.
     // Returns what the result text must add: empty, or the reason the
     // source could not be deleted or renamed (" (source not deleted: ...)").

@@ -190,6 +190,8 @@ bool TznProject::KeepFileTime() const { return TextToBool(GetOption(QStringLiter
 bool TznProject::KeepTargetSubdirs() const { return TextToBool(GetOption(QStringLiteral("KeepTargetSubdirs")), true); }
 bool TznProject::DeleteSource() const { return TextToBool(GetOption(QStringLiteral("DeleteSource")), false); }
 QString TznProject::RenameSource() const { return GetOption(QStringLiteral("RenameSource")); }
+bool TznProject::DryRun() const { return TextToBool(GetOption(QStringLiteral("DryRun")), false); }
+QString TznProject::Shard() const { return GetOption(QStringLiteral("Shard")).trimmed(); }
 
 bool TznProject::RunAndClose() const
 {

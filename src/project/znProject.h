@@ -83,6 +83,11 @@ public:
     bool KeepTargetSubdirs() const;
     bool DeleteSource() const;
     QString RenameSource() const;
+    // Compact into a private temporary folder only: no target is written
+    // and no source touched.
+    bool DryRun() const;
+    // The "I/N" part of a batch split among processes, or empty.
+    QString Shard() const;
     // True when RunAndClose or PureConsole reads true or Daemon is above 0.
     bool RunAndClose() const;
     int Daemon() const;

@@ -3,11 +3,16 @@
 #include "engine/znRunReport.h"
 #include "info/znInfo.h"
 #include "platform/znError.h"
+#include "platform/znPath.h"
 #include "platform/znTextFile.h"
 #include "project/znFileUtils.h"
 #include "project/znProject.h"
 #include "engine/znRunCheck.h"
+#include "runner/znJsonReport.h"
+#include "runner/znProgressLine.h"
 
+#include <QDir>
+#include <QFile>
 #include <QThread>
 
 #include <cstdio>
@@ -47,7 +52,8 @@ int TznMain::Run()
 
     const bool subdir = Project->Subdir();
     const QString source = Project->Source();
-    if (Project->Target().isEmpty()) {
+    const bool dryRun = Project->DryRun();
+    if (Project->Target().isEmpty() && !dryRun) {
         printLine(stderr, QStringLiteral("leafpress: no target folder: set Target in the project "
                                          "or on the command line (-pTarget=FOLDER)"));
         return 2;
@@ -56,7 +62,27 @@ int TznMain::Run()
         printLine(stderr, QStringLiteral("leafpress: ") + reason);
         return 2;
     }
-    const QString target = Project->TargetFolder();
+    QString shardError;
+    if (!ParseShard(Project->Shard(), Batch->Shard, shardError)) {
+        printLine(stderr, QStringLiteral("leafpress: ") + shardError);
+        return 2;
+    }
+    QString target;
+    if (dryRun) {
+        // Results go to a private folder, are measured and removed; the
+        // lines name the target they would have had.
+        FDryFolder = std::make_unique<QTemporaryDir>();
+        if (!FDryFolder->isValid()) {
+            printLine(stderr, QStringLiteral("leafpress: no temporary folder for the dry run: ")
+                                  + FDryFolder->errorString());
+            return 2;
+        }
+        target = FDryPrefix = QDir(FDryFolder->path()).absolutePath() + u'/';
+        FShownTarget = Project->Target().isEmpty() ? QString() : IncludeTrailingDelimiter(NormalizePath(Project->Target()));
+    } else {
+        target = Project->TargetFolder();
+    }
+    FProgress = std::make_unique<TznProgressLine>(stderr, Quiet);
     // A folder the scanner cannot read is a result line of its own; its
     // node is complete as it is added and no worker reports it.
     Batch->OnNodeAdded = [this](TznBatch* batch, TznNode* node) {
@@ -73,7 +99,7 @@ int TznMain::Run()
         return 2;
     }
 
-    Converter = TznConvertor::StartConversion(Batch.get(), Project->TargetFolder(),
+    Converter = TznConvertor::StartConversion(Batch.get(), target,
                                               TznNodeEvent(this, &TznMain::OnFileDone));
     RunningWorkers = Converter->WorkerCount();
     Converter->Start();
@@ -81,21 +107,55 @@ int TznMain::Run()
         Info->Tally(RunCounterRuns, 0, 1);
     // The main thread only watches the count; a short poll lets a small
     // batch end as soon as its last worker has.
-    while (RunningWorkers.load() > 0)
+    while (RunningWorkers.load() > 0) {
         QThread::msleep(5);
+        showProgress();
+    }
     return Finish();
+}
+
+void TznMain::showProgress()
+{
+    if (!FProgress || !FProgress->Enabled())
+        return;
+    TznProgressCounts counts;
+    counts.Listed = Batch->NodeCount();
+    counts.Listing = !Batch->Listed();
+    counts.ElapsedMs = FClock.elapsed();
+    std::lock_guard lock(FLogLock);
+    counts.Done = FDone;
+    counts.Failures = FFailed;
+    counts.SavedBytes = FBytesBefore - FBytesAfter;
+    FProgress->Show(counts);
 }
 
 void TznMain::OnFileDone(TznBatch*, TznNode* node)
 {
-    const QString line = RunnerResultLine(node->Status, node->Path, node->Message);
+    QString message = node->Message;
+    if (!FDryPrefix.isEmpty()) {
+        // A dry run's result has been measured: it goes at once, so that a
+        // long run needs no more room than its largest documents.
+        const qsizetype at = message.indexOf(FDryPrefix);
+        if (at >= 0) {
+            QFile::remove(message.mid(at));
+            message.replace(at, FDryPrefix.size(), FShownTarget);
+        }
+    }
+    const QString line = RunnerResultLine(node->Status, node->Path, message);
     std::lock_guard lock(FLogLock);
     LogLines << line;
+    ++FDone;
+    FFailed += node->Status == nsFailure;
     if (CountsBytes(*node)) {
         FBytesBefore += node->SourceSize;
         FBytesAfter += node->TargetSize;
     }
-    printLine(stdout, line);
+    if (FProgress)
+        FProgress->Clear();
+    if (Json)
+        printLine(stdout, QString::fromUtf8(JsonDocumentRecord(*node, message)));
+    else
+        printLine(stdout, line);
 }
 
 QString TznMain::RefusalReason() const
@@ -129,10 +189,21 @@ int TznMain::Finish()
         successes += node->Status.load() == nsSuccess;
         failures += node->Status.load() == nsFailure;
     }
-    printLine(stdout, QStringLiteral("%1 documents, %2 converted, %3 failed, %4 -> %5, %6 s")
-                          .arg(count).arg(successes).arg(failures)
-                          .arg(megabytes(FBytesBefore), megabytes(FBytesAfter))
-                          .arg(double(FClock.elapsed()) / 1000.0, 0, 'f', 1));
+    if (FProgress)
+        FProgress->Clear();
+    const bool dryRun = FDryFolder != nullptr;
+    if (Json) {
+        const TznRunTotals totals{count, successes, failures, FBytesBefore, FBytesAfter, FClock.elapsed(), dryRun};
+        printLine(stdout, QString::fromUtf8(JsonSummaryRecord(totals)));
+    } else {
+        printLine(stdout, QStringLiteral("%1 documents, %2 converted, %3 failed, %4 -> %5, %6 s%7")
+                              .arg(count).arg(successes).arg(failures)
+                              .arg(megabytes(FBytesBefore), megabytes(FBytesAfter))
+                              .arg(double(FClock.elapsed()) / 1000.0, 0, 'f', 1)
+                              .arg(dryRun ? QStringLiteral(" (dry run: nothing written)") : QString()));
+    }
+    // The private folder and whatever a failed save left in it.
+    FDryFolder.reset();
 
     const QString logFile = Project->LogFile();
     if (logFile.isEmpty())

@@ -5,9 +5,12 @@
 #include <QElapsedTimer>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 
 #include <memory>
 #include <mutex>
+
+class TznProgressLine;
 
 // The unattended runner: converts one batch with the project's options
 // without any window, waits for every worker, records the run, reports its
@@ -35,6 +38,11 @@ public:
     // Source; empty for a scanned source.
     QStringList Files;
     void ListFiles(const QString& target);
+    // One JSON record per document and a summary record on standard output
+    // instead of the result lines and the summary line.
+    bool Json = false;
+    // No progress line on the terminal.
+    bool Quiet = false;
 
     std::unique_ptr<TznBatch> Batch;
     TznChainRef Converter;
@@ -45,6 +53,16 @@ private:
     qint64 FBytesBefore = 0;
     qint64 FBytesAfter = 0;
     QElapsedTimer FClock;
+    // Documents reported so far and how many of them failed.
+    int FDone = 0;
+    int FFailed = 0;
+    // A dry run's private target folder, and the target folder its result
+    // lines name instead (the real one, never created).
+    std::unique_ptr<QTemporaryDir> FDryFolder;
+    QString FDryPrefix;
+    QString FShownTarget;
+    std::unique_ptr<TznProgressLine> FProgress;
+    void showProgress();
 };
 
 // The one runner of the process.

@@ -376,11 +376,28 @@ bool TznFrmMain::RefuseInvalidRegExt()
     return true;
 }
 
+// The window always writes its results; a project asking for a dry run is
+// refused before the target folder is even created, so that nothing is
+// written that the project meant only to measure.
+bool TznFrmMain::refuseDryRun()
+{
+    if (!Project || !Project->DryRun())
+        return false;
+    const QString error = QStringLiteral("the project asks for a dry run (DryRun), which only the command line "
+                                         "does: clear DryRun to compact from the window");
+    QString text = error;
+    text[0] = text[0].toUpper();
+    lblRun->setText(text + u'.');
+    if (Project->RunAndClose())
+        std::fprintf(stderr, "leafpress: %s\n", qPrintable(error));
+    return true;
+}
+
 void TznFrmMain::aConvertExecute()
 {
     if (IsRunning())
         return;
-    if (RefuseInvalidRegExt()) {
+    if (RefuseInvalidRegExt() || refuseDryRun()) {
         RunEnded();
         return;
     }

@@ -209,6 +209,8 @@ private:
     // Shows in the status line why RegExt does not compile and gives true
     // then: no run may start with such a filter.
     bool RefuseInvalidRegExt();
+    // Shows that a dry run is not run from the window and gives true then.
+    bool refuseDryRun();
     // Files and Browse Files, which would replace the batch, only while idle.
     void enableBatchChoice(bool enabled);
     // The buttons of a run state.

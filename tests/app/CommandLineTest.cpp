@@ -103,7 +103,11 @@ INSTANTIATE_TEST_SUITE_P(Options, MapTest, ::testing::Values(
     MapCase{"InPlaceFolderIsTheTarget", args({"--in-place", QDir::tempPath().toUtf8().constData()}),
             QStringLiteral("Target=") + kTmp},
     MapCase{"InPlaceDocumentsFolderIsTheTarget", args({"--in-place", "/in/a.docx"}), QStringLiteral("Target=/in")},
-    MapCase{"InPlaceOverwrites", args({"--in-place", "/in/a.docx"}), QStringLiteral("IsOverwrite=True")}),
+    MapCase{"InPlaceOverwrites", args({"--in-place", "/in/a.docx"}), QStringLiteral("IsOverwrite=True")},
+    MapCase{"DryRunNeedsNoTarget", args({"--dry-run", "/in"}), QStringLiteral("DryRun=True")},
+    MapCase{"DryRunInPlace", args({"--dry-run", "--in-place", "/in/a.docx"}), QStringLiteral("DryRun=True")},
+    MapCase{"Shard", args({"--shard", "3/4", "-o", "/out", "/in"}), QStringLiteral("Shard=3/4")},
+    MapCase{"ShardOfOne", args({"--shard=0/1", "-o", "/out", "/in"}), QStringLiteral("Shard=0/1")}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(CommandLineTest, ProjectFileRunsWithTheGivenOptionsOnTop)
@@ -166,9 +170,13 @@ TEST_P(BadLineTest, SaysWhatIsWrongAndEndsWithTwo)
 INSTANTIATE_TEST_SUITE_P(Lines, BadLineTest, ::testing::Values(
     BadCase{"UnknownLong", args({"--frobnicate", "/in"}), "Unknown option 'frobnicate'."},
     BadCase{"UnknownShort", args({"-o", "/out", "-x", "/in"}), "Unknown option 'x'."},
-    BadCase{"DryRunNotYetTaken", args({"--dry-run", "/in"}), "Unknown option 'dry-run'."},
+    BadCase{"JsonTakesNoValue", args({"--json=yes", "-o", "/out", "/in"}), "Unexpected value after '--json'."},
     BadCase{"MissingValue", args({"-r", "/in", "-o"}), "Missing value after '-o'."},
-    BadCase{"NoTarget", args({"-r", "/in"}), "no target folder: give -o DIR or --in-place"},
+    BadCase{"NoTarget", args({"-r", "/in"}), "no target folder: give -o DIR, --in-place or --dry-run"},
+    BadCase{"ShardIndexIsTheCount", args({"--shard", "4/4", "-o", "/out", "/in"}), "invalid shard '4/4'"},
+    BadCase{"ShardOfNone", args({"--shard", "0/0", "-o", "/out", "/in"}), "invalid shard '0/0'"},
+    BadCase{"ShardNegative", args({"--shard=-1/4", "-o", "/out", "/in"}), "invalid shard '-1/4'"},
+    BadCase{"ShardNoFraction", args({"--shard", "2", "-o", "/out", "/in"}), "invalid shard '2'"},
     BadCase{"NoSource", args({"-o", "/out"}), "no SOURCE given"},
     BadCase{"TargetAndInPlace", args({"--in-place", "-o", "/out", "/in"}), "--target and --in-place exclude each other"},
     BadCase{"ThreadsZero", args({"-j", "0", "-o", "/out", "/in"}), "invalid value '0' for --threads"},

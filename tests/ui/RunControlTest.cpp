@@ -514,6 +514,20 @@ TEST_F(RunControlTest, InvalidRegExtStartsNothingAndSaysWhy)
     EXPECT_EQ(Record->Total(), 0);
 }
 
+TEST_F(RunControlTest, DryRunProjectWritesNothingAndSaysWhy)
+{
+    MakeInputs({QStringLiteral("a.docx")});
+    TznFrmDocslimMain& w = FolderWindow();
+    Project->SetOption(QStringLiteral("DryRun"), QStringLiteral("True"));
+    w.eTarget->setText(FOut + QStringLiteral("dry"));
+    w.aConvertExecute();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(w.IsRunning());
+    EXPECT_TRUE(w.lblRun->text().contains(QStringLiteral("dry run (DryRun)"))) << w.lblRun->text().toStdString();
+    EXPECT_FALSE(QFileInfo::exists(FOut + QStringLiteral("dry")));
+    EXPECT_EQ(Record->Total(), 0);
+}
+
 TEST_F(RunControlTest, HttpSourceGivesExactlyOneRow)
 {
     TznFrmDocslimMain& w = Window();
