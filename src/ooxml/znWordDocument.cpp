@@ -810,7 +810,7 @@ pugi::xml_node TznWordDocument::PasteRecordedFrame(const TznClipPicture& picture
     return inserted;
 }
 
-void TznWordDocument::SaveAs(const QString& path, int fileFormat)
+void TznWordDocument::SaveAs(const QString& path, int fileFormat, const TznMediaRecodeOptions& recode)
 {
     if (fileFormat == 0)
         throw EznError(QStringLiteral("Cannot save \"%1\": the legacy binary Word format (.doc) needs LibreOffice.").arg(label(path)));
@@ -835,6 +835,18 @@ void TznWordDocument::SaveAs(const QString& path, int fileFormat)
             FCaret.set_name(kCaretName);
             FStale = true;
         }
+    }
+    if (recode.Enabled) {
+        LoadMain();
+        const TznMediaRecodeResult recoded = RecodeMedia(*FPackage, FMainPart, MainRels(), ContentTypes(), recode);
+        FRelsChanged = FRelsChanged || recoded.MainRelsChanged;
+        FTypesChanged = FTypesChanged || recoded.TypesChanged;
+        if (!recoded.Unused.isEmpty()) {
+            const TznMediaCleanup cleanup = RemoveUnusedMedia(FMain, FMainPart, MainRels(), *FPackage, ContentTypes(), recoded.Unused);
+            FRelsChanged = FRelsChanged || cleanup.RelsChanged;
+            FTypesChanged = FTypesChanged || cleanup.TypesChanged;
+        }
+        FInfoOfPart.clear();
     }
     if (FRelsChanged)
         FPackage->Write(FMainPart.RelsName(), MainRels().Save());

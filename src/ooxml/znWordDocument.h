@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ooxml/znClipboard.h"
+#include "ooxml/znMediaRecode.h"
 #include "ooxml/znPackage.h"
 #include "ooxml/znPackageParts.h"
 #include "ooxml/znPartName.h"
@@ -36,8 +37,9 @@ public:
     bool HasVBProject() const;
 
     // Writes the document; fileFormat -1 writes the package's own format. Code 0 (the legacy
-    // binary format) raises an error that names the file.
-    void SaveAs(const QString& path, int fileFormat = -1);
+    // binary format) raises an error that names the file. With recode enabled the media get
+    // the lossless pass first, in the calling thread.
+    void SaveAs(const QString& path, int fileFormat = -1, const TznMediaRecodeOptions& recode = {});
 
     // Ids of the drawings of the main story in document order: inline ones, or top-level
     // anchored ones. An id stays valid while its drawing is in the document.
