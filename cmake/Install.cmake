@@ -10,16 +10,9 @@ set(LP_DOC_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/leafpress)
 set(lp_data ${CMAKE_SOURCE_DIR}/data)
 set(lp_share ${CMAKE_BINARY_DIR}/share)
 
-# The version the program prints, read from the product constants so that it
-# is written in one place only.
-file(STRINGS ${CMAKE_SOURCE_DIR}/src/app/znProduct.cpp lp_version_line
-     REGEX "Version = QStringLiteral\\(\"[0-9.]+\"\\)")
-if(lp_version_line MATCHES "\"([0-9.]+)\"")
-  set(LP_VERSION ${CMAKE_MATCH_1})
-else()
-  message(WARNING "No product version found in src/app/znProduct.cpp; using ${PROJECT_VERSION}")
-  set(LP_VERSION ${PROJECT_VERSION})
-endif()
+# The version the program prints: the project's version, which the
+# generated header app/znVersion.h gives the program too.
+set(LP_VERSION ${PROJECT_VERSION})
 # Date of the release LP_VERSION names; change both together. The man page,
 # the metainfo and the package's changelog carry it.
 set(LP_RELEASE_DATE 2026-12-08)

@@ -15,6 +15,8 @@ packages=(
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   python3-docx python3-pil poppler-utils libjpeg-turbo-progs zip unzip
+  # the lossy repack the compaction benchmark compares with
+  jpegoptim pngquant
   libreoffice-writer-nogui
   # fuzzing (scripts/fuzz.sh)
   clang libclang-rt-14-dev

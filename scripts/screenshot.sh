@@ -20,4 +20,4 @@ fi
 cmake --build "$build" --target lp_screenshot -j 2 >/dev/null
 mkdir -p "$out"
 xvfb-run -a -s "-screen 0 1400x900x24" \
-  env QT_QPA_PLATFORM=xcb "$build/src/ui/tools/lp_screenshot" "$out" "$here/examples/documents"
+  env QT_QPA_PLATFORM=xcb "$build/tools/lp_screenshot" "$out" "$here/examples/documents"

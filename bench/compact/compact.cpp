@@ -8,8 +8,12 @@
 // ratio, and the peak memory of a child process that renders one
 // 100-megapixel JPEG.
 //
-//   bench_compact [--photos N] [--keep DIR]
+// Then it converts two document sets with the product's converter (see
+// documents.cpp).
+//
+//   bench_compact [--photos N] [--keep DIR] [--corpus DIR] [--documents-only]
 
+#include "documents.h"
 #include "ooxml/znPicture.h"
 #include "ooxml/znPictureSamples.h"
 #include "platform/znError.h"
@@ -139,15 +143,29 @@ int main(int argc, char** argv)
 
     int photos = 20;
     QString keep;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        if (strcmp(argv[i], "--photos") == 0)
-            photos = atoi(argv[i + 1]);
-        else if (strcmp(argv[i], "--keep") == 0)
-            keep = QString::fromLocal8Bit(argv[i + 1]);
+#ifdef LP_BENCH_CORPUS
+    QString corpus = QString::fromUtf8(LP_BENCH_CORPUS);
+#else
+    QString corpus;
+#endif
+    bool documentsOnly = false;
+    for (int i = 1; i < argc; ++i) {
+        if (strcmp(argv[i], "--documents-only") == 0)
+            documentsOnly = true;
+        else if (i + 1 < argc && strcmp(argv[i], "--photos") == 0)
+            photos = atoi(argv[++i]);
+        else if (i + 1 < argc && strcmp(argv[i], "--keep") == 0)
+            keep = QString::fromLocal8Bit(argv[++i]);
+        else if (i + 1 < argc && strcmp(argv[i], "--corpus") == 0)
+            corpus = QString::fromLocal8Bit(argv[++i]);
     }
     QTemporaryDir temp;
     const QString dir = keep.isEmpty() ? temp.path() : keep;
     QDir().mkpath(dir);
+    if (!QFileInfo(corpus).isDir())
+        corpus.clear();
+    if (documentsOnly)
+        return RunDocumentSets(dir, corpus);
 
     printf("Building the picture set in %s ...\n", qPrintable(dir));
     fflush(stdout);
@@ -247,5 +265,6 @@ int main(int argc, char** argv)
         printf("    peak resident:     %10s MB (goal: under 250 MB); %s MB before the call, file bytes included\n",
                fields[1].constData(), fields[0].constData());
     }
+    RunDocumentSets(dir, corpus);
     return failures ? 1 : 0;
 }

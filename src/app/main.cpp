@@ -1,4 +1,5 @@
 #include "app/znStartup.h"
+#include "app/znVersion.h"
 
 #include "project/znProject.h"
 
@@ -12,7 +13,7 @@ int main(int argc, char** argv)
         return 0;
     }
     if (argc > 1 && std::strcmp(argv[1], "--version") == 0) {
-        std::puts("Leafpress Compactor 2024.16.323.3021");
+        std::printf("Leafpress Compactor %s\n", ProductVersion);
         return 0;
     }
     return RunProgram(argc, argv);

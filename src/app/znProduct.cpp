@@ -1,5 +1,6 @@
 #include "app/znProduct.h"
 
+#include "app/znVersion.h"
 #include "engine/znBatch.h"
 #include "project/znProject.h"
 #include "word/znDocslim.h"
@@ -14,6 +15,6 @@ void AssignProductConstants(TznProject& project)
     project.ProjectFilter = QStringLiteral("Leafpress Project|*") + project.ProjectExt;
     project.Title = QStringLiteral("Leafpress Compactor");
     project.OverwriteDefault = false;
-    project.Version = QStringLiteral("2024.16.323.3021");
+    project.Version = QString::fromLatin1(ProductVersion);
     SkipLockFiles = true;
 }

@@ -4,6 +4,7 @@
 #include "engine/znMatch.h"
 #include "platform/znDirSearch.h"
 #include "platform/znError.h"
+#include "platform/znLocalPath.h"
 #include "platform/znMainThread.h"
 #include "project/znProject.h"
 
@@ -198,7 +199,8 @@ void TznBatch::Scan(const QString& folder, const QString& mask, bool subdirs, in
         // A source folder that does not exist lists nothing; the front ends
         // tell the user before they start.
         if (folder != FWalkRoot || QFileInfo::exists(folder))
-            AddListingFailure(folder, QStringLiteral("Cannot read the folder \"%1\": %2").arg(folder, error));
+            AddListingFailure(folder,
+                              QStringLiteral("Cannot read the folder \"%1\": %2").arg(ReadableLocalPath(folder), error));
         return;
     }
     for (const TznSearchRec& rec : entries) {

@@ -1,6 +1,7 @@
 #include "engine/znConvertor.h"
 
 #include "platform/znFileTimes.h"
+#include "platform/znLocalPath.h"
 #include "platform/znMainThread.h"
 #include "project/znFileUtils.h"
 #include "project/znProject.h"
@@ -232,14 +233,24 @@ QString TznConvertor::TargetPath(TznBatch* batch, TznNode* node)
     target = AdjustTarget(target);
 
     const QString folder = FolderPart(target);
+    // The server saves through the folder's name as text: a folder name
+    // that is not valid UTF-8 would be a different folder. Only the file
+    // name may keep such bytes.
+    if (HasRawBytes(folder)) {
+        node->Message = QStringLiteral("Cannot save \"%1\": the folder's name is not valid UTF-8.")
+                            .arg(ReadableLocalPath(target));
+        node->Status = nsFailure;
+        batch->AddFailure(node->Message);
+        return QString();
+    }
     if (!folder.isEmpty() && !QFileInfo(folder).isDir()) {
         QDir().mkpath(folder);
         if (!QFileInfo(folder).isDir())
             batch->AddFailure(QStringLiteral("CreateDir Failed: ") + folder);
     }
 
-    const QFileInfo existing(target);
-    if (existing.exists() && !existing.isDir()) {
+    const TznLocalFileInfo existing = LocalFileInfo(target);
+    if (existing.Exists && !existing.IsDir) {
         switch (Project ? Project->IsOverwrite() : TznOverwrite::Overwrite) {
         case TznOverwrite::Rename:
             // The new name is not tested again: an older file of that name
@@ -263,6 +274,12 @@ void TznConvertor::DeleteTarget(const QString& path)
 
 bool IsSameFile(const QString& a, const QString& b)
 {
+    // Qt's file classes cannot name a file by raw bytes.
+    if (HasRawBytes(a) || HasRawBytes(b)) {
+        const auto ia = LocalFileIdentity(a), ib = LocalFileIdentity(b);
+        if (ia && ib)
+            return *ia == *ib;
+    }
     const QString ca = QFileInfo(a).canonicalFilePath();
     const QString cb = QFileInfo(b).canonicalFilePath();
     if (!ca.isEmpty() && !cb.isEmpty())
@@ -284,20 +301,19 @@ QString TznConvertor::FinishSource(TznBatch*, TznNode* node, const QString& targ
     if (IsSameFile(source, target))
         return QString();
     // A web source is no file of ours to delete or move.
-    if (!QFileInfo::exists(source))
+    if (!LocalFileInfo(source).Exists)
         return QString();
+    QString reason;
     if (Project->DeleteSource()) {
-        QFile file(source);
-        if (!file.remove())
-            return QStringLiteral(" (source not deleted: %1)").arg(file.errorString());
+        if (!RemoveLocalFile(source, &reason))
+            return QStringLiteral(" (source not deleted: %1)").arg(reason);
         // Deleted: there is nothing left to rename.
         return QString();
     }
     const QString suffix = Project->RenameSource();
     if (!suffix.isEmpty()) {
-        QFile file(source);
-        if (!file.rename(source + suffix))
-            return QStringLiteral(" (source not renamed: %1)").arg(file.errorString());
+        if (!RenameLocalFile(source, source + suffix, &reason))
+            return QStringLiteral(" (source not renamed: %1)").arg(reason);
     }
     return QString();
 }

@@ -15,6 +15,7 @@
 struct TznClipPicture
 {
     quint64 SourceDocument = 0;  // serial of the document it was copied from
+    QString SourcePart;          // key of the part (main, header, notes...) it stood in
     TznRenderRequest Request;    // the original's bytes and crop, for another paste type
     TznRendered Rendered;        // the rendering for the default paste type
     // A rendering for another paste type, made ahead when the caller is known to paste so.

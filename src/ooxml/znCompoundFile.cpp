@@ -1,5 +1,7 @@
 #include "ooxml/znCompoundFile.h"
 
+#include "platform/znLocalPath.h"
+
 #include <QFile>
 #include <QSet>
 #include <QtEndian>
@@ -70,8 +72,7 @@ struct TznCompoundFile
 
 bool TznCompoundFile::Load(const QString& path)
 {
-    File.setFileName(path);
-    if (!File.open(QIODevice::ReadOnly))
+    if (!OpenLocalFile(File, path))
         return false;
     const QByteArray header = File.read(512);
     if (header.size() < 512 || !IsCompoundFileSignature(header))

@@ -4,6 +4,7 @@
 #include "ooxml/znCompoundFile.h"
 #include "ooxml/znWordDocument.h"
 #include "platform/znError.h"
+#include "platform/znLocalPath.h"
 
 #include <QDir>
 #include <QFile>
@@ -56,8 +57,8 @@ void TznLegacyBridge::Quit()
 
 bool IsLegacyWordDocument(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || !IsCompoundFileSignature(file.read(8)))
+    QFile file;
+    if (!OpenLocalFile(file, path) || !IsCompoundFileSignature(file.read(8)))
         return false;
     const auto names = CompoundFileEntryNames(path);
     // An encrypted OOXML package is a compound file too; the package reader reports it.

@@ -1,6 +1,7 @@
 #include "ooxml/znPackage.h"
 
 #include "platform/znError.h"
+#include "platform/znLocalPath.h"
 #include "platform/znReplaceFile.h"
 
 #include <QDir>
@@ -50,11 +51,11 @@ std::unique_ptr<TznPackage> TznPackage::Open(const QString& path, const TznPacka
     constexpr qint64 maxInMemory = 64 * 1024 * 1024;
     // Devices, pipes and sockets have no size to bound a read by, and a pipe
     // would not even open until someone writes to it.
-    const QFileInfo info(path);
-    if (info.exists() && !info.isFile())
+    const TznLocalFileInfo info = LocalFileInfo(path);
+    if (info.Exists && !info.IsFile)
         package->Fail(QStringLiteral("it is no ordinary file."));
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    QFile file;
+    if (!OpenLocalFile(file, path))
         package->Fail(QStringLiteral("the file cannot be found or read."));
     const qint64 reported = file.size();
     if (reported > limits.MaxFileSize)
@@ -81,7 +82,7 @@ std::unique_ptr<TznPackage> TznPackage::Open(const QString& path, const TznPacka
             package->Fail(QStringLiteral("the file is damaged or is no document package."));
     } else {
         file.close();
-        package->FZip = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY, &error);
+        package->FZip = zip_open(EncodeLocalPath(path).constData(), ZIP_RDONLY, &error);
     }
     if (!package->FZip) {
         if (error == ZIP_ER_NOENT || error == ZIP_ER_OPEN)

@@ -9,6 +9,15 @@
 namespace {
 QString attr(const pugi::xml_node& node, const char* name) { return QString::fromUtf8(node.attribute(name).value()); }
 std::string utf8(const QString& s) { return s.toStdString(); }
+TznRelationship relationshipOf(const pugi::xml_node& rel)
+{
+    TznRelationship r;
+    r.Id = attr(rel, "Id");
+    r.Type = attr(rel, "Type");
+    r.Target = attr(rel, "Target");
+    r.External = attr(rel, "TargetMode").compare(QLatin1String("External"), Qt::CaseInsensitive) == 0;
+    return r;
+}
 } // namespace
 
 TznRelationships::TznRelationships()
@@ -33,21 +42,22 @@ QList<TznRelationship> TznRelationships::All() const
     for (pugi::xml_node rel = FDoc.document_element().first_child(); rel; rel = rel.next_sibling()) {
         if (rel.type() != pugi::node_element || std::strcmp(LocalName(rel), "Relationship") != 0)
             continue;
-        TznRelationship r;
-        r.Id = attr(rel, "Id");
-        r.Type = attr(rel, "Type");
-        r.Target = attr(rel, "Target");
-        r.External = attr(rel, "TargetMode").compare(QLatin1String("External"), Qt::CaseInsensitive) == 0;
-        out.append(r);
+        out.append(relationshipOf(rel));
     }
     return out;
 }
 
 std::optional<TznRelationship> TznRelationships::ById(const QString& id) const
 {
-    for (const TznRelationship& r : All())
-        if (r.Id == id)
-            return r;
+    // Looked up once per drawing and picture: the ids are compared as written, without
+    // building the whole list each time.
+    const std::string wanted = utf8(id);
+    for (pugi::xml_node rel = FDoc.document_element().first_child(); rel; rel = rel.next_sibling()) {
+        if (rel.type() != pugi::node_element || std::strcmp(rel.attribute("Id").value(), wanted.c_str()) != 0
+            || std::strcmp(LocalName(rel), "Relationship") != 0)
+            continue;
+        return relationshipOf(rel);
+    }
     return std::nullopt;
 }
 

@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
 
@@ -102,10 +103,10 @@ public:
     TznOxShape(TznState state, std::shared_ptr<TznDocEntry> doc, int id) : FState(std::move(state)), FDoc(std::move(doc)), FId(id) {}
 
 protected:
-    enum { mType = 1, mScaleWidth, mScaleHeight, mSelect, mDelete };
+    enum { mType = 1, mScaleWidth, mScaleHeight, mSelect, mDelete, mEffectiveResolution };
     const QStringList& Members() const override
     {
-        static const QStringList names{"Type", "ScaleWidth", "ScaleHeight", "Select", "Delete"};
+        static const QStringList names{"Type", "ScaleWidth", "ScaleHeight", "Select", "Delete", "EffectiveResolution"};
         return names;
     }
     TznVariant Call(int id, int flags, const QList<TznVariant>& args, const TznVariant*) override
@@ -117,9 +118,20 @@ protected:
         case mScaleHeight: {
             CheckGet(flags, args);
             const double scale = model.ScaleOf(FId, false);
-            if (scale < 100)
+            if (scale < 100 && shownBelowSizeAcross(model))
                 prepare(model);
             return scale;
+        }
+        case mEffectiveResolution: {
+            // Read-only: pixels per inch of the picture on the page, the lowest over every
+            // place that shows its media.
+            CheckGet(flags, args);
+            const double density = model.EffectiveResolutionOf(FId);
+            // A caller re-inserts a picture well above the resolution; one
+            // barely above would gain too little to be worth rendering ahead.
+            if (density > FState->Resolution * 1.1)
+                prepare(model);
+            return density;
         }
         case mSelect:
             CheckCall(flags, args, 0, 1);
@@ -144,14 +156,19 @@ protected:
     }
 
 private:
-    void prepare(TznWordDocument& model)
+    bool shownBelowSizeAcross(TznWordDocument& model)
     {
         try {
-            if (!(model.ScaleOf(FId, true) < 100))
-                return;
+            return model.ScaleOf(FId, true) < 100;
         } catch (...) {
-            return;
+            return false;
         }
+    }
+    void prepare(TznWordDocument& model)
+    {
+        if (FState->PreparedShape == FId && FState->PreparedDocument.lock() == FDoc
+            && FState->PreparedResolution == FState->Resolution && FState->PreparedQuality == FState->Quality)
+            return;
         FState->DropPrepared();
         FState->PreparedDocument = FDoc;
         FState->PreparedShape = FId;
@@ -172,8 +189,9 @@ private:
 class TznOxShapes : public TznAutoObject
 {
 public:
-    TznOxShapes(TznState state, std::shared_ptr<TznDocEntry> doc, bool anchored)
-        : FState(std::move(state)), FDoc(std::move(doc)), FAnchored(anchored) {}
+    // story: the root of a story of the document; nullptr is the main text.
+    TznOxShapes(TznState state, std::shared_ptr<TznDocEntry> doc, bool anchored, const void* story = nullptr)
+        : FState(std::move(state)), FDoc(std::move(doc)), FAnchored(anchored), FStory(story) {}
 
 protected:
     enum { mCount = 1, mItem };
@@ -184,7 +202,7 @@ protected:
     }
     TznVariant Call(int id, int flags, const QList<TznVariant>& args, const TznVariant*) override
     {
-        const QList<int> ids = modelOf(FDoc).DrawingIds(FAnchored);
+        const QList<int> ids = modelOf(FDoc).DrawingIdsIn(FStory, FAnchored);
         if (id == mCount) {
             CheckGet(flags, args);
             return int(ids.size());
@@ -200,6 +218,87 @@ private:
     TznState FState;
     std::shared_ptr<TznDocEntry> FDoc;
     bool FAnchored;
+    const void* FStory;
+};
+
+// One story of a document: its own inline and floating collections, and the next story of
+// the same type (the next section's header, the next text box).
+class TznOxRange : public TznAutoObject
+{
+public:
+    TznOxRange(TznState state, std::shared_ptr<TznDocEntry> doc, int type, const void* story)
+        : FState(std::move(state)), FDoc(std::move(doc)), FType(type), FStory(story) {}
+
+protected:
+    enum { mStoryType = 1, mInlineShapes, mShapeRange, mNextStoryRange };
+    const QStringList& Members() const override
+    {
+        static const QStringList names{"StoryType", "InlineShapes", "ShapeRange", "NextStoryRange"};
+        return names;
+    }
+    TznVariant Call(int id, int flags, const QList<TznVariant>& args, const TznVariant*) override
+    {
+        CheckGet(flags, args);
+        switch (id) {
+        case mStoryType: return FType;
+        case mInlineShapes: return TznVariant(std::make_shared<TznOxShapes>(FState, FDoc, false, FStory));
+        case mShapeRange: return TznVariant(std::make_shared<TznOxShapes>(FState, FDoc, true, FStory));
+        case mNextStoryRange: {
+            const auto stories = modelOf(FDoc).Stories();
+            bool past = false;
+            for (const auto& story : stories) {
+                if (past && story.Type == FType)
+                    return TznVariant(std::make_shared<TznOxRange>(FState, FDoc, story.Type, story.Root));
+                past = past || story.Root == FStory;
+            }
+            // Nothing: the last story of its type.
+            return TznVariant(std::shared_ptr<IznDispatch>());
+        }
+        }
+        throw EznError(ZnDispError::MemberNotFound());
+    }
+
+private:
+    TznState FState;
+    std::shared_ptr<TznDocEntry> FDoc;
+    int FType;
+    const void* FStory;
+};
+
+// The stories of a document by type: Item(type) is the first story of that type.
+class TznOxStoryRanges : public TznAutoObject
+{
+public:
+    TznOxStoryRanges(TznState state, std::shared_ptr<TznDocEntry> doc) : FState(std::move(state)), FDoc(std::move(doc)) {}
+
+protected:
+    enum { mCount = 1, mItem };
+    const QStringList& Members() const override
+    {
+        static const QStringList names{"Count", "Item"};
+        return names;
+    }
+    TznVariant Call(int id, int flags, const QList<TznVariant>& args, const TznVariant*) override
+    {
+        const auto stories = modelOf(FDoc).Stories();
+        if (id == mCount) {
+            CheckGet(flags, args);
+            QSet<int> types;
+            for (const auto& story : stories)
+                types.insert(story.Type);
+            return int(types.size());
+        }
+        CheckCall(flags, args, 1, 1);
+        const int type = args[0].ToInt();
+        for (const auto& story : stories)
+            if (story.Type == type)
+                return TznVariant(std::make_shared<TznOxRange>(FState, FDoc, story.Type, story.Root));
+        throw EznError(QStringLiteral("The requested member of the collection does not exist."));
+    }
+
+private:
+    TznState FState;
+    std::shared_ptr<TznDocEntry> FDoc;
 };
 
 class TznOxDocument : public TznAutoObject
@@ -208,10 +307,11 @@ public:
     TznOxDocument(TznState state, std::shared_ptr<TznDocEntry> doc) : FState(std::move(state)), FDoc(std::move(doc)) {}
 
 protected:
-    enum { mHasVBProject = 1, mClose, mSaveAs, mSaveAs2, mInlineShapes, mShapes, mFullName, mName };
+    enum { mHasVBProject = 1, mClose, mSaveAs, mSaveAs2, mInlineShapes, mShapes, mFullName, mName, mDownloadedFile, mStoryRanges };
     const QStringList& Members() const override
     {
-        static const QStringList names{"HasVBProject", "Close", "SaveAs", "SaveAs2", "InlineShapes", "Shapes", "FullName", "Name"};
+        static const QStringList names{"HasVBProject", "Close", "SaveAs", "SaveAs2", "InlineShapes", "Shapes", "FullName", "Name",
+                                       "DownloadedFile", "StoryRanges"};
         return names;
     }
     TznVariant Call(int id, int flags, const QList<TznVariant>& args, const TznVariant*) override
@@ -249,6 +349,10 @@ protected:
         case mShapes: CheckGet(flags, args); return TznVariant(std::make_shared<TznOxShapes>(FState, FDoc, true));
         case mFullName: CheckGet(flags, args); return FDoc->FullName();
         case mName: CheckGet(flags, args); return QFileInfo(FDoc->FullName()).fileName();
+        // The local copy a web document was read from, while it is open
+        // (empty for a local file): its size and bytes are the source's.
+        case mDownloadedFile: CheckGet(flags, args); return FDoc->Download ? FDoc->Download->fileName() : QString();
+        case mStoryRanges: CheckGet(flags, args); return TznVariant(std::make_shared<TznOxStoryRanges>(FState, FDoc));
         }
         throw EznError(ZnDispError::MemberNotFound());
     }

@@ -5,8 +5,10 @@
 #include "ooxml/znMediaParts.h"
 #include "ooxml/znXml.h"
 #include "platform/znError.h"
+#include "platform/znLocalPath.h"
 
 #include <QAtomicInteger>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -120,12 +122,14 @@ std::unique_ptr<TznWordDocument> TznWordDocument::Open(const QString& path, cons
 {
     std::unique_ptr<TznWordDocument> doc(new TznWordDocument);
     doc->FFullName = path;
-    const QFileInfo info(path);
-    if (!info.exists() || !info.isFile())
+    // By the name's bytes: a name that is not valid UTF-8 is no other file.
+    const TznLocalFileInfo info = LocalFileInfo(path);
+    if (!info.Exists || !info.IsFile)
         doc->Fail(QStringLiteral("the file cannot be found."));
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        doc->Fail(QStringLiteral("the file cannot be read (%1).").arg(file.errorString()));
+    QFile file;
+    QString reason;
+    if (!OpenLocalFile(file, path, QIODevice::ReadOnly, &reason))
+        doc->Fail(QStringLiteral("the file cannot be read (%1).").arg(reason));
     const QByteArray head = file.read(8);
     file.close();
     if (IsCompoundFileSignature(head)) {
@@ -234,10 +238,141 @@ TznContentTypes& TznWordDocument::ContentTypes()
     return *FTypes;
 }
 
-void TznWordDocument::Touch()
+void TznWordDocument::Touch(int part)
 {
-    FMainChanged = true;
+    if (part == 0)
+        FMainChanged = true;
+    else
+        FParts[size_t(part)]->Changed = true;
     FStale = true;
+}
+
+pugi::xml_document& TznWordDocument::XmlOf(int part)
+{
+    return part == 0 ? FMain : FParts[size_t(part)]->Xml;
+}
+
+TznRelationships& TznWordDocument::RelsOf(int part)
+{
+    if (part == 0)
+        return MainRels();
+    TznStoryPart& p = *FParts[size_t(part)];
+    if (!p.Rels) {
+        p.Rels = std::make_unique<TznRelationships>();
+        const TznPartName relsPart = p.Name.RelsName();
+        if (FPackage->Has(relsPart))
+            p.Rels->Load(FPackage->Read(relsPart), relsPart.Name());
+    }
+    return *p.Rels;
+}
+
+const TznPartName& TznWordDocument::PartNameOf(int part) const
+{
+    return part == 0 ? FMainPart : FParts[size_t(part)]->Name;
+}
+
+void TznWordDocument::RelsChangedIn(int part)
+{
+    if (part == 0)
+        FRelsChanged = true;
+    else
+        FParts[size_t(part)]->RelsChanged = true;
+}
+
+void TznWordDocument::LoadStories()
+{
+    if (FStoriesLoaded)
+        return;
+    LoadMain();
+    FStoriesLoaded = true;
+    // Drawing ids are unique over every part: counted again with the new parts.
+    FDocPrIdsKnown = false;
+    FDocPrIds.clear();
+    FParts.clear();
+    FParts.push_back(nullptr);
+    // A part is read once however many sections name it, so that no picture is seen twice.
+    QHash<QString, int> partOf;
+    auto addPart = [&](const QString& relId, const QString& relTypeSuffix) -> int {
+        const auto rel = MainRels().ById(relId);
+        if (!rel || rel->External || !rel->Type.endsWith(QLatin1Char('/') + relTypeSuffix, Qt::CaseInsensitive))
+            return -1;
+        const TznPartName name = FMainPart.Resolve(rel->Target);
+        if (name == FMainPart || partOf.contains(name.Key()))
+            return -1;
+        partOf.insert(name.Key(), -1);
+        if (!FPackage->Has(name))
+            return -1;
+        auto part = std::make_unique<TznStoryPart>();
+        part->Name = name;
+        try {
+            LoadXml(part->Xml, FPackage->Read(name), name.Name());
+        } catch (const EznError&) {
+            return -1; // a part that cannot be read stays as it is
+        }
+        FParts.push_back(std::move(part));
+        const int index = int(FParts.size()) - 1;
+        partOf.insert(name.Key(), index);
+        return index;
+    };
+    // The headers and footers in the order the sections name them.
+    for (pugi::xpath_node n : FMain.select_nodes("//*[local-name()='headerReference' or local-name()='footerReference']")) {
+        const pugi::xml_node ref = n.node();
+        const bool header = std::strcmp(LocalName(ref), "headerReference") == 0;
+        const QString kind = text(AttributeNs(ref, ZnNs::W, "type"));
+        const int type = kind == QLatin1String("even")  ? (header ? 6 : 8)
+                         : kind == QLatin1String("first") ? (header ? 10 : 11)
+                                                          : (header ? 7 : 9);
+        const int part = addPart(text(AttributeNs(ref, ZnNs::R, "id")), header ? QStringLiteral("header") : QStringLiteral("footer"));
+        if (part > 0)
+            FStories.append({type, part, FParts[size_t(part)]->Xml.document_element()});
+    }
+    const struct { const char* Suffix; int Type; } notes[] = {{"footnotes", 2}, {"endnotes", 3}, {"comments", 4}};
+    for (const auto& kind : notes) {
+        for (const TznRelationship& r : MainRels().All()) {
+            if (!r.Type.endsWith(QLatin1Char('/') + QLatin1String(kind.Suffix), Qt::CaseInsensitive))
+                continue;
+            const int part = addPart(r.Id, QLatin1String(kind.Suffix));
+            if (part > 0)
+                FStories.append({kind.Type, part, FParts[size_t(part)]->Xml.document_element()});
+        }
+    }
+    FStale = true;
+}
+
+void TznWordDocument::FindTextFrames(pugi::xml_node node, int part)
+{
+    for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
+        if (child.type() != pugi::node_element)
+            continue;
+        if (IsElement(child, ZnNs::W, "txbxContent")) {
+            FStories.append({5, part, child});
+            FindTextFrames(child, part);
+        } else if (!IsElement(child, ZnNs::MC, "Fallback")) {
+            // The fallback repeats the choice's text box for older readers.
+            FindTextFrames(child, part);
+        }
+    }
+}
+
+QList<TznWordDocument::TznStoryRef> TznWordDocument::Stories()
+{
+    LoadStories();
+    Collect();
+    QList<TznStoryRef> out;
+    out.append({1, nullptr});
+    for (const TznStory& s : FStories)
+        out.append({s.Type, s.Root.internal_object()});
+    return out;
+}
+
+QList<int> TznWordDocument::DrawingIdsIn(const void* story, bool anchored)
+{
+    Collect();
+    QList<int> ids;
+    for (const TznDrawing& d : FDrawings)
+        if (d.Story == story && d.Anchored == anchored)
+            ids.append(d.Id);
+    return ids;
 }
 
 void TznWordDocument::Collect()
@@ -249,7 +384,30 @@ void TznWordDocument::Collect()
     const QHash<const void*, int> old = FIdOfNode;
     FIdOfNode.clear();
     pugi::xml_node body = ChildElement(FMain.document_element(), ZnNs::W, "body");
+    FWalkPart = 0;
+    FWalkStory = nullptr;
     Walk(body);
+    if (FStoriesLoaded) {
+        // Text boxes come and go with the drawings that hold them: found anew each time.
+        QList<TznStory> stories;
+        for (const TznStory& s : FStories)
+            if (s.Type != 5)
+                stories.append(s);
+        FStories = stories;
+        FindTextFrames(body, 0);
+        for (int i = 0; i < FStories.size(); ++i) {
+            const TznStory story = FStories[i];
+            if (story.Type != 5)
+                FindTextFrames(story.Root, story.Part);
+        }
+        for (int i = 0; i < FStories.size(); ++i) {
+            FWalkPart = FStories[i].Part;
+            FWalkStory = FStories[i].Root.internal_object();
+            Walk(FStories[i].Root);
+        }
+        FWalkPart = 0;
+        FWalkStory = nullptr;
+    }
     // Ids of drawings that are still there survive; the others go.
     for (TznDrawing& d : FDrawings) {
         const void* key = d.Unit.internal_object();
@@ -257,6 +415,7 @@ void TznWordDocument::Collect()
         FIdOfNode.insert(key, d.Id);
     }
     FStale = false;
+    FLowestDensityKnown = false;
 }
 
 void TznWordDocument::Walk(pugi::xml_node node)
@@ -289,6 +448,8 @@ void TznWordDocument::AddDrawing(pugi::xml_node unit, pugi::xml_node drawing)
 {
     TznDrawing d;
     d.Unit = unit;
+    d.Part = FWalkPart;
+    d.Story = FWalkStory;
     if (drawing) {
         for (pugi::xml_node c = drawing.first_child(); c; c = c.next_sibling()) {
             if (IsElement(c, ZnNs::WP, "inline")) { d.Frame = c; break; }
@@ -310,6 +471,8 @@ void TznWordDocument::AddVmlPicture(pugi::xml_node pict)
             return;
         TznDrawing d;
         d.Unit = pict;
+        d.Part = FWalkPart;
+        d.Story = FWalkStory;
         d.Vml = shape;
         const QString position = VmlStyle(text(shape.attribute("style"))).value(QStringLiteral("position"));
         d.Anchored = position == QLatin1String("absolute");
@@ -353,12 +516,7 @@ double TznWordDocument::VmlFraction(const QString& value)
 
 QList<int> TznWordDocument::DrawingIds(bool anchored)
 {
-    Collect();
-    QList<int> ids;
-    for (const TznDrawing& d : FDrawings)
-        if (d.Anchored == anchored)
-            ids.append(d.Id);
-    return ids;
+    return DrawingIdsIn(nullptr, anchored);
 }
 
 bool TznWordDocument::IsAlive(int id)
@@ -389,7 +547,7 @@ TznWordDocument::TznPictureFacts TznWordDocument::FactsOf(const TznDrawing& d)
         f.RelId = text(AttributeNs(data, ZnNs::R, "id"));
         if (f.RelId.isEmpty())
             f.RelId = text(AttributeNs(data, "urn:schemas-microsoft-com:office:office", "relid"));
-        const auto rel = f.RelId.isEmpty() ? std::nullopt : MainRels().ById(f.RelId);
+        const auto rel = f.RelId.isEmpty() ? std::nullopt : RelsOf(d.Part).ById(f.RelId);
         f.Linked = !rel || rel->External;
         const char* crops[4] = {"cropleft", "croptop", "cropright", "cropbottom"};
         for (int i = 0; i < 4; ++i)
@@ -483,12 +641,12 @@ int TznWordDocument::TypeOf(int id)
     return 1;
 }
 
-TznPartName TznWordDocument::PictureTarget(const TznPictureFacts& f)
+TznPartName TznWordDocument::PictureTarget(const TznPictureFacts& f, int part)
 {
-    const auto rel = !f.IsPicture || f.RelId.isEmpty() ? std::nullopt : MainRels().ById(f.RelId);
+    const auto rel = !f.IsPicture || f.RelId.isEmpty() ? std::nullopt : RelsOf(part).ById(f.RelId);
     if (!rel || rel->External)
         throw EznError(QStringLiteral("The shape holds no embedded picture."));
-    const TznPartName target = FMainPart.Resolve(rel->Target);
+    const TznPartName target = PartNameOf(part).Resolve(rel->Target);
     if (!FPackage->Has(target))
         throw EznError(QStringLiteral("The picture %1 is missing from the document.").arg(target.Name()));
     return target;
@@ -496,10 +654,11 @@ TznPartName TznWordDocument::PictureTarget(const TznPictureFacts& f)
 
 double TznWordDocument::ScaleOf(int id, bool width)
 {
-    const TznPictureFacts f = FactsOf(Drawing(id));
+    const TznDrawing& d = Drawing(id);
+    const TznPictureFacts f = FactsOf(d);
     if (!f.IsPicture)
         throw EznError(QStringLiteral("The shape is no picture."));
-    const TznPartName part = PictureTarget(f);
+    const TznPartName part = PictureTarget(f, d.Part);
     if (!FInfoOfPart.contains(part.Key()))
         FInfoOfPart.insert(part.Key(), ReadPictureInfo(FPackage->Read(part)));
     const std::optional<TznPictureInfo> info = FInfoOfPart.value(part.Key());
@@ -512,6 +671,59 @@ double TznWordDocument::ScaleOf(int id, bool width)
     if (pixels <= 0 || dpi <= 0)
         throw EznError(QStringLiteral("The picture's size cannot be read."));
     return shown / (pixels / dpi * kEmuPerInch) * 100.0;
+}
+
+double TznWordDocument::DensityOf(const TznDrawing& d)
+{
+    const TznPictureFacts f = FactsOf(d);
+    if (!f.IsPicture || f.Cx <= 0 || f.Cy <= 0)
+        return 0;
+    const TznPartName part = PictureTarget(f, d.Part);
+    if (!FInfoOfPart.contains(part.Key()))
+        FInfoOfPart.insert(part.Key(), ReadPictureInfo(FPackage->Read(part)));
+    const std::optional<TznPictureInfo> info = FInfoOfPart.value(part.Key());
+    if (!info || info->Vector || info->PixelWidth <= 0 || info->PixelHeight <= 0)
+        return 0;
+    const double across = info->PixelWidth * (1 - f.Crop[0] - f.Crop[2]) / (double(f.Cx) / kEmuPerInch);
+    const double down = info->PixelHeight * (1 - f.Crop[1] - f.Crop[3]) / (double(f.Cy) / kEmuPerInch);
+    if (!(across > 0) || !(down > 0) || !std::isfinite(across) || !std::isfinite(down))
+        return 0;
+    return std::min(across, down);
+}
+
+double TznWordDocument::EffectiveResolutionOf(int id)
+{
+    LoadStories();
+    const TznDrawing& d = Drawing(id);
+    const TznPictureFacts f = FactsOf(d);
+    if (!f.IsPicture)
+        throw EznError(QStringLiteral("The shape is no picture."));
+    const QString key = PictureTarget(f, d.Part).Key();
+    const double own = DensityOf(d);
+    if (own <= 0)
+        throw EznError(QStringLiteral("The picture's size cannot be read."));
+    // The media serves every place that shows it: the place that needs the most pixels of it
+    // decides. Known for every media part at once, until the drawings change.
+    if (!FLowestDensityKnown) {
+        FLowestDensity.clear();
+        for (const TznDrawing& other : FDrawings) {
+            try {
+                const TznPictureFacts o = FactsOf(other);
+                if (!o.IsPicture || o.Linked)
+                    continue;
+                const double density = DensityOf(other);
+                if (density <= 0)
+                    continue;
+                const QString media = PictureTarget(o, other.Part).Key();
+                const auto it = FLowestDensity.constFind(media);
+                FLowestDensity.insert(media, it == FLowestDensity.constEnd() ? density : std::min(*it, density));
+            } catch (const EznError&) {
+                // a drawing without an embedded picture shares nothing
+            }
+        }
+        FLowestDensityKnown = true;
+    }
+    return std::min(own, FLowestDensity.value(key, own));
 }
 
 std::shared_ptr<TznClipPicture> TznWordDocument::CopyPicture(int id, int resolution, int quality, int alsoPasteType)
@@ -527,9 +739,15 @@ std::shared_ptr<TznClipPicture> TznWordDocument::CopyPicture(int id, int resolut
         throw EznError(QStringLiteral("The picture has no shown size."));
 
     auto clip = std::make_shared<TznClipPicture>();
-    const TznPartName part = PictureTarget(f);
+    const TznPartName part = PictureTarget(f, d.Part);
     clip->OriginalRelId = f.RelId;
-    clip->Request.Bytes = FPackage->Read(part);
+    // Copies of one media part often follow one another (a logo on every page): it is read
+    // once for them.
+    if (FLastReadPart.Key() != part.Key()) {
+        FLastReadBytes = FPackage->Read(part);
+        FLastReadPart = part;
+    }
+    clip->Request.Bytes = FLastReadBytes;
     clip->Request.Crop = {f.Crop[0], f.Crop[1], f.Crop[2], f.Crop[3]};
     for (int i = 0; i < 4; ++i)
         clip->SrcRect[i] = d.Vml ? (f.Crop[i] != 0 ? QString::number(qint64(std::llround(f.Crop[i] * 100000))) : QString())
@@ -541,12 +759,12 @@ std::shared_ptr<TznClipPicture> TznWordDocument::CopyPicture(int id, int resolut
     clip->Request.Resolution = resolution;
     clip->Request.Quality = quality;
     clip->Request.PasteType = 13;
-    clip->Rendered = RenderPicture(clip->Request);
+    clip->Rendered = CachedRendering(part, clip->Request);
     if (alsoPasteType != clip->Request.PasteType) {
         TznRenderRequest request = clip->Request;
         request.PasteType = alsoPasteType;
         try {
-            clip->AlsoRendered = RenderPicture(request);
+            clip->AlsoRendered = CachedRendering(part, request);
             clip->AlsoRenderedType = alsoPasteType;
         } catch (const std::exception&) {
             // The paste falls back on the default rendering.
@@ -554,6 +772,7 @@ std::shared_ptr<TznClipPicture> TznWordDocument::CopyPicture(int id, int resolut
     }
 
     clip->SourceDocument = FSerial;
+    clip->SourcePart = PartNameOf(d.Part).Key();
     clip->OriginalExtension = part.Extension();
     clip->OriginalContentType = ContentTypes().ContentTypeOf(part);
     clip->Name = f.Name;
@@ -562,7 +781,7 @@ std::shared_ptr<TznClipPicture> TznWordDocument::CopyPicture(int id, int resolut
     if (!f.HyperlinkRelId.isEmpty()) {
         clip->HyperlinkRelId = f.HyperlinkRelId;
         clip->HyperlinkTooltip = f.HyperlinkTooltip;
-        if (const auto rel = MainRels().ById(f.HyperlinkRelId)) {
+        if (const auto rel = RelsOf(d.Part).ById(f.HyperlinkRelId)) {
             clip->HasHyperlink = true;
             clip->HyperlinkTarget = rel->Target;
             clip->HyperlinkExternal = rel->External;
@@ -579,34 +798,81 @@ std::shared_ptr<TznClipPicture> TznWordDocument::CopyPicture(int id, int resolut
     return clip;
 }
 
+TznRendered TznWordDocument::CachedRendering(const TznPartName& part, const TznRenderRequest& request)
+{
+    // Everything the rendering depends on besides the media part's bytes.
+    const QString key = QStringLiteral("%1|%2|%3|%4|%5|%6|%7|%8|%9")
+                            .arg(part.Key())
+                            .arg(request.ShownCx)
+                            .arg(request.ShownCy)
+                            .arg(request.Crop.Left, 0, 'g', 17)
+                            .arg(request.Crop.Top, 0, 'g', 17)
+                            .arg(request.Crop.Right, 0, 'g', 17)
+                            .arg(request.Crop.Bottom, 0, 'g', 17)
+                            .arg(request.Resolution)
+                            .arg(request.Quality)
+                        + QStringLiteral("|%1").arg(request.PasteType);
+    auto it = FRenderings.constFind(key);
+    if (it == FRenderings.constEnd()) {
+        TznCachedRendering entry;
+        try {
+            entry.Rendered = RenderPicture(request);
+        } catch (...) {
+            entry.Error = std::current_exception();
+        }
+        // Renderings are small beside their sources, but a document of many large pictures
+        // shown once each keeps only what fits.
+        if (FRenderingBytes + entry.Rendered.Bytes.size() > kMaxCachedRenderingBytes) {
+            if (entry.Error)
+                std::rethrow_exception(entry.Error);
+            return entry.Rendered;
+        }
+        FRenderingBytes += entry.Rendered.Bytes.size();
+        it = FRenderings.insert(key, entry);
+    }
+    if (it->Error)
+        std::rethrow_exception(it->Error);
+    return it->Rendered;
+}
+
+void TznWordDocument::ForgetMedia()
+{
+    FRenderings.clear();
+    FRenderingBytes = 0;
+    FLastReadPart = TznPartName();
+    FLastReadBytes.clear();
+    FPastedMedia.clear();
+}
+
 void TznWordDocument::Delete(int id)
 {
     const TznDrawing d = Drawing(id);
     const TznPictureFacts f = FactsOf(d);
     if (f.IsPicture && !f.RelId.isEmpty())
-        if (const auto rel = MainRels().ById(f.RelId); rel && !rel->External)
-            FRemovedTargets.append(FMainPart.Resolve(rel->Target));
+        if (const auto rel = RelsOf(d.Part).ById(f.RelId); rel && !rel->External)
+            FRemovedTargets.append(PartNameOf(d.Part).Resolve(rel->Target));
     if (FCaret)
         FCaret.parent().remove_child(FCaret);
     pugi::xml_node parent = d.Unit.parent();
     FCaret = parent.insert_child_before(pugi::node_pi, d.Unit);
     FCaret.set_name(kCaretName);
+    FCaretPart = d.Part;
     FIdOfNode.remove(d.Unit.internal_object());
     if (FDocPrIdsKnown)
         for (pugi::xpath_node n : d.Unit.select_nodes(".//*[local-name()='docPr']"))
             FDocPrIds.remove(n.node().attribute("id").as_int(0));
     parent.remove_child(d.Unit);
-    Touch();
+    Touch(d.Part);
 }
 
 void TznWordDocument::RecordFrameOf(const TznDrawing& d, const TznPartName& picturePart, TznClipPicture& clip)
 {
     clip.Frame = RecordFrame(d.Unit);
     for (const QString& id : FrameRelIds(clip.Frame->document_element())) {
-        const auto rel = MainRels().ById(id);
+        const auto rel = RelsOf(d.Part).ById(id);
         if (!rel)
             continue; // a dangling reference stays as it was
-        if (!rel->External && FMainPart.Resolve(rel->Target) == picturePart)
+        if (!rel->External && PartNameOf(d.Part).Resolve(rel->Target) == picturePart)
             clip.FramePictureRelIds.insert(id);
         else
             clip.FrameRels.insert(id, {rel->Type, rel->Target, rel->External});
@@ -618,12 +884,15 @@ QSet<int>& TznWordDocument::DocPrIds()
     if (!FDocPrIdsKnown) {
         for (pugi::xpath_node n : FMain.select_nodes("//*[local-name()='docPr']"))
             FDocPrIds.insert(n.node().attribute("id").as_int(0));
+        for (size_t i = 1; i < FParts.size(); ++i)
+            for (pugi::xpath_node n : FParts[i]->Xml.select_nodes("//*[local-name()='docPr']"))
+                FDocPrIds.insert(n.node().attribute("id").as_int(0));
         FDocPrIdsKnown = true;
     }
     return FDocPrIds;
 }
 
-QString TznWordDocument::NewMediaPart(const QByteArray& bytes, const QString& extension, const QString& contentType)
+QString TznWordDocument::NewMediaPart(const QByteArray& bytes, const QString& extension, const QString& contentType, int into)
 {
     const QString ext = extension.isEmpty() ? QStringLiteral("bin") : extension;
     const QString folder = FMainPart.BaseFolder() + QStringLiteral("media/");
@@ -635,12 +904,16 @@ QString TznWordDocument::NewMediaPart(const QByteArray& bytes, const QString& ex
     }
     FPackage->Write(part, bytes);
     FInfoOfPart.remove(part.Key());
+    if (FLastReadPart.Key() == part.Key())
+        FLastReadPart = TznPartName();
+    for (auto it = FRenderings.begin(); it != FRenderings.end();)
+        it = it.key().startsWith(part.Key() + QLatin1Char('|')) ? FRenderings.erase(it) : std::next(it);
     if (ContentTypes().ContentTypeOf(part).isEmpty()) {
         ContentTypes().EnsureDefault(ext, contentType.isEmpty() ? mediaContentType(ext) : contentType);
         FTypesChanged = true;
     }
-    FRelsChanged = true;
-    return MainRels().Add(QLatin1String(ZnNs::R) + QStringLiteral("/image"), FMainPart.RelativeTo(part), false);
+    RelsChangedIn(into);
+    return RelsOf(into).Add(QLatin1String(ZnNs::R) + QStringLiteral("/image"), PartNameOf(into).RelativeTo(part), false);
 }
 
 int TznWordDocument::Paste(const TznClipPicture& picture, int pasteType)
@@ -660,7 +933,12 @@ int TznWordDocument::Paste(const TznClipPicture& picture, int pasteType)
         pugi::xml_node run = pPr ? para.insert_child_after((p + "r").c_str(), pPr) : para.prepend_child((p + "r").c_str());
         FCaret = run.append_child(pugi::node_pi);
         FCaret.set_name(kCaretName);
+        FCaretPart = 0;
     }
+    const int into = FCaretPart;
+    TznRelationships& rels = RelsOf(into);
+    // Relationship ids of the copy mean the same here only in the part it was copied from.
+    const bool samePart = picture.SourceDocument == FSerial && picture.SourcePart == PartNameOf(into).Key();
     TznRendered rendered = picture.Rendered;
     if (pasteType == picture.AlsoRenderedType) {
         rendered = picture.AlsoRendered;
@@ -678,23 +956,34 @@ int TznWordDocument::Paste(const TznClipPicture& picture, int pasteType)
     const bool useNew = !rendered.Bytes.isEmpty() && rendered.Bytes.size() < picture.Request.Bytes.size();
     QString relId;
     if (useNew) {
-        relId = NewMediaPart(rendered.Bytes, rendered.Extension, rendered.ContentType);
-    } else if (picture.SourceDocument == FSerial && MainRels().ById(picture.OriginalRelId)) {
+        // One rendering pasted in several places of a part is stored once, under one
+        // relationship.
+        const QString pasted = QString::number(into) + QLatin1Char('|')
+                               + QString::fromLatin1(QCryptographicHash::hash(rendered.Bytes, QCryptographicHash::Sha256).toHex());
+        const auto known = FPastedMedia.constFind(pasted);
+        const auto rel = known == FPastedMedia.constEnd() ? std::nullopt : rels.ById(*known);
+        if (rel && !rel->External && FPackage->Has(PartNameOf(into).Resolve(rel->Target))) {
+            relId = *known;
+        } else {
+            relId = NewMediaPart(rendered.Bytes, rendered.Extension, rendered.ContentType, into);
+            FPastedMedia.insert(pasted, relId);
+        }
+    } else if (samePart && rels.ById(picture.OriginalRelId)) {
         relId = picture.OriginalRelId;
     } else {
-        relId = NewMediaPart(picture.Request.Bytes, picture.OriginalExtension, picture.OriginalContentType);
+        relId = NewMediaPart(picture.Request.Bytes, picture.OriginalExtension, picture.OriginalContentType, into);
     }
-    if (picture.SourceDocument == FSerial && picture.Frame)
+    if (samePart && picture.Frame)
         if (const pugi::xml_node inserted = PasteRecordedFrame(picture, relId, useNew))
             return FinishPaste(inserted);
     QString linkId;
     if (picture.HasHyperlink) {
-        if (picture.SourceDocument == FSerial && MainRels().ById(picture.HyperlinkRelId)) {
+        if (samePart && rels.ById(picture.HyperlinkRelId)) {
             linkId = picture.HyperlinkRelId;
         } else {
-            linkId = MainRels().Add(QLatin1String(ZnNs::R) + QStringLiteral("/hyperlink"), picture.HyperlinkTarget,
-                                    picture.HyperlinkExternal);
-            FRelsChanged = true;
+            linkId = rels.Add(QLatin1String(ZnNs::R) + QStringLiteral("/hyperlink"), picture.HyperlinkTarget,
+                              picture.HyperlinkExternal);
+            RelsChangedIn(into);
         }
     }
     int docPrId = 1;
@@ -728,7 +1017,7 @@ int TznWordDocument::Paste(const TznClipPicture& picture, int pasteType)
     if (!picture.FlipV.isEmpty()) xfrm += QStringLiteral(" flipV=\"%1\"").arg(xmlEscape(picture.FlipV));
     xfrm += QStringLiteral(">");
 
-    const QString wPrefix = QString::fromUtf8(FMain.document_element().name()).section(QLatin1Char(':'), 0, -2);
+    const QString wPrefix = QString::fromUtf8(XmlOf(into).document_element().name()).section(QLatin1Char(':'), 0, -2);
     const QString drawingName = wPrefix.isEmpty() ? QStringLiteral("drawing") : wPrefix + QStringLiteral(":drawing");
     const QString xml = QStringLiteral(
         "<%1 xmlns:%2=\"%3\" xmlns:wp=\"%4\" xmlns:a=\"%5\" xmlns:pic=\"%6\" xmlns:r=\"%7\">"
@@ -757,7 +1046,7 @@ int TznWordDocument::Paste(const TznClipPicture& picture, int pasteType)
     pugi::xml_node inserted = before ? host.insert_copy_before(fragment.document_element(), before)
                                      : host.append_copy(fragment.document_element());
     // Declarations already in scope are not repeated.
-    const pugi::xml_node root = FMain.document_element();
+    const pugi::xml_node root = XmlOf(into).document_element();
     for (pugi::xml_attribute a = inserted.first_attribute(); a;) {
         pugi::xml_attribute next = a.next_attribute();
         if (std::strncmp(a.name(), "xmlns:", 6) == 0 && std::strcmp(root.attribute(a.name()).value(), a.value()) == 0)
@@ -771,7 +1060,8 @@ int TznWordDocument::FinishPaste(pugi::xml_node inserted)
 {
     FCaret.parent().remove_child(FCaret);
     FCaret = pugi::xml_node();
-    Touch();
+    Touch(FCaretPart);
+    FCaretPart = 0;
     Collect();
     return FIdOfNode.value(inserted.internal_object());
 }
@@ -786,20 +1076,20 @@ pugi::xml_node TznWordDocument::PasteRecordedFrame(const TznClipPicture& picture
     // normally still there; one that went since the copy is made again, and a frame whose
     // part went with it is not pasted.
     for (auto it = picture.FrameRels.constBegin(); it != picture.FrameRels.constEnd(); ++it) {
-        const auto rel = MainRels().ById(it.key());
+        const auto rel = RelsOf(FCaretPart).ById(it.key());
         if (rel && rel->Target == it->Target && rel->External == it->External)
             continue;
-        if (!it->External && !FPackage->Has(FMainPart.Resolve(it->Target)))
+        if (!it->External && !FPackage->Has(PartNameOf(FCaretPart).Resolve(it->Target)))
             return pugi::xml_node();
-        edit.Rels.insert(it.key(), MainRels().Add(it->Type, it->Target, it->External));
-        FRelsChanged = true;
+        edit.Rels.insert(it.key(), RelsOf(FCaretPart).Add(it->Type, it->Target, it->External));
+        RelsChangedIn(FCaretPart);
     }
     edit.UsedDocPrIds = DocPrIds();
     pugi::xml_node parent = FCaret.parent();
     pugi::xml_node before = FCaret;
     // A drawing and a VML picture live in a run; alternate content may stand in a paragraph.
     if (!IsElement(parent, ZnNs::W, "r") && !IsElement(picture.Frame->document_element(), ZnNs::MC, "AlternateContent")) {
-        const QString wPrefix = QString::fromUtf8(FMain.document_element().name()).section(QLatin1Char(':'), 0, -2);
+        const QString wPrefix = QString::fromUtf8(XmlOf(FCaretPart).document_element().name()).section(QLatin1Char(':'), 0, -2);
         const std::string runName = (wPrefix.isEmpty() ? QStringLiteral("r") : wPrefix + QStringLiteral(":r")).toStdString();
         parent = parent.insert_child_before(runName.c_str(), FCaret);
         before = pugi::xml_node();
@@ -816,25 +1106,49 @@ void TznWordDocument::SaveAs(const QString& path, int fileFormat, const TznMedia
         throw EznError(QStringLiteral("Cannot save \"%1\": the legacy binary Word format (.doc) needs LibreOffice.").arg(label(path)));
     if (fileFormat != -1 && (fileFormat < 12 || fileFormat > 16))
         throw EznError(QStringLiteral("Cannot save \"%1\": the file format %2 is not supported.").arg(label(path)).arg(fileFormat));
+    // The caret is no content: leave it out of the written parts and put it back after.
+    pugi::xml_node caretParent, caretNext;
+    if (FCaret && (FMainChanged || FCaretPart != 0)) {
+        caretParent = FCaret.parent();
+        caretNext = FCaret.next_sibling();
+        caretParent.remove_child(FCaret);
+        FCaret = pugi::xml_node();
+    }
+    // Story parts first, so that the main part's clean-up reads their relationships as they
+    // now are; then once more, when the main part's are written too.
+    bool storiesChanged = false;
+    auto saveStoryParts = [&] {
+        for (size_t i = 1; i < FParts.size(); ++i) {
+            TznStoryPart& part = *FParts[i];
+            if (!part.Changed)
+                continue;
+            storiesChanged = true;
+            const TznMediaCleanup cleanup = RemoveUnusedMedia(part.Xml, part.Name, RelsOf(int(i)), *FPackage, ContentTypes(), FRemovedTargets);
+            part.RelsChanged = part.RelsChanged || cleanup.RelsChanged;
+            FTypesChanged = FTypesChanged || cleanup.TypesChanged;
+            FPackage->Write(part.Name, SaveXml(part.Xml));
+            if (part.RelsChanged)
+                FPackage->Write(part.Name.RelsName(), RelsOf(int(i)).Save());
+        }
+    };
+    saveStoryParts();
     if (FMainChanged) {
         const TznMediaCleanup cleanup = RemoveUnusedMedia(FMain, FMainPart, MainRels(), *FPackage, ContentTypes(), FRemovedTargets);
-        FRemovedTargets.clear();
         FRelsChanged = FRelsChanged || cleanup.RelsChanged;
         FTypesChanged = FTypesChanged || cleanup.TypesChanged;
-        // The caret is no content: leave it out of the written part and put it back after.
-        pugi::xml_node caretParent, caretNext;
-        if (FCaret) {
-            caretParent = FCaret.parent();
-            caretNext = FCaret.next_sibling();
-            caretParent.remove_child(FCaret);
-            FCaret = pugi::xml_node();
-        }
         FPackage->Write(FMainPart, SaveXml(FMain));
-        if (caretParent) {
-            FCaret = caretNext ? caretParent.insert_child_before(pugi::node_pi, caretNext) : caretParent.append_child(pugi::node_pi);
-            FCaret.set_name(kCaretName);
-            FStale = true;
-        }
+    }
+    if (storiesChanged) {
+        if (FRelsChanged)
+            FPackage->Write(FMainPart.RelsName(), MainRels().Save());
+        saveStoryParts();
+    }
+    if (FMainChanged || storiesChanged)
+        FRemovedTargets.clear();
+    if (caretParent) {
+        FCaret = caretNext ? caretParent.insert_child_before(pugi::node_pi, caretNext) : caretParent.append_child(pugi::node_pi);
+        FCaret.set_name(kCaretName);
+        FStale = true;
     }
     if (recode.Enabled) {
         LoadMain();
@@ -854,4 +1168,6 @@ void TznWordDocument::SaveAs(const QString& path, int fileFormat, const TznMedia
         FPackage->Write(TznPartName::ContentTypesPart(), ContentTypes().Save());
     FPackage->SaveAs(path);
     FFullName = QFileInfo(path).absoluteFilePath();
+    // Saving may drop or rewrite media parts.
+    ForgetMedia();
 }

@@ -11,8 +11,10 @@
 #include <QSet>
 #include <QString>
 
+#include <exception>
 #include <memory>
 #include <optional>
+#include <vector>
 #include <pugixml.hpp>
 
 // The word-processing document behind a server document: the package, its main part found
@@ -49,6 +51,24 @@ public:
     int TypeOf(int id);
     // The shown size in percent of the natural size of the picture's visible part.
     double ScaleOf(int id, bool width);
+    // Pixels per inch of the picture on the page: its visible pixels over its shown inches in
+    // the lower of the two directions, and the lowest over every drawing of any story that
+    // shows the same media part. Reads every story first.
+    double EffectiveResolutionOf(int id);
+
+    // The stories beyond the main text, read on first use: the notes, the comments, the
+    // headers and footers the sections name (each part once), and every text box of any
+    // story. Types are the object model's story codes (1 main text, 2 footnotes, 3 endnotes,
+    // 4 comments, 5 text boxes, 6-11 headers and footers). A story is named by its root node,
+    // which stays valid while the document is open; nullptr is the main text.
+    struct TznStoryRef
+    {
+        int Type = 1;
+        const void* Root = nullptr;
+    };
+    QList<TznStoryRef> Stories();
+    // Ids of the drawings of one story, inline or anchored, in document order.
+    QList<int> DrawingIdsIn(const void* story, bool anchored);
     // Everything a paste needs, with the picture rendered; raises when it cannot be rendered.
     // alsoPasteType: a paste type the caller is expected to paste with, rendered ahead too.
     std::shared_ptr<TznClipPicture> CopyPicture(int id, int resolution, int quality, int alsoPasteType = 13);
@@ -64,6 +84,8 @@ private:
     struct TznDrawing
     {
         int Id = 0;
+        int Part = 0;          // index into FParts: 0 is the main part
+        const void* Story = nullptr;  // root of its story; nullptr for the main text
         pugi::xml_node Unit;   // what Delete removes: w:drawing, mc:AlternateContent or w:object
         pugi::xml_node Frame;  // wp:inline / wp:anchor; empty for w:object
         bool Anchored = false;
@@ -83,18 +105,42 @@ private:
         QString FrameDist, EffectExtent;
     };
 
+    // A part that holds stories (a header, a footer, the notes, the comments), with its own
+    // relationships. The main part is index 0 and lives in FMain and FRels.
+    struct TznStoryPart
+    {
+        TznPartName Name;
+        pugi::xml_document Xml;
+        std::unique_ptr<TznRelationships> Rels;
+        bool Changed = false, RelsChanged = false;
+    };
+    struct TznStory
+    {
+        int Type = 1;
+        int Part = 0;
+        pugi::xml_node Root;
+    };
+
     TznWordDocument();
     void LoadMain();
+    void LoadStories();
+    void FindTextFrames(pugi::xml_node node, int part);
+    pugi::xml_document& XmlOf(int part);
+    TznRelationships& RelsOf(int part);
+    const TznPartName& PartNameOf(int part) const;
+    void RelsChangedIn(int part);
     TznRelationships& MainRels();
     TznContentTypes& ContentTypes();
     const TznDrawing& Drawing(int id);
     void Collect();
     void Walk(pugi::xml_node node);
     void AddDrawing(pugi::xml_node unit, pugi::xml_node drawing);
-    void Touch();
+    void Touch(int part = 0);
     TznPictureFacts FactsOf(const TznDrawing& d);
     // The media part of a picture; raises when it has no embedded picture.
-    TznPartName PictureTarget(const TznPictureFacts& facts);
+    TznPartName PictureTarget(const TznPictureFacts& facts, int part);
+    // Visible pixels per shown inch of one drawing, the lower direction; 0 when unknown.
+    double DensityOf(const TznDrawing& d);
     void AddVmlPicture(pugi::xml_node pict);
     static QHash<QString, QString> VmlStyle(const QString& style);
     static qint64 VmlLengthEmu(const QString& length);
@@ -105,7 +151,11 @@ private:
     int FinishPaste(pugi::xml_node inserted);
     // The wp:docPr ids of the main part, kept up to date by Delete and Paste.
     QSet<int>& DocPrIds();
-    QString NewMediaPart(const QByteArray& bytes, const QString& extension, const QString& contentType);
+    QString NewMediaPart(const QByteArray& bytes, const QString& extension, const QString& contentType, int part);
+    // The rendering of a media part for a request, made once per document and reused.
+    TznRendered CachedRendering(const TznPartName& part, const TznRenderRequest& request);
+    // Drops what is known of media parts' bytes, after a save.
+    void ForgetMedia();
     [[noreturn]] void Fail(const QString& reason) const;
 
     QString FFullName;
@@ -129,6 +179,31 @@ private:
     QSet<int> FDocPrIds;
     bool FDocPrIdsKnown = false;
     pugi::xml_node FCaret;   // a marker node where the next paste goes
+    int FCaretPart = 0;      // the part it is in
+    // The story parts and stories beyond the main text, once LoadStories ran.
+    bool FStoriesLoaded = false;
+    std::vector<std::unique_ptr<TznStoryPart>> FParts;  // [0] is a placeholder for the main part
+    QList<TznStory> FStories;
+    // Set while Walk collects one story's drawings.
+    int FWalkPart = 0;
+    const void* FWalkStory = nullptr;
     // Header facts of media parts, so that both scales of a picture inflate it once.
     QHash<QString, std::optional<TznPictureInfo>> FInfoOfPart;
+    // The lowest density of each media part over the drawings that show it, while the
+    // drawings stay as they are.
+    QHash<QString, double> FLowestDensity;
+    bool FLowestDensityKnown = false;
+    // Renderings by media part and request (the result, or the error it raised).
+    struct TznCachedRendering
+    {
+        TznRendered Rendered;
+        std::exception_ptr Error;
+    };
+    static constexpr qsizetype kMaxCachedRenderingBytes = qsizetype(64) << 20;
+    QHash<QString, TznCachedRendering> FRenderings;
+    qsizetype FRenderingBytes = 0;
+    TznPartName FLastReadPart;
+    QByteArray FLastReadBytes;
+    // Media parts written by pastes, by target part and the bytes' hash: their relationship.
+    QHash<QString, QString> FPastedMedia;
 };

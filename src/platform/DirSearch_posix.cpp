@@ -1,6 +1,6 @@
 #include "platform/znDirSearch.h"
 
-#include <QFile>
+#include "platform/znLocalPath.h"
 
 #include <cerrno>
 #include <cstring>
@@ -15,7 +15,7 @@ std::vector<TznSearchRec> FindEntries(const QString& folder, const QString& mask
     std::vector<TznSearchRec> found;
     if (error)
         error->clear();
-    const QByteArray path = QFile::encodeName(folder.isEmpty() ? QStringLiteral(".") : folder);
+    const QByteArray path = EncodeLocalPath(folder.isEmpty() ? QStringLiteral(".") : folder);
     DIR* dir = opendir(path.constData());
     if (!dir) {
         if (error)
@@ -31,7 +31,9 @@ std::vector<TznSearchRec> FindEntries(const QString& folder, const QString& mask
         const bool hidden = raw[0] == '.';
         if (hidden && (excluded & faHidden))
             continue;
-        const QString name = QFile::decodeName(raw);
+        // A name that is not valid UTF-8 keeps its bytes, so that it can be
+        // opened, and a folder entered, by exactly that name.
+        const QString name = DecodeLocalPath(QByteArray(raw));
         if (!MatchesWildcard(name, mask))
             continue;
 
@@ -73,7 +75,7 @@ std::vector<TznSearchRec> FindEntries(const QString& folder, const QString& mask
 std::optional<std::pair<uint64_t, uint64_t>> FolderIdentity(const QString& folder)
 {
     struct stat st;
-    const QByteArray path = QFile::encodeName(folder.isEmpty() ? QStringLiteral(".") : folder);
+    const QByteArray path = EncodeLocalPath(folder.isEmpty() ? QStringLiteral(".") : folder);
     if (stat(path.constData(), &st) != 0 || !S_ISDIR(st.st_mode))
         return std::nullopt;
     return std::make_pair(static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino));

@@ -1,11 +1,13 @@
 #include "platform/znFileTimes.h"
 
+#include "platform/znLocalPath.h"
+
 #include <QFile>
 
 bool ReadFileTimes(const QString& path, TznFileTimes& times)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    QFile file;
+    if (!OpenLocalFile(file, path))
         return false;
     times.Creation = file.fileTime(QFileDevice::FileBirthTime);
     times.LastAccess = file.fileTime(QFileDevice::FileAccessTime);
@@ -15,10 +17,10 @@ bool ReadFileTimes(const QString& path, TznFileTimes& times)
 
 bool WriteFileTimes(const QString& path, const TznFileTimes& times)
 {
-    QFile file(path);
+    QFile file;
     // ReadWrite with ExistingOnly opens for writing without cutting the file
     // and without creating one.
-    if (!file.open(QIODevice::ReadWrite | QIODevice::ExistingOnly))
+    if (!OpenLocalFile(file, path, QIODevice::ReadWrite | QIODevice::ExistingOnly))
         return false;
     if (times.Creation.isValid())
         file.setFileTime(times.Creation, QFileDevice::FileBirthTime);

@@ -1,17 +1,21 @@
 #include "platform/znReplaceFile.h"
 
+#include "platform/znLocalPath.h"
+
 #include <QFile>
-#include <QFileInfo>
 
 #include <filesystem>
 
 bool ReplaceFileAtomically(const QString& file, const QString& target, QString* error)
 {
-    if (QFileInfo::exists(target))
-        QFile::setPermissions(file, QFile::permissions(target));
     std::error_code ec;
-    std::filesystem::rename(std::filesystem::path(QFile::encodeName(file).toStdString()),
-                            std::filesystem::path(QFile::encodeName(target).toStdString()), ec);
+    const std::filesystem::path from(EncodeLocalPath(file).toStdString());
+    const std::filesystem::path to(EncodeLocalPath(target).toStdString());
+    const auto status = std::filesystem::status(to, ec);
+    if (!ec && std::filesystem::exists(status))
+        std::filesystem::permissions(from, status.permissions(), ec);
+    ec.clear();
+    std::filesystem::rename(from, to, ec);
     if (ec && error)
         *error = QString::fromStdString(ec.message());
     return !ec;

@@ -1,6 +1,7 @@
 #include "project/znFileUtils.h"
 
 #include "platform/znError.h"
+#include "platform/znLocalPath.h"
 #include "platform/znReplaceFile.h"
 #include "platform/znPath.h"
 
@@ -23,10 +24,7 @@ int32_t PackDosTime(int year, int month, int day, int hour, int minute, int seco
 
 qint64 TznFileUtils::FileSizeOf(const QString& path)
 {
-    const QFileInfo info(path);
-    if (!info.exists())
-        return 0;
-    return info.size();
+    return LocalFileInfo(path).Size;
 }
 
 bool TznFileUtils::CopyFileOver(const QString& source, const QString& target, QString* error)
@@ -36,9 +34,10 @@ bool TznFileUtils::CopyFileOver(const QString& source, const QString& target, QS
             *error = reason;
         return false;
     };
-    QFile in(source);
-    if (!in.open(QIODevice::ReadOnly))
-        return fail(in.errorString());
+    QFile in;
+    QString reason;
+    if (!OpenLocalFile(in, source, QIODevice::ReadOnly, &reason))
+        return fail(reason);
     QSaveFile out(target);
     if (!out.open(QIODevice::WriteOnly))
         return fail(out.errorString());

@@ -208,6 +208,7 @@ bool TznProject::DocToDocx() const { return TextToBool(GetOption(QStringLiteral(
 int TznProject::Type() const { return TextToInt(GetOption(QStringLiteral("Type")), 13); }
 int TznProject::Resolution() const { return TextToInt(GetOption(QStringLiteral("Resolution")), 150); }
 int TznProject::Quality() const { return TextToInt(GetOption(QStringLiteral("Quality")), 85); }
+bool TznProject::Recompress() const { return TextToBool(GetOption(QStringLiteral("Recompress")), true); }
 
 QString TznProject::TargetFolder() const
 {

@@ -99,6 +99,10 @@ public:
     int Resolution() const;
     // JPEG quality (1-100) handed to the document server.
     int Quality() const;
+    // True: beyond the pictures shown below their size, compaction also
+    // re-inserts pictures far above Resolution, reaches every story and asks
+    // the document server for its lossless pass on save.
+    bool Recompress() const;
 
     // Target with a trailing delimiter, created when missing (failure ignored).
     // An empty Target gives the empty text and creates nothing.

@@ -1,11 +1,12 @@
 #include "runner/znMain.h"
 
+#include "engine/znRunReport.h"
 #include "info/znInfo.h"
 #include "platform/znError.h"
 #include "platform/znTextFile.h"
 #include "project/znFileUtils.h"
 #include "project/znProject.h"
-#include "runner/znRunCheck.h"
+#include "engine/znRunCheck.h"
 
 #include <QThread>
 
@@ -27,40 +28,7 @@ QString megabytes(qint64 bytes)
     return QString::number(double(bytes) / (1024.0 * 1024.0), 'f', 1) + QStringLiteral(" MB");
 }
 
-bool needsQuotes(const QString& item)
-{
-    for (const QChar c : item)
-        if (c.unicode() <= 32 || c == u',' || c == u'"')
-            return true;
-    return false;
-}
-
 } // namespace
-
-QString StatusWord(int status)
-{
-    switch (status) {
-    case nsSuccess: return QStringLiteral("Success");
-    case nsFailure: return QStringLiteral("Failure");
-    default: return QStringLiteral("Running");
-    }
-}
-
-QString FailureReport(const QStringList& reasons)
-{
-    QStringList items;
-    for (const QString& reason : reasons) {
-        if (needsQuotes(reason)) {
-            QString quoted = reason;
-            quoted.replace(u'"', QStringLiteral("\"\""));
-            items << u'"' + quoted + u'"';
-        } else {
-            items << reason;
-        }
-    }
-    // The address encodes the text when the report is opened.
-    return QStringLiteral("err&e=") + items.join(u',');
-}
 
 TznMain::TznMain() = default;
 
@@ -110,7 +78,7 @@ int TznMain::Run()
     RunningWorkers = Converter->WorkerCount();
     Converter->Start();
     if (Info)
-        Info->Tally(QStringLiteral("C"), 0, 1);
+        Info->Tally(RunCounterRuns, 0, 1);
     // The main thread only watches the count; a short poll lets a small
     // batch end as soon as its last worker has.
     while (RunningWorkers.load() > 0)
@@ -120,10 +88,10 @@ int TznMain::Run()
 
 void TznMain::OnFileDone(TznBatch*, TznNode* node)
 {
-    const QString line = QStringLiteral("%1 => %2 => %3").arg(StatusWord(node->Status), node->Path, node->Message);
+    const QString line = RunnerResultLine(node->Status, node->Path, node->Message);
     std::lock_guard lock(FLogLock);
     LogLines << line;
-    if (node->Status == nsSuccess && node->SourceSize >= 0 && node->TargetSize >= 0) {
+    if (CountsBytes(*node)) {
         FBytesBefore += node->SourceSize;
         FBytesAfter += node->TargetSize;
     }
@@ -146,9 +114,9 @@ int TznMain::Finish()
 {
     const int count = Batch->NodeCount();
     if (Info) {
-        Info->Tally(QStringLiteral("A"), 0, count);
-        Info->Tally(QStringLiteral("S"), 0, Batch->Successes());
-        Info->Tally(QStringLiteral("F"), 0, Batch->Failures());
+        Info->Tally(RunCounterDocuments, 0, count);
+        Info->Tally(RunCounterSuccesses, 0, Batch->Successes());
+        Info->Tally(RunCounterFailures, 0, Batch->Failures());
         if (Batch->Failures() > 0)
             Info->OpenLink(QString(), FailureReport(Batch->Reasons()), QString());
     }

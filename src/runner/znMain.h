@@ -47,14 +47,5 @@ private:
     QElapsedTimer FClock;
 };
 
-// "Success", "Failure" or "Running" for a node status.
-QString StatusWord(int status);
-
-// The failure reasons as one report text: comma-separated, an item with a
-// blank, control character, comma or double quote in double quotes (inner
-// quotes doubled), "err&e=" in front: the action of the error report, which
-// OpenLink encodes for the address.
-QString FailureReport(const QStringList& reasons);
-
 // The one runner of the process.
 extern TznMain* Runner;

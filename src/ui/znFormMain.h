@@ -2,8 +2,11 @@
 
 #include "engine/znConvertor.h"
 #include "platform/znPath.h"
+#include "ui/znActionButton.h"
 #include "ui/znFormBase.h"
 #include "ui/znQtDialogs.h"
+#include "ui/znRunControl.h"
+#include "ui/znRunText.h"
 
 #include <QIcon>
 #include <QList>
@@ -27,46 +30,6 @@ class QTreeWidget;
 class QTreeWidgetItem;
 class TznFrmAbout;
 class TznFrmCfg;
-
-// A push button that shows an action's caption, hint, enabled state and
-// visibility and triggers it when clicked. Given another action it takes
-// all four from the new one.
-class TznActionButton : public QPushButton
-{
-    Q_OBJECT
-public:
-    explicit TznActionButton(QWidget* parent = nullptr);
-
-    void SetAction(QAction* action);
-    QAction* Action() const { return FAction; }
-    // A hint of the button's own, shown instead of the hint of the action
-    // the button carries now, also when it is given that action again.
-    void SetHint(const QString& hint);
-
-private:
-    void sync();
-
-    QPointer<QAction> FAction;
-    QMetaObject::Connection FChanged;
-    QPointer<QAction> FHintAction;
-    QString FHint;
-};
-
-// The hint of an action: its tool tip as given, empty when it has none (Qt
-// would otherwise offer the caption as tool tip).
-QString HintOf(const QAction* action);
-void SetHintOf(QAction* action, const QString& hint);
-
-// The target of a run cut back until it names a folder: while it holds "?"
-// or "*", has its first ":" beyond the tenth character (Windows only), or
-// names an existing file (isFile, asked without a trailing delimiter), it is
-// replaced by the folder part of itself without its trailing delimiter.
-// Gives the empty text when the cutting leaves nothing or makes no progress.
-QString CutBackTarget(QString target, PathStyle style, const std::function<bool(const QString&)>& isFile);
-
-// The one-line status of a run: documents done of those listed, failures,
-// bytes saved so far.
-QString RunStatusText(int done, int listed, int failed, qint64 savedBytes);
 
 // The main window: tool bar, source and target rows, the result list and
 // its pop-up menus. Runs are driven by the run-control handlers (Search,
@@ -107,9 +70,11 @@ public:
     // Raises EznError when the file cannot be written.
     void ExportList(const QString& path);
     // Workers of the current run have not all ended yet.
-    bool IsRunning() const { return FRunning > 0; }
-    // The current batch (owned by the window), or none.
-    TznBatch* Batch() const { return FBatch; }
+    bool IsRunning() const;
+    // The current batch (owned by the run control), or none.
+    TznBatch* Batch() const;
+    // The run control: batch, run state, counters, end of a run.
+    TznRunControl* RunControl() const { return FRun; }
     // Whether the next Daemon repeat is scheduled.
     bool RepeatPending() const;
 
@@ -224,13 +189,6 @@ protected:
     // the node's row, inserted (with the rows before it) when missing, its
     // image set to the node's status. Window thread only.
     virtual QTreeWidgetItem* PutRow(const QString& path, TznBatch* batch, TznNode* node);
-    // The batch's node-added callback and the converters' per-file
-    // callback, on any thread: the row change is handed to the window's
-    // thread (at once when already on it) and they return. serial names the
-    // batch the change belongs to; a change for a batch freed since is dropped.
-    void NodeAdded(quint64 serial, TznBatch* batch, TznNode* node);
-    void FileDone(quint64 serial, TznBatch* batch, TznNode* node);
-
     void showEvent(QShowEvent* event) override;
     // A close during a run stops the run and closes once its last worker has ended.
     void closeEvent(QCloseEvent* event) override;
@@ -238,12 +196,7 @@ protected:
     void dropEvent(QDropEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-    // Run state; the run control owns the batch and never frees converters:
-    // it keeps the chain's shared handle instead.
-    TznBatch* FBatch = nullptr;
-    TznChainRef FConvertor;
-    int FRunning = 0;
-    bool FStopped = false;
+    TznRunControl* FRun;
     bool FShown = false;
 
 private:
@@ -258,18 +211,13 @@ private:
     bool RefuseInvalidRegExt();
     // Files and Browse Files, which would replace the batch, only while idle.
     void enableBatchChoice(bool enabled);
-    void freeBatch();
+    // The buttons of a run state.
+    void RunStateChanged(TznRunControl::TznRunState state);
+    // One log line per row, as ExportList writes them.
+    QStringList listLines() const;
 
-    // Cleared as the window is destroyed; calls handed to the window check it.
-    std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);
-    // Grows with every batch made or discarded.
-    quint64 FBatchSerial = 0;
     bool FCloseWhenDone = false;
     bool FDestroyed = false;
-    QTimer* FDaemonTimer = nullptr;
-    int FDone = 0;
-    int FFailed = 0;
-    qint64 FSaved = 0;
 
     QList<QIcon> imgList;
     TznQtDialogs FDialogs;

@@ -34,6 +34,8 @@ void TznApplication::HandleException(QObject* receiver, const std::exception& er
         if (TznInfo* handler = TznInfo::ExceptionHandler())
             handler->AppException(receiver, error);
     } catch (...) {
+        // Reporting failed too; there is nobody left to tell, and the event
+        // loop must go on.
     }
 }
 

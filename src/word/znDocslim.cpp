@@ -3,6 +3,7 @@
 #include "automation/znOle.h"
 #include "engine/znBatch.h"
 #include "platform/znError.h"
+#include "platform/znLocalPath.h"
 #include "platform/znPath.h"
 #include "project/znFileUtils.h"
 #include "project/znProject.h"
@@ -15,6 +16,13 @@ namespace {
 // Object-model type codes of a picture in each collection.
 constexpr int wdInlineShapePicture = 3;
 constexpr int msoPicture = 13;
+// Story types of the object model: the main text is treated through the
+// document's own collections; every other story through its story ranges.
+constexpr int wdMainTextStory = 1;
+constexpr int wdLastStoryType = 11;
+// A picture is re-inserted for its density only when it is this much above
+// the resolution: below that the new encoding would gain too little.
+constexpr double kOverResolutionMargin = 1.10;
 
 // The batch lock for exactly one scope, released also when a call fails.
 class TznNodesLock
@@ -56,7 +64,33 @@ void TznDocslim::passPictureSettings()
             OlePut(options, QStringLiteral("PictureQuality"), TznVariant(Project->Quality()));
         } catch (...) {
         }
+        // The lossless pass on save of the built-in server; the paste type
+        // chooses whether photographs stored losslessly may become JPEG.
+        if (FRecompress) {
+            try {
+                OlePut(options, QStringLiteral("RecompressMedia"), TznVariant(true));
+            } catch (...) {
+            }
+            try {
+                OlePut(options, QStringLiteral("RecompressType"), TznVariant(FPasteType));
+            } catch (...) {
+            }
+        }
     } catch (...) {
+    }
+}
+
+QString TznDocslim::sourceCopy(const QString& source) const
+{
+    if (!source.startsWith(QStringLiteral("http://"), Qt::CaseInsensitive)
+        && !source.startsWith(QStringLiteral("https://"), Qt::CaseInsensitive))
+        return source;
+    // A member of the built-in server; with another word processor a web
+    // source has no size here, and its result is kept as it is.
+    try {
+        return OleGet(FDoc, QStringLiteral("DownloadedFile")).ToText();
+    } catch (...) {
+        return QString();
     }
 }
 
@@ -66,6 +100,7 @@ void TznDocslim::ConvertFile(TznBatch* batch, TznNode* node)
     if (target.isEmpty())
         return;
     FPasteType = TextToInt(Project->GetOption(QStringLiteral("Type")), 13);
+    FRecompress = Project->Recompress();
     // The result is written beside the target under a name of its own and
     // replaces the target only when it is complete and smaller: an older
     // target, or the source itself when compacting in place, stays as it
@@ -79,23 +114,36 @@ void TznDocslim::ConvertFile(TznBatch* batch, TznNode* node)
             CompactPictures(OleGet(FDoc, QStringLiteral("Shapes")), msoPicture);
         } catch (...) {
         }
+        if (FRecompress) {
+            // Each pass needs members another word processor may lack: an
+            // error skips that pass only.
+            try {
+                CompactDensePictures(OleGet(FDoc, QStringLiteral("InlineShapes")), wdInlineShapePicture);
+                CompactDensePictures(OleGet(FDoc, QStringLiteral("Shapes")), msoPicture);
+            } catch (...) {
+            }
+            try {
+                CompactStories();
+            } catch (...) {
+            }
+        }
         // Measured before anything is written: in place, the target is the
-        // source.
-        const qint64 sourceSize = TznFileUtils::FileSizeOf(node->Path);
+        // source. A web source is measured by the server's downloaded copy,
+        // which goes when the document closes.
+        const QString sourceFile = sourceCopy(node->Path);
+        const qint64 sourceSize = TznFileUtils::FileSizeOf(sourceFile);
         RemoveStaleWork(FolderPart(target));
         work = WorkPath(target);
         if (!FDocToDocx && FVersion >= 12 && ExtractFileExt(target) == QStringLiteral(".doc"))
             OleCall(FDoc, QStringLiteral("SaveAs"), {TznVariant(work), TznVariant(0)});
         else
             OleCall(FDoc, QStringLiteral("SaveAs"), {TznVariant(work)});
-        CloseDocument();
-        if (!QFileInfo(work).isFile())
-            throw EznError(QStringLiteral("Cannot save \"%1\": the word processor wrote no file.").arg(target));
-        const qint64 savedSize = TznFileUtils::FileSizeOf(work);
+        const bool saved = QFileInfo(work).isFile();
+        const qint64 savedSize = saved ? TznFileUtils::FileSizeOf(work) : 0;
 
         QString prefix;
         bool keepSource = false;
-        if (sourceSize != 0) {
+        if (saved && sourceSize != 0) {
             qint64 percentage = savedSize * 100 / sourceSize;
             if (percentage >= 100) {
                 keepSource = true;
@@ -105,36 +153,107 @@ void TznDocslim::ConvertFile(TznBatch* batch, TznNode* node)
             node->SourceSize = sourceSize;
             node->TargetSize = qMin(savedSize, sourceSize);
         }
+        // The source's bytes take the result's place, and then replace the
+        // target as a result would; in place they are already there.
+        const bool inPlace = keepSource && IsSameFile(node->Path, target);
         QString reason;
-        if (keepSource) {
+        if (keepSource && !inPlace && !TznFileUtils::CopyFileOver(sourceFile, work, &reason))
+            throw EznError(QStringLiteral("Cannot copy \"%1\" over \"%2\": %3").arg(node->Path, target, reason));
+        CloseDocument();
+        if (!saved)
+            throw EznError(QStringLiteral("Cannot save \"%1\": the word processor wrote no file.").arg(target));
+
+        if (inPlace) {
             QFile::remove(work);
-            // In place the source's bytes are already where they belong.
-            if (!IsSameFile(node->Path, target) && !TznFileUtils::CopyFileOver(node->Path, target, &reason))
-                throw EznError(QStringLiteral("Cannot copy \"%1\" over \"%2\": %3").arg(node->Path, target, reason));
         } else {
             // The source's times go with the result before it replaces the
             // source, since in place they cannot be read afterwards.
             if (Project->KeepFileTime())
                 CopyFileTimes(node->Path, work);
             if (!TznFileUtils::ReplaceFile(work, target, &reason))
-                throw EznError(QStringLiteral("Cannot save \"%1\": %2").arg(target, reason));
+                throw EznError(keepSource ? QStringLiteral("Cannot copy \"%1\" over \"%2\": %3").arg(node->Path, target, reason)
+                                          : QStringLiteral("Cannot save \"%1\": %2").arg(target, reason));
         }
         work.clear();
         const QString note = FinishSource(batch, node, target);
-        node->Message = prefix + target + note;
+        node->Message = ReadableLocalPath(prefix + target + note);
         node->Status = nsSuccess;
         batch->AddSuccess();
     } catch (const std::exception& e) {
         const QString message = dynamic_cast<const EznError*>(&e)
                                     ? static_cast<const EznError&>(e).Message()
                                     : QString::fromLocal8Bit(e.what());
-        node->Message = message;
+        node->Message = ReadableLocalPath(message);
         node->Status = nsFailure;
-        batch->AddFailure(message);
+        batch->AddFailure(node->Message);
     }
     CloseDocument();
     if (!work.isEmpty())
         QFile::remove(work);
+}
+
+void TznDocslim::CompactStories()
+{
+    const TznVariant stories = OleGet(FDoc, QStringLiteral("StoryRanges"));
+    for (int type = wdMainTextStory + 1; type <= wdLastStoryType; ++type) {
+        TznVariant story;
+        try {
+            story = OleCall(stories, QStringLiteral("Item"), {TznVariant(type)});
+        } catch (...) {
+            continue; // the document has no story of this type
+        }
+        // Each story of the type once: the sections' headers, the text boxes.
+        while (!story.IsEmpty()) {
+            try {
+                CompactDensePictures(OleGet(story, QStringLiteral("InlineShapes")), wdInlineShapePicture, true);
+            } catch (...) {
+            }
+            try {
+                CompactDensePictures(OleGet(story, QStringLiteral("ShapeRange")), msoPicture, true);
+            } catch (...) {
+            }
+            story = OleGet(story, QStringLiteral("NextStoryRange"));
+        }
+    }
+}
+
+void TznDocslim::CompactDensePictures(const TznVariant& collection, int shapeType, bool alsoReduced)
+{
+    const int count = OleGet(collection, QStringLiteral("Count")).ToInt();
+    const double threshold = Project->Resolution() * kOverResolutionMargin;
+    for (int i = count; i >= 1; --i) {
+        try {
+            const TznVariant shape = OleCall(collection, QStringLiteral("Item"), {TznVariant(i)});
+            if (OleGet(shape, QStringLiteral("Type")).ToInt() != shapeType)
+                continue;
+            // Outside the main text the pictures shown below their size are
+            // this pass's too; there the density alone decides otherwise.
+            bool reinsert = false;
+            if (alsoReduced) {
+                try {
+                    reinsert = OleGet(shape, QStringLiteral("ScaleWidth")).ToDouble() < 100
+                               && OleGet(shape, QStringLiteral("ScaleHeight")).ToDouble() < 100;
+                } catch (...) {
+                }
+            }
+            if (!reinsert && !(OleGet(shape, QStringLiteral("EffectiveResolution")).ToDouble() > threshold))
+                continue;
+            ReinsertPicture(shape);
+        } catch (...) {
+        }
+    }
+}
+
+void TznDocslim::ReinsertPicture(const TznVariant& shape)
+{
+    // One clipboard for every worker: copy and paste of one picture must
+    // not interleave with another worker's.
+    TznNodesLock lock(FBatch);
+    OleCall(shape, QStringLiteral("Select"));
+    OleCall(OleGet(FApp, QStringLiteral("Selection")), QStringLiteral("Copy"));
+    OleCall(shape, QStringLiteral("Delete"));
+    OleCall(OleGet(FApp, QStringLiteral("Selection")), QStringLiteral("PasteSpecial"),
+            {TznVariant(0), TznVariant(0), TznVariant(0), TznVariant(0), TznVariant(FPasteType)});
 }
 
 void TznDocslim::CompactPictures(const TznVariant& collection, int shapeType)
@@ -151,14 +270,7 @@ void TznDocslim::CompactPictures(const TznVariant& collection, int shapeType)
                 continue;
             if (!(OleGet(shape, QStringLiteral("ScaleHeight")).ToDouble() < 100))
                 continue;
-            // One clipboard for every worker: copy and paste of one picture
-            // must not interleave with another worker's.
-            TznNodesLock lock(FBatch);
-            OleCall(shape, QStringLiteral("Select"));
-            OleCall(OleGet(FApp, QStringLiteral("Selection")), QStringLiteral("Copy"));
-            OleCall(shape, QStringLiteral("Delete"));
-            OleCall(OleGet(FApp, QStringLiteral("Selection")), QStringLiteral("PasteSpecial"),
-                    {TznVariant(0), TznVariant(0), TznVariant(0), TznVariant(0), TznVariant(FPasteType)});
+            ReinsertPicture(shape);
         } catch (...) {
         }
     }

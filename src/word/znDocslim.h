@@ -18,12 +18,26 @@ public:
     // Visits the collection from its last item to its first and re-inserts
     // every picture of shapeType shown below 100 % in both directions.
     void CompactPictures(const TznVariant& collection, int shapeType);
+    // Re-inserts every picture of shapeType whose density on the page is
+    // above Resolution by more than 10 %, whatever its scale; alsoReduced
+    // takes the pictures shown below 100 % in both directions too.
+    void CompactDensePictures(const TznVariant& collection, int shapeType, bool alsoReduced = false);
+    // The pictures of every story but the main text: headers, footers,
+    // notes, comments, text boxes.
+    void CompactStories();
 
 protected:
     bool FDocToDocx = true;
     // The paste type of the file being converted, read once per file.
     int FPasteType = 13;
+    // The option Recompress, read once per file.
+    bool FRecompress = true;
 
 private:
     void passPictureSettings();
+    // The local file holding the source's bytes: the source itself, or
+    // for a web address the server's downloaded copy; empty when unknown.
+    QString sourceCopy(const QString& source) const;
+    // Copy, delete and paste of one picture under the batch lock.
+    void ReinsertPicture(const TznVariant& shape);
 };

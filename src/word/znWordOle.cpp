@@ -3,6 +3,7 @@
 #include "automation/znOle.h"
 #include "info/znInfo.h"
 #include "platform/znError.h"
+#include "platform/znLocalPath.h"
 #include "project/znProject.h"
 
 #include <QFileInfo>
@@ -68,7 +69,7 @@ void TznWordOle::OpenDocument(const QString& fileName)
         return;
     const TznVariant documents = OleGet(FApp, QStringLiteral("Documents"));
     // The word processor opens a web address itself.
-    const bool openable = QFileInfo::exists(fileName) || isWebAddress(fileName);
+    const bool openable = LocalFileInfo(fileName).Exists || isWebAddress(fileName);
     if (openable && SkipPasswordOption()) {
         FDoc = OleCall(documents, QStringLiteral("Open"),
                        {TznVariant(fileName), TznVariant::Omitted(), TznVariant(ReadOnlyOption()),

@@ -1,5 +1,6 @@
 #include "app/znCommandLine.h"
 #include "znTestDocx.h"
+#include "znTestProcess.h"
 
 #include <QDir>
 #include <QFile>
@@ -135,29 +136,11 @@ TEST(CommandLineTest, SeveralDocumentsMakeOneBatch)
     EXPECT_TRUE(line.Error.contains(QStringLiteral("each must be an existing document"))) << line.Error.toStdString();
 }
 
-struct RunResult
-{
-    int status = -1;
-    QString out, err;
-};
+using RunResult = TznProcessResult;
 
 RunResult runProgram(const QString& exe, const QStringList& params, const QString& folder = QString())
 {
-    QProcess p;
-    if (!folder.isEmpty()) {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("HOME"), folder);
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), folder + QStringLiteral("/config"));
-        p.setProcessEnvironment(env);
-        p.setWorkingDirectory(folder);
-    }
-    p.start(exe, params);
-    EXPECT_TRUE(p.waitForFinished(120000));
-    RunResult r;
-    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
+    return RunProcess(exe, params, folder);
 }
 
 struct BadCase

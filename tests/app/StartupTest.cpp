@@ -1,3 +1,4 @@
+#include "app/znVersion.h"
 #include "platform/znApp.h"
 
 #include <QDir>
@@ -66,7 +67,7 @@ TEST_P(ProgramTest, AnswersAndEnds)
 }
 
 INSTANTIATE_TEST_SUITE_P(Switches, ProgramTest, ::testing::Values(
-    ProgramCase{"Version", {QStringLiteral("--version")}, 0, "2024.16.323.3021"},
+    ProgramCase{"Version", {QStringLiteral("--version")}, 0, ProductVersion},
     ProgramCase{"Help", {QStringLiteral("--help")}, 0, "Usage: leafpress"}),
     [](const auto& info) { return std::string(info.param.name); });
 

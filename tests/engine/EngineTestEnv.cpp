@@ -3,9 +3,7 @@
 #include "engine/znMatch.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFile>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -46,19 +44,6 @@ private:
 const auto* registered = testing::AddGlobalTestEnvironment(new TznEngineEnvironment);
 
 } // namespace
-
-bool WaitUntil(const std::function<bool()>& done, int timeoutMs)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
-    return true;
-}
 
 QString FastTempTemplate()
 {

@@ -7,11 +7,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
-#include <functional>
-
-// Waits up to timeoutMs for done(), turning the main thread's event loop so
-// that calls queued to it (the workers' OnFinish) run meanwhile.
-bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 20000);
+#include "znTestWait.h"
 
 // A temporary folder in memory where the system has one (many files are
 // made faster there), else in the usual place.

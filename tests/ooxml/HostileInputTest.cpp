@@ -93,8 +93,24 @@ bool saveManyScans(const QString& path)
     return builder.Save(path);
 }
 
-// A sound package whose main part holds more than 256 MB of XML, varied
-// enough not to count as a zip bomb.
+// One photograph shown 2,000 times at the same size: one rendering serves
+// every place.
+bool saveManyUses(const QString& path)
+{
+    TznTestImage image;
+    image.Width = 1600;
+    image.Height = 1200;
+    image.Format = QStringLiteral("jpeg");
+    TznTestPicture picture = shownSmaller(MakeTestImage(image), QStringLiteral("jpeg"));
+    TznDocxBuilder builder;
+    builder.Paragraph(QStringLiteral("One picture in 2,000 places."));
+    builder.Picture(picture);
+    picture.SameMediaAs = 0;
+    for (int i = 1; i < 2000; ++i)
+        builder.Picture(picture);
+    return builder.Save(path);
+}
+
 // An ordinary document whose main part is changed by edit.
 bool saveWithMainPart(const QString& path, const std::function<QByteArray(const QByteArray&)>& edit)
 {
@@ -106,6 +122,8 @@ bool saveWithMainPart(const QString& path, const std::function<QByteArray(const 
     return WriteZip(path, entries);
 }
 
+// A sound package whose main part holds more than 256 MB of XML, varied
+// enough not to count as a zip bomb.
 bool saveOversizedXml(const QString& path)
 {
     return saveWithMainPart(path, [](const QByteArray& content) {
@@ -137,6 +155,7 @@ bool saveDeeplyNested(const QString& path)
 
 enum class TznOutcome {
     SuccessUnchanged, // Success, and the result holds the source's pictures as they were
+    SuccessSmaller,   // Success, and the result is smaller than the source
     Failure,          // Failure with the message given
     NotListed,        // the scanner does not take it into the batch
     RunRefused,       // the run ends at once with the message given on its error output
@@ -244,6 +263,10 @@ TEST_P(HostileInputTest, BatchGoesOnAndEndsNormally)
         }
         break;
     }
+    case TznOutcome::SuccessSmaller:
+        EXPECT_TRUE(line.startsWith(QStringLiteral("Success => "))) << line.toStdString();
+        EXPECT_LT(QFileInfo(out(QString::fromUtf8(row.file))).size(), QFileInfo(hostile).size()) << "not compacted";
+        break;
     case TznOutcome::Failure:
         EXPECT_TRUE(line.startsWith(QStringLiteral("Failure => "))) << line.toStdString();
         EXPECT_TRUE(line.contains(QString::fromUtf8(row.message))) << line.toStdString();
@@ -261,6 +284,7 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         HostileRow{"ThreadsCountOfThirtyThousand", nullptr, nullptr, QStringLiteral("ThreadsCount=30000"),
                    TznOutcome::SuccessUnchanged, ""},
+        HostileRow{"PictureShownInTwoThousandPlaces", "uses.docx", saveManyUses, QString(), TznOutcome::SuccessSmaller, ""},
         HostileRow{"JpegOfTwoThousandScans", "scans.docx", saveManyScans, QString(), TznOutcome::SuccessUnchanged, ""},
         HostileRow{"MaskOfThreeHundredCharacters", nullptr, nullptr,
                    QStringLiteral("Source=") + QDir::tempPath() + u'/' + QString(300, u'*') + QStringLiteral(".docx"),

@@ -1,3 +1,5 @@
+#include "znTestProcess.h"
+
 #include "info/znInfo.h"
 #include "platform/znApp.h"
 #include "platform/znTextFile.h"
@@ -59,32 +61,12 @@ protected:
 
     void addDamaged(const QString& name) { writeText(path(name), "PK\x03\x04 this is no document at all"); }
 
-    struct Result
-    {
-        int status = -1;
-        QString out, err;
-    };
+    using Result = TznProcessResult;
 
     // Runs the program with inline options; Source and Target default to in/ and out/.
     Result run(const QString& options) { return runWith(QStringLiteral("-p") + options); }
 
-    Result runWith(const QString& param)
-    {
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("PATH"), path("bin") + u':' + env.value(QStringLiteral("PATH")));
-        env.insert(QStringLiteral("HOME"), FDir.path());
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), path("config"));
-        p.setProcessEnvironment(env);
-        p.setWorkingDirectory(FDir.path());
-        p.start(FExe, {param});
-        EXPECT_TRUE(p.waitForFinished(120000));
-        Result r;
-        r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        r.out = QString::fromUtf8(p.readAllStandardOutput());
-        r.err = QString::fromUtf8(p.readAllStandardError());
-        return r;
-    }
+    Result runWith(const QString& param) { return RunProcess(FExe, {param}, FDir.path(), path("bin")); }
 
     QString standardOptions() const
     {

@@ -223,6 +223,12 @@ QString TznDocxBuilder::TextBoxRun(const QString& paragraphs)
         .arg(id).arg(paragraphs);
 }
 
+TznDocxBuilder& TznDocxBuilder::StoryPicture(const QString& kind, const QString& type, const TznTestPicture& picture)
+{
+    FStories.append({kind, type, picture});
+    return *this;
+}
+
 bool TznDocxBuilder::Save(const QString& path) const
 {
     QList<QPair<QString, QByteArray>> entries;
@@ -237,6 +243,9 @@ bool TznDocxBuilder::Save(const QString& path) const
     for (const TznTestPicture& p : FPictures)
         if (!p.Linked && p.Graphic.isEmpty() && !extensions.contains(p.Extension))
             extensions.append(p.Extension);
+    for (const TznStoryPicture& story : FStories)
+        if (!extensions.contains(story.Picture.Extension))
+            extensions.append(story.Picture.Extension);
     for (const TznTestPicture& p : FPictures)
         if (!p.Svg.isEmpty() && !extensions.contains(QStringLiteral("svg")))
             extensions.append(QStringLiteral("svg"));
@@ -249,6 +258,10 @@ bool TznDocxBuilder::Save(const QString& path) const
         types += QStringLiteral("<Override PartName=\"/%1/vbaProject.bin\" ContentType=\"application/vnd.ms-office.vbaProject\"/>").arg(mainFolder);
     if (FHeaderMedia >= 0)
         types += QStringLiteral("<Override PartName=\"/%1/header1.xml\" ContentType=\"application/vnd.openxmlformats-officedocument.wordprocessingml.header+xml\"/>").arg(mainFolder);
+    auto storyPart = [](int i, const TznStoryPicture& story) { return QStringLiteral("%1%2.xml").arg(story.Kind).arg(i + 1); };
+    for (int i = 0; i < FStories.size(); ++i)
+        types += QStringLiteral("<Override PartName=\"/%1/%2\" ContentType=\"application/vnd.openxmlformats-officedocument.wordprocessingml.%3+xml\"/>")
+                     .arg(mainFolder, storyPart(i, FStories[i]), FStories[i].Kind);
     types += QStringLiteral("</Types>");
     entries.append({QStringLiteral("[Content_Types].xml"), kDecl + types.toUtf8()});
     entries.append({QStringLiteral("_rels/.rels"), kDecl + QStringLiteral(
@@ -278,11 +291,27 @@ bool TznDocxBuilder::Save(const QString& path) const
         rels += QStringLiteral("<Relationship Id=\"rIdH\" Type=\"%1header\" Target=\"header1.xml\"/>").arg(kRelBase);
         sectPr += QStringLiteral("<w:headerReference w:type=\"default\" r:id=\"rIdH\"/>");
     }
+    QString references;
+    for (int i = 0; i < FStories.size(); ++i) {
+        const TznStoryPicture& story = FStories[i];
+        rels += QStringLiteral("<Relationship Id=\"rIdT%1\" Type=\"%2%3\" Target=\"%4\"/>").arg(i + 1).arg(kRelBase, story.Kind, storyPart(i, story));
+        if (story.Kind == QLatin1String("header") || story.Kind == QLatin1String("footer"))
+            sectPr += QStringLiteral("<w:%1Reference w:type=\"%2\" r:id=\"rIdT%3\"/>").arg(story.Kind, story.Type).arg(i + 1);
+        else if (story.Kind == QLatin1String("comments"))
+            references += QStringLiteral("<w:p><w:r><w:t>noted</w:t></w:r><w:r><w:commentReference w:id=\"%1\"/></w:r></w:p>").arg(i + 1);
+        else
+            references += QStringLiteral("<w:p><w:r><w:t>noted</w:t></w:r><w:r><w:%1Reference w:id=\"%2\"/></w:r></w:p>").arg(story.Kind.chopped(1)).arg(i + 1);
+    }
+    for (const TznStoryPicture& story : FStories)
+        if (story.Type == QLatin1String("first")) {
+            sectPr += QStringLiteral("<w:titlePg/>");
+            break;
+        }
     sectPr += QStringLiteral("<w:pgSz w:w=\"12240\" w:h=\"15840\"/><w:pgMar w:top=\"1440\" w:right=\"1440\" w:bottom=\"1440\" w:left=\"1440\" w:header=\"720\" w:footer=\"720\" w:gutter=\"0\"/></w:sectPr>");
     rels += QStringLiteral("</Relationships>");
 
     entries.append({FMainPart, kDecl + QStringLiteral("<w:document%1><w:body>%2%3</w:body></w:document>")
-                                           .arg(QLatin1String(kNamespaces), FBody.join(QString()), sectPr).toUtf8()});
+                                           .arg(QLatin1String(kNamespaces), FBody.join(QString()) + references, sectPr).toUtf8()});
     entries.append({mainRels, kDecl + rels.toUtf8()});
     for (int i = 0; i < FPictures.size(); ++i)
         if (FPictures[i].SameMediaAs < 0 && !FPictures[i].Linked && FPictures[i].Graphic.isEmpty())
@@ -301,6 +330,27 @@ bool TznDocxBuilder::Save(const QString& path) const
         entries.append({mainFolder + QStringLiteral("/_rels/header1.xml.rels"), kDecl + QStringLiteral(
             "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
             "<Relationship Id=\"rIdHP\" Type=\"%1image\" Target=\"%2\"/></Relationships>").arg(kRelBase, mediaName(FHeaderMedia, p)).toUtf8()});
+    }
+    for (int i = 0; i < FStories.size(); ++i) {
+        const TznStoryPicture& story = FStories[i];
+        const QString media = QStringLiteral("media/story%1.%2").arg(i + 1).arg(story.Picture.Extension);
+        const QString para = QStringLiteral("<w:p>%1</w:p>").arg(drawingXml(800 + i, story.Picture, QStringLiteral("rIdP1")));
+        QString xml;
+        if (story.Kind == QLatin1String("header"))
+            xml = QStringLiteral("<w:hdr%1>%2</w:hdr>").arg(QLatin1String(kNamespaces), para);
+        else if (story.Kind == QLatin1String("footer"))
+            xml = QStringLiteral("<w:ftr%1>%2</w:ftr>").arg(QLatin1String(kNamespaces), para);
+        else if (story.Kind == QLatin1String("comments"))
+            xml = QStringLiteral("<w:comments%1><w:comment w:id=\"%2\" w:author=\"Tester\">%3</w:comment></w:comments>")
+                      .arg(QLatin1String(kNamespaces)).arg(i + 1).arg(para);
+        else
+            xml = QStringLiteral("<w:%1%2><w:%3 w:id=\"%4\">%5</w:%3></w:%1>")
+                      .arg(story.Kind, QLatin1String(kNamespaces), story.Kind.chopped(1)).arg(i + 1).arg(para);
+        entries.append({mainFolder + QLatin1Char('/') + storyPart(i, story), kDecl + xml.toUtf8()});
+        entries.append({mainFolder + QStringLiteral("/_rels/") + storyPart(i, story) + QStringLiteral(".rels"), kDecl + QStringLiteral(
+            "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+            "<Relationship Id=\"rIdP1\" Type=\"%1image\" Target=\"%2\"/></Relationships>").arg(kRelBase, media).toUtf8()});
+        entries.append({mainFolder + QLatin1Char('/') + media, story.Picture.Bytes});
     }
     return WriteZip(path, entries);
 }

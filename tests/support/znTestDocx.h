@@ -70,6 +70,10 @@ public:
     TznDocxBuilder& MainPart(const QString& partName);
     // A header part with a picture sharing the media of picture index.
     TznDocxBuilder& HeaderUsingMediaOf(int index);
+    // A picture in a story part of its own: kind "header" or "footer" (type "default",
+    // "first" or "even", named by the section), "footnotes", "endnotes" or "comments" (one
+    // note or comment, referenced from the body).
+    TznDocxBuilder& StoryPicture(const QString& kind, const QString& type, const TznTestPicture& picture);
     // Writes the package; false when it cannot be written.
     bool Save(const QString& path) const;
 
@@ -79,6 +83,8 @@ private:
     QList<TznTestPicture> FPictures;
     bool FVba = false;
     int FHeaderMedia = -1;
+    struct TznStoryPicture { QString Kind, Type; TznTestPicture Picture; };
+    QList<TznStoryPicture> FStories;
 };
 
 // One entry of a zip file: its inflated content and its compressed bytes as stored.

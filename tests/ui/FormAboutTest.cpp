@@ -1,5 +1,6 @@
 #include "UiTestSupport.h"
 
+#include "app/znVersion.h"
 #include "project/znProject.h"
 #include "ui/znDocslimAbout.h"
 #include "ui/znDocslimMain.h"
@@ -113,7 +114,7 @@ TEST_F(FormAboutTest, ClickClosesAndTextsAreSetOnce)
         QApplication::sendEvent(label, &release);
     });
     EXPECT_EQ(FAbout->lblProduct->text(), QStringLiteral("Leafpress Compactor"));
-    EXPECT_EQ(FAbout->lblVersion->text(), QStringLiteral("2024.16.323.3021"));
+    EXPECT_EQ(FAbout->lblVersion->text(), QString::fromLatin1(ProductVersion));
 
     Project->Title = QStringLiteral("Renamed");
     Project->Version = QStringLiteral("9");
@@ -122,7 +123,7 @@ TEST_F(FormAboutTest, ClickClosesAndTextsAreSetOnce)
         QApplication::sendEvent(&box, &key);
     });
     EXPECT_EQ(FAbout->lblProduct->text(), QStringLiteral("Leafpress Compactor"));
-    EXPECT_EQ(FAbout->lblVersion->text(), QStringLiteral("2024.16.323.3021"));
+    EXPECT_EQ(FAbout->lblVersion->text(), QString::fromLatin1(ProductVersion));
 }
 
 TEST_F(FormAboutTest, AmpersandInProductNameShowsAsItself)

@@ -1,5 +1,6 @@
 #include "UiTestSupport.h"
 
+#include "app/znVersion.h"
 #include "info/znInfo.h"
 #include "platform/znShell.h"
 #include "project/znProject.h"
@@ -378,7 +379,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         LinkCase{"HelpOpensHelpFileAndCounts", &TznFrmMain::aHelp, QString(), QStringLiteral("1")},
         LinkCase{"UpdateOpensDownloadPage", &TznFrmMain::aUpdate,
-                 TznInfo::SiteUrl + QStringLiteral("/en/docslim/download.htm?p=docslim&v=2024.16.323.3021"),
+                 TznInfo::SiteUrl + QStringLiteral("/en/docslim/download.htm?p=docslim&v=") +
+                     QString::fromLatin1(ProductVersion),
                  QString()},
         LinkCase{"HomeOpensSite", &TznFrmMain::aHomePage, TznInfo::SiteUrl + QStringLiteral("?p=docslim&v="),
                  QString()},

@@ -8,6 +8,7 @@
 #include "platform/znTextFile.h"
 #include "project/znProject.h"
 #include "ui/znDocslimMain.h"
+#include "ui/znRunControl.h"
 #include "word/znDocslim.h"
 
 #include <QAction>
@@ -108,7 +109,7 @@ protected:
     void TearDown() override
     {
         if (FWindow) {
-            EXPECT_TRUE(WaitFor([this] { return !FWindow->IsRunning(); }));
+            EXPECT_TRUE(WaitUntil([this] { return !FWindow->IsRunning(); }));
         }
         FWindow.reset();
         Record = nullptr;
@@ -171,11 +172,11 @@ protected:
         return n;
     }
 
-    bool WaitIdle() { return WaitFor([this] { return !FWindow->IsRunning(); }); }
+    bool WaitIdle() { return WaitUntil([this] { return !FWindow->IsRunning(); }); }
 
     bool WaitListed()
     {
-        return WaitFor([this] { return FWindow->Batch() && FWindow->Batch()->Listed(); });
+        return WaitUntil([this] { return FWindow->Batch() && FWindow->Batch()->Listed(); });
     }
 
     QStringList ReadLines(const QString& path)
@@ -232,6 +233,80 @@ INSTANTIATE_TEST_SUITE_P(
         CutBackCase{"PosixRelativeWildcard", PathStyle::Posix, "a*b", ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// --- the run control's state table, without a window ---
+
+using TznRunState = TznRunControl::TznRunState;
+
+struct StateCase
+{
+    const char* name;
+    // What is done while the run is going: 'p' pause, 's' stop, in order.
+    const char* steps;
+    TznRunState during;
+    bool keepsBatch;
+};
+
+class RunStateTest : public RunControlTest, public ::testing::WithParamInterface<StateCase>
+{
+};
+
+TEST_P(RunStateTest, EndsIdleAndKeepsTheBatchOnlyAfterPause)
+{
+    const StateCase& c = GetParam();
+    QStringList names;
+    for (int i = 0; i < 10; ++i)
+        names << QStringLiteral("doc%1.docx").arg(i);
+    MakeInputs(names);
+    Record->SleepMs = 30;
+    Project->InlineOptions = QStringLiteral("ThreadsCount=1");
+    TznRunControl run;
+    QList<TznRunState> states;
+    int ended = 0;
+    QObject::connect(&run, &TznRunControl::RunStateChanged, [&states](TznRunState s) { states << s; });
+    QObject::connect(&run, &TznRunControl::RunEnded, [&ended] { ++ended; });
+    run.NewBatch();
+    run.Batch()->StartScan(FIn + QStringLiteral("*.docx"), FOut, false);
+    ASSERT_TRUE(WaitUntil([&run] { return run.Batch()->Listed(); }));
+    run.Start(FOut);
+    EXPECT_EQ(run.State(), TznRunState::Running);
+    EXPECT_TRUE(run.IsRunning());
+    for (const char* step = c.steps; *step; ++step)
+        *step == 'p' ? run.Pause() : run.Stop();
+    EXPECT_EQ(run.State(), c.during);
+    ASSERT_TRUE(WaitUntil([&run] { return !run.IsRunning(); }));
+    EXPECT_EQ(run.State(), TznRunState::Idle);
+    EXPECT_EQ(states.last(), TznRunState::Idle);
+    EXPECT_EQ(ended, 1);
+    EXPECT_EQ(run.Batch() != nullptr, c.keepsBatch);
+    EXPECT_FALSE(run.RepeatPending());
+    if (c.steps[0])
+        EXPECT_LT(Record->Total(), 10);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    States, RunStateTest,
+    ::testing::Values(StateCase{"RunsToItsEnd", "", TznRunState::Running, true},
+                      StateCase{"PauseKeepsTheBatch", "p", TznRunState::Pausing, true},
+                      StateCase{"StopFreesTheBatch", "s", TznRunState::Stopping, false},
+                      StateCase{"StopAfterPauseFreesTheBatch", "ps", TznRunState::Stopping, false},
+                      StateCase{"PauseAfterStopKeepsTheBatch", "sp", TznRunState::Pausing, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(RunControlTest, IdleControlIgnoresPauseAndStop)
+{
+    TznRunControl run;
+    int changes = 0;
+    QObject::connect(&run, &TznRunControl::RunStateChanged, [&changes] { ++changes; });
+    run.Pause();
+    run.Stop();
+    run.NewBatch();
+    run.Pause();
+    run.Stop();
+    EXPECT_EQ(run.State(), TznRunState::Idle);
+    EXPECT_EQ(changes, 0);
+    EXPECT_NE(run.Batch(), nullptr);
+}
+
 // --- runs with the recording converter ---
 
 TEST_F(RunControlTest, SearchListsFolderInOrderAsPending)
@@ -241,7 +316,7 @@ TEST_F(RunControlTest, SearchListsFolderInOrderAsPending)
     TznFrmDocslimMain& w = FolderWindow();
     w.aSearchExecute();
     ASSERT_TRUE(WaitListed());
-    ASSERT_TRUE(WaitFor([this] { return FWindow->lViewer->topLevelItemCount() == 3; }));
+    ASSERT_TRUE(WaitUntil([this] { return FWindow->lViewer->topLevelItemCount() == 3; }));
     EXPECT_EQ(Column(1), (QStringList{FIn + QStringLiteral("a.docx"), FIn + QStringLiteral("B.doc"),
                                       FIn + QStringLiteral("c.docx")}));
     EXPECT_EQ(Done(), 0);
@@ -281,7 +356,7 @@ TEST_F(RunControlTest, ConvertShowsRunStatesAndEndsEveryRow)
     EXPECT_TRUE(w.bSourceFile->isEnabled());
 
     // Results are put in by queued calls; let the last of them arrive.
-    ASSERT_TRUE(WaitFor([this] { return Done() == 3; }));
+    ASSERT_TRUE(WaitUntil([this] { return Done() == 3; }));
     EXPECT_EQ(Column(2), (QStringList{QStringLiteral("[50%] ") + FOut + QStringLiteral("a.docx"),
                                       QStringLiteral("Cannot open the file?"),
                                       QStringLiteral("[50%] ") + FOut + QStringLiteral("c.docx")}));
@@ -326,7 +401,7 @@ TEST_F(RunControlTest, PauseThenConvertFinishesOnlyTheRest)
     Record->SleepMs = 30;
     TznFrmDocslimMain& w = FolderWindow(1);
     w.aConvertExecute();
-    ASSERT_TRUE(WaitFor([this] { return Done() >= 2; }));
+    ASSERT_TRUE(WaitUntil([this] { return Done() >= 2; }));
     w.aPauseExecute();
     EXPECT_FALSE(w.aPause->isEnabled());
     EXPECT_FALSE(w.bCreate->isEnabled());
@@ -340,7 +415,7 @@ TEST_F(RunControlTest, PauseThenConvertFinishesOnlyTheRest)
 
     w.aConvertExecute();
     ASSERT_TRUE(WaitIdle());
-    ASSERT_TRUE(WaitFor([this] { return Done() == 20; }));
+    ASSERT_TRUE(WaitUntil([this] { return Done() == 20; }));
     EXPECT_EQ(w.Batch(), batch);
     for (int i = 0; i < donePaused; ++i)
         EXPECT_EQ(Column(2)[i], resultsPaused[i]);
@@ -359,7 +434,7 @@ TEST_F(RunControlTest, StopThenConvertRebuildsTheList)
     Record->SleepMs = 30;
     TznFrmDocslimMain& w = FolderWindow(2);
     w.aConvertExecute();
-    ASSERT_TRUE(WaitFor([this] { return Done() >= 1; }));
+    ASSERT_TRUE(WaitUntil([this] { return Done() >= 1; }));
     w.aStopExecute();
     ASSERT_TRUE(WaitIdle());
     EXPECT_EQ(w.Batch(), nullptr);
@@ -367,7 +442,7 @@ TEST_F(RunControlTest, StopThenConvertRebuildsTheList)
 
     w.aConvertExecute();
     ASSERT_TRUE(WaitIdle());
-    ASSERT_TRUE(WaitFor([this] { return Done() == 20; }));
+    ASSERT_TRUE(WaitUntil([this] { return Done() == 20; }));
     EXPECT_EQ(w.lViewer->topLevelItemCount(), 20);
 }
 
@@ -380,7 +455,7 @@ TEST_F(RunControlTest, ConvertAfterCompletedRunRescansTheSource)
     MakeInputs({QStringLiteral("b.docx")});
     w.aConvertExecute();
     ASSERT_TRUE(WaitIdle());
-    ASSERT_TRUE(WaitFor([this] { return Done() == 2; }));
+    ASSERT_TRUE(WaitUntil([this] { return Done() == 2; }));
     EXPECT_EQ(Column(1), (QStringList{FIn + QStringLiteral("a.docx"), FIn + QStringLiteral("b.docx")}));
     std::lock_guard lock(Record->Lock);
     EXPECT_EQ(Record->Conversions[FIn + QStringLiteral("a.docx")], 2);
@@ -481,12 +556,12 @@ TEST_F(RunControlTest, ChosenFilesAreConvertedAndRescannedFromSourceLater)
     w.bSourceFileClick();
     w.aConvertExecute();
     ASSERT_TRUE(WaitIdle());
-    ASSERT_TRUE(WaitFor([this] { return Done() == 1; }));
+    ASSERT_TRUE(WaitUntil([this] { return Done() == 1; }));
     // The next Convert builds its batch from the source field, now the one file.
     w.eSource->setText(FIn + QStringLiteral("*.docx"));
     w.aConvertExecute();
     ASSERT_TRUE(WaitIdle());
-    ASSERT_TRUE(WaitFor([this] { return Done() == 2; }));
+    ASSERT_TRUE(WaitUntil([this] { return Done() == 2; }));
 }
 
 TEST_F(RunControlTest, DropsOnTheList)
@@ -522,7 +597,7 @@ TEST_F(RunControlTest, RunKeepsItsBatchAgainstFilesAndDrops)
     w.aSearchExecute();
     EXPECT_EQ(w.Batch(), batch);
     ASSERT_TRUE(WaitIdle());
-    ASSERT_TRUE(WaitFor([this] { return Done() == 6; }));
+    ASSERT_TRUE(WaitUntil([this] { return Done() == 6; }));
     EXPECT_EQ(Record->Total(), 6);
 }
 
@@ -537,7 +612,7 @@ TEST_F(RunControlTest, ExportWritesRunningAndFirstLinesOnly)
     MakeInputs({QStringLiteral("bad.docx")});
     FolderWindow().aConvertExecute();
     ASSERT_TRUE(WaitIdle());
-    ASSERT_TRUE(WaitFor([this] { return Done() == 1; }));
+    ASSERT_TRUE(WaitUntil([this] { return Done() == 1; }));
     EXPECT_EQ(Column(2), QStringList{QStringLiteral("first line")});
 
     w.WMDropFiles({QStringLiteral("/x/a.docx"), QStringLiteral("/x/b.docx")}, w.lViewer);
@@ -562,7 +637,7 @@ TEST_F(RunControlTest, RunAndCloseRunsOnFirstShowWritesLogAndCloses)
     TznFrmDocslimMain& w = Window();
     w.show();
     EXPECT_TRUE(w.IsRunning());
-    ASSERT_TRUE(WaitFor([&w] { return !w.isVisible(); }));
+    ASSERT_TRUE(WaitUntil([&w] { return !w.isVisible(); }));
     EXPECT_EQ(ReadLines(log), (QStringList{
                                   QStringLiteral("[Success] => ") + FIn + QStringLiteral("a.docx => [50%] ") +
                                       FOut + QStringLiteral("a.docx"),
@@ -582,7 +657,7 @@ TEST_F(RunControlTest, UnwritableLogStillCloses)
     TznFrmDocslimMain& w = Window();
     ::testing::internal::CaptureStderr();
     w.show();
-    const bool closed = WaitFor([&w] { return !w.isVisible(); });
+    const bool closed = WaitUntil([&w] { return !w.isVisible(); });
     const std::string err = ::testing::internal::GetCapturedStderr();
     EXPECT_TRUE(closed);
     EXPECT_NE(err.find("the log file was not written"), std::string::npos) << err;
@@ -593,7 +668,7 @@ TEST_F(RunControlTest, RunAndCloseWithNothingToDoCloses)
     Project->InlineOptions = QStringLiteral("RunAndClose=True");
     TznFrmDocslimMain& w = Window();
     w.show();
-    ASSERT_TRUE(WaitFor([&w] { return !w.isVisible(); }));
+    ASSERT_TRUE(WaitUntil([&w] { return !w.isVisible(); }));
 }
 
 TEST_F(RunControlTest, DaemonRepeatsUntilStop)
@@ -603,16 +678,16 @@ TEST_F(RunControlTest, DaemonRepeatsUntilStop)
         QStringLiteral("Source=%1*.docx\r\nTarget=%2\r\nDaemon=50\r\nIsOverwrite=1").arg(FIn, FOut);
     TznFrmDocslimMain& w = Window();
     w.show();
-    ASSERT_TRUE(WaitFor([] { return Record->Total() >= 3; }));
+    ASSERT_TRUE(WaitUntil([] { return Record->Total() >= 3; }));
     // Stop during a run ends the cycle and leaves the window open.
     Record->SleepMs = 100;
-    ASSERT_TRUE(WaitFor([&w] { return w.IsRunning(); }));
+    ASSERT_TRUE(WaitUntil([&w] { return w.IsRunning(); }));
     w.aStopExecute();
     ASSERT_TRUE(WaitIdle());
     const int runs = Record->Total();
     QElapsedTimer clock;
     clock.start();
-    WaitFor([&clock] { return clock.elapsed() > 300; });
+    WaitUntil([&clock] { return clock.elapsed() > 300; });
     EXPECT_EQ(Record->Total(), runs);
     EXPECT_FALSE(w.RepeatPending());
     EXPECT_TRUE(w.isVisible());
@@ -628,7 +703,7 @@ TEST_F(RunControlTest, DaemonWithNothingToDoKeepsOneRepeatPending)
     // repeats never pile up or nest.
     QElapsedTimer clock;
     clock.start();
-    WaitFor([&clock] { return clock.elapsed() > 300; });
+    WaitUntil([&clock] { return clock.elapsed() > 300; });
     EXPECT_TRUE(w.RepeatPending());
     EXPECT_TRUE(w.isVisible());
     w.hide();
@@ -641,10 +716,10 @@ TEST_F(RunControlTest, CloseDuringRunWaitsForTheWorkers)
     TznFrmDocslimMain& w = SlowFolderWindow();
     w.show();
     w.aConvertExecute();
-    ASSERT_TRUE(WaitFor([] { return Record->Total() >= 2; }));
+    ASSERT_TRUE(WaitUntil([] { return Record->Total() >= 2; }));
     w.close();
     EXPECT_TRUE(w.isVisible());
-    ASSERT_TRUE(WaitFor([&w] { return !w.isVisible(); }));
+    ASSERT_TRUE(WaitUntil([&w] { return !w.isVisible(); }));
     EXPECT_FALSE(w.IsRunning());
     EXPECT_LT(Record->Total(), 20);
     FWindow.reset();
@@ -654,7 +729,7 @@ TEST_F(RunControlTest, DestroyDuringRunFreesEverything)
 {
     TznFrmDocslimMain& w = SlowFolderWindow();
     w.aConvertExecute();
-    ASSERT_TRUE(WaitFor([] { return Record->Total() >= 2; }));
+    ASSERT_TRUE(WaitUntil([] { return Record->Total() >= 2; }));
     FWindow.reset();
     // The calls the workers queued for the window are dropped with it.
     QCoreApplication::processEvents();
@@ -684,7 +759,7 @@ TEST_F(RealRunTest, ConvertCompactsTheFolder)
     TznFrmDocslimMain& w = FolderWindow(2);
     w.aSearchConvertExecute();
     ASSERT_TRUE(WaitIdle());
-    ASSERT_TRUE(WaitFor([this] { return Done() == 4; }));
+    ASSERT_TRUE(WaitUntil([this] { return Done() == 4; }));
     EXPECT_EQ(Column(1), (QStringList{FIn + QStringLiteral("damaged.docx"), FIn + QStringLiteral("newsletter.docx"),
                                       FIn + QStringLiteral("plain-letter.docx"),
                                       FIn + QStringLiteral("trip-report.docx")}));
@@ -716,7 +791,7 @@ TEST_F(RealRunTest, RunAndCloseProjectFile)
     Project->FileName = project;
     TznFrmDocslimMain& w = Window();
     w.show();
-    ASSERT_TRUE(WaitFor([&w] { return !w.isVisible(); }, 60000));
+    ASSERT_TRUE(WaitUntil([&w] { return !w.isVisible(); }, 60000));
     const QStringList lines = ReadLines(log);
     ASSERT_EQ(lines.size(), 4);
     EXPECT_EQ(lines.filter(QStringLiteral("[Success] => ")).size(), 3);

@@ -1,5 +1,6 @@
 #include "UiTestSupport.h"
 
+#include "app/znVersion.h"
 #include "info/znInfo.h"
 #include "platform/znApp.h"
 #include "platform/znShell.h"
@@ -9,8 +10,6 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QElapsedTimer>
-#include <QThread>
 #include <QTimer>
 
 namespace {
@@ -80,7 +79,7 @@ void UiTest::SetUp()
     Project->ProjectFilter = QStringLiteral("Leafpress Project|*.batch-docslim");
     Project->Title = QStringLiteral("Leafpress Compactor");
     Project->OverwriteDefault = false;
-    Project->Version = QStringLiteral("2024.16.323.3021");
+    Project->Version = QString::fromLatin1(ProductVersion);
     FShell = std::make_unique<TznRecordingShell>();
     SetShell(FShell.get());
 }
@@ -115,17 +114,4 @@ QString UiTest::WriteFile(const QString& name, const QStringList& lines) const
 void WhenModal(std::function<void()> fn)
 {
     QTimer::singleShot(0, QApplication::instance(), std::move(fn));
-}
-
-bool WaitFor(const std::function<bool()>& done, int timeoutMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(2);
-    }
-    return true;
 }

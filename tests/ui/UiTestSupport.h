@@ -1,6 +1,7 @@
 #pragma once
 
 #include "project/znDialogs.h"
+#include "znTestWait.h"
 
 #include <QString>
 #include <QStringList>
@@ -70,6 +71,3 @@ protected:
 // that is about to be shown.
 void WhenModal(std::function<void()> fn);
 
-// Turns the event loop until done() holds or timeoutMs has passed; the
-// workers' calls to the main thread are served meanwhile.
-bool WaitFor(const std::function<bool()>& done, int timeoutMs = 20000);

@@ -9,9 +9,13 @@
 #include <QFileInfo>
 #include <QDateTime>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -283,25 +287,150 @@ INSTANTIATE_TEST_SUITE_P(Limits, DocslimFailingSaveTest, ::testing::Values(
     FailingSaveCase{"KilledMidSave", false}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// --- names that are not valid UTF-8 ---
+
+// The names of a folder as the system keeps them, sorted.
+QList<QByteArray> rawNames(const QString& folder)
+{
+    QList<QByteArray> names;
+    if (DIR* dir = opendir(QFile::encodeName(folder).constData())) {
+        while (const dirent* e = readdir(dir))
+            if (e->d_name[0] != '.')
+                names << QByteArray(e->d_name);
+        closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+QByteArray rawBytesOf(const QByteArray& name)
+{
+    QByteArray bytes;
+    if (FILE* f = std::fopen(name.constData(), "rb")) {
+        char buf[65536];
+        for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;)
+            bytes.append(buf, qsizetype(n));
+        std::fclose(f);
+    }
+    return bytes;
+}
+
+struct RawNameCase
+{
+    const char* name;
+    bool inPlace;
+    const char* options;
+    const char* sourceLeftAs; // the name the unchanged source has after the run; "" when replaced
+};
+
+class DocslimRawNameTest : public DocslimTest, public ::testing::WithParamInterface<RawNameCase>
+{
+};
+
+// A Latin-1 name found by a folder scan is opened, saved, timed and
+// finished by its bytes, shown readably, and nothing under another name
+// appears.
+TEST_P(DocslimRawNameTest, CompactsTheFileByTheBytesOfItsName)
+{
+    const RawNameCase& row = GetParam();
+    TznDocxBuilder b;
+    b.Picture(photo(30, 30));
+    const QString made = save(b, "made.docx");
+    const QByteArray before = bytesOf(made);
+    const QByteArray in = QFile::encodeName(path(QStringLiteral("in/")));
+    const QByteArray out = QFile::encodeName(path(QStringLiteral("out/")));
+    const QByteArray raw = "caf\xe9.docx";
+    ASSERT_EQ(std::rename(QFile::encodeName(made).constData(), (in + raw).constData()), 0);
+    struct timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, (in + raw).constData(), old, 0), 0);
+
+    FProject->SetOptionsText(QString::fromUtf8(row.options));
+    FBatch = std::make_unique<TznBatch>();
+    const QString folder = path(row.inPlace ? QStringLiteral("in/") : QStringLiteral("out/"));
+    FBatch->StartScan(path(QStringLiteral("in/*.docx")), folder, false);
+    TznNode* node = FBatch->NextNode();
+    ASSERT_NE(node, nullptr);
+    EXPECT_EQ(FBatch->NextNode(), nullptr);
+    TznDocslim converter(FBatch.get(), 1, TznNodeEvent());
+    converter.ConvertFile(FBatch.get(), node);
+    ASSERT_EQ(node->Status, nsSuccess) << node->Message.toStdString();
+
+    const QByteArray target = (row.inPlace ? in : out) + raw;
+    const QByteArray result = rawBytesOf(target);
+    ASSERT_GT(result.size(), 0);
+    EXPECT_LT(result.size(), before.size());
+    EXPECT_EQ(node->Message, QStringLiteral("[%1%] ").arg(qint64(result.size()) * 100 / before.size()) + folder
+                                 + QStringLiteral("caf\\xE9.docx"));
+    const QString check = path(QStringLiteral("check.docx"));
+    writeBytes(check, result);
+    EXPECT_TRUE(PythonDocxOpens(check));
+    struct stat st;
+    ASSERT_EQ(::stat(target.constData(), &st), 0);
+    EXPECT_EQ(st.st_mtim.tv_sec, 1000000000);
+
+    const QByteArray left = row.sourceLeftAs;
+    EXPECT_EQ(rawNames(path(QStringLiteral("in"))), QList<QByteArray>{left.isEmpty() ? raw : left});
+    if (!left.isEmpty())
+        EXPECT_EQ(rawBytesOf(in + left), before);
+    EXPECT_EQ(rawNames(path(QStringLiteral("out"))), row.inPlace ? QList<QByteArray>() : QList<QByteArray>{raw});
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, DocslimRawNameTest, ::testing::Values(
+    RawNameCase{"IntoTargetFolder", false, "KeepFileTime=True", "caf\xe9.docx"},
+    RawNameCase{"InPlace", true, "IsOverwrite=True\r\nKeepFileTime=True", ""},
+    RawNameCase{"SourceRenamed", false, "KeepFileTime=True\r\nRenameSource=.old", "caf\xe9.docx.old"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // --- web sources ---
 
-TEST_F(DocslimTest, ServedDocumentCompactsIntoTheTargetFolder)
+struct WebCase
+{
+    const char* name;
+    bool pictures; // a picture shown at 30 %, else only text, which gains nothing
+};
+
+class DocslimWebTest : public DocslimTest, public ::testing::WithParamInterface<WebCase>
+{
+};
+
+// A served document is measured by its download: its percentage is the
+// real one, and a result that gains nothing gives way to the served bytes.
+TEST_P(DocslimWebTest, ServedDocumentIsMeasuredByItsDownload)
 {
     TznTestApplication application;
     TznDocxBuilder b;
-    b.Picture(photo(30, 30));
+    b.Paragraph(QStringLiteral("text"));
+    if (GetParam().pictures)
+        b.Picture(photo(30, 30));
     const QString served = save(b, "a.docx");
+    const QByteArray source = bytesOf(served);
     TznTestWebServer server(path(QStringLiteral("in")));
     ASSERT_TRUE(server.IsRunning());
-    TznNode* node = convert(server.Url(QStringLiteral("/a.docx")));
     const QString target = path(QStringLiteral("out/a.docx"));
+    writeBytes(target, QByteArray("an older result"));
+    FProject->SetOptionsText(QStringLiteral("IsOverwrite=True"));
+    TznNode* node = convert(server.Url(QStringLiteral("/a.docx")));
     ASSERT_EQ(node->Status, nsSuccess) << node->Message.toStdString();
-    EXPECT_EQ(node->Message, target);
     EXPECT_EQ(FLog->Starting(QStringLiteral("Add(")), QStringList());
-    EXPECT_LT(QFileInfo(target).size(), QFileInfo(served).size());
-    EXPECT_EQ(mainXml(target).count(QStringLiteral("<wp:inline")), 1);
-    EXPECT_TRUE(PythonDocxOpens(target));
+    const QByteArray result = bytesOf(target);
+    EXPECT_EQ(node->SourceSize, source.size());
+    EXPECT_EQ(node->TargetSize, result.size());
+    if (GetParam().pictures) {
+        EXPECT_EQ(node->Message, QStringLiteral("[%1%] ").arg(qint64(result.size()) * 100 / source.size()) + target);
+        EXPECT_LT(result.size(), source.size());
+        EXPECT_EQ(mainXml(target).count(QStringLiteral("<wp:inline")), 1);
+        EXPECT_TRUE(PythonDocxOpens(target));
+    } else {
+        EXPECT_EQ(node->Message, QStringLiteral("[99%] ") + target);
+        EXPECT_EQ(result, source);
+    }
+    EXPECT_EQ(leftovers(QStringLiteral("out")), QStringList());
 }
+
+INSTANTIATE_TEST_SUITE_P(Served, DocslimWebTest, ::testing::Values(
+    WebCase{"Compactable", true},
+    WebCase{"NothingToGain", false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // --- the size check and the save form, against a scripted word processor ---
 
@@ -480,3 +609,143 @@ INSTANTIATE_TEST_SUITE_P(Formats, DocslimFormatTest, ::testing::Values(
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
+
+// What Recompress adds: one picture in each place the main-text passes do
+// not reach. Each is re-inserted once, at its place, in its own frame, and
+// the document gets smaller.
+struct RecompressCase
+{
+    const char* name;
+    QString part;      // the part that shows the picture
+    QString kind;      // builder story kind; empty: the main text
+    QString type;      // header/footer type
+    double percent;    // shown size in percent of the natural size
+    double dpi;        // declared density of the picture
+    bool vml = false;
+    bool textBox = false;
+    bool anchored = false;
+    bool recompress = true;
+};
+
+class DocslimRecompressTest : public DocslimTest, public ::testing::WithParamInterface<RecompressCase>
+{
+};
+
+TEST_P(DocslimRecompressTest, ReinsertsPicturesBeyondTheMainTextPassesOnce)
+{
+    const RecompressCase& c = GetParam();
+    FProject->SetOptionsText(c.recompress ? QStringLiteral("Recompress=True") : QStringLiteral("Recompress=False"));
+    TznTestImage image;
+    image.Width = 1200;
+    image.Height = 900;
+    image.Format = QStringLiteral("jpeg");
+    image.Dpi = c.dpi;
+    TznTestPicture p;
+    p.Bytes = MakeTestImage(image);
+    p.Extension = QStringLiteral("jpeg");
+    p.Cx = qint64(1200 / c.dpi * kEmuPerInch * c.percent / 100);
+    p.Cy = qint64(900 / c.dpi * kEmuPerInch * c.percent / 100);
+    p.Vml = c.vml;
+    p.Anchored = c.anchored;
+    p.Descr = QStringLiteral("Harbour at dawn");
+    TznDocxBuilder b;
+    b.Paragraph(QStringLiteral("before"));
+    if (!c.kind.isEmpty())
+        b.StoryPicture(c.kind, c.type, p);
+    else if (c.textBox)
+        b.Body(QStringLiteral("<w:p>%1</w:p>").arg(TznDocxBuilder::TextBoxRun(QStringLiteral("<w:p>%1</w:p>").arg(b.PictureRun(p)))));
+    else
+        b.Picture(p);
+    const QString file = save(b, "a.docx");
+    TznNode* node = convert(file);
+    ASSERT_EQ(node->Status, nsSuccess) << node->Message.toStdString();
+    const QString target = path(QStringLiteral("out/a.docx"));
+
+    // One visit that re-inserts, never two.
+    EXPECT_EQ(FLog->Starting(QStringLiteral("PasteSpecial(")).size(), c.recompress ? 1 : 0);
+    if (!c.recompress) {
+        EXPECT_EQ(bytesOf(target), bytesOf(file));
+        return;
+    }
+    EXPECT_LT(QFileInfo(target).size(), QFileInfo(file).size());
+    const QString xml = QString::fromUtf8(ReadZipEntry(target, c.part));
+    EXPECT_EQ(xml.count(QStringLiteral("Harbour at dawn")), 1) << xml.toStdString();
+    if (c.vml) {
+        EXPECT_TRUE(xml.contains(QStringLiteral("<v:imagedata"))) << xml.toStdString();
+    } else {
+        // A text box's own frame is anchored; its picture is inline.
+        EXPECT_EQ(xml.count(c.anchored ? QStringLiteral("<wp:anchor") : QStringLiteral("<wp:inline")), 1) << xml.toStdString();
+        EXPECT_TRUE(xml.contains(QStringLiteral("cx=\"%1\" cy=\"%2\"").arg(p.Cx).arg(p.Cy))) << xml.toStdString();
+    }
+    // The new picture is at Resolution (150) for its shown size.
+    qint64 media = 0;
+    for (const TznZipEntry& entry : ReadZipEntries(target))
+        if (entry.Name.startsWith(QStringLiteral("word/media/"))) {
+            media += entry.Content.size();
+            const QImage shown = QImage::fromData(entry.Content);
+            EXPECT_NEAR(shown.width(), double(p.Cx) / kEmuPerInch * 150, 2) << entry.Name.toStdString();
+        }
+    EXPECT_LT(media, p.Bytes.size());
+    EXPECT_TRUE(PythonDocxOpens(target));
+}
+
+INSTANTIATE_TEST_SUITE_P(Places, DocslimRecompressTest, ::testing::Values(
+    RecompressCase{"OverResolutionAtFullSize", "word/document.xml", {}, {}, 100, 300},
+    RecompressCase{"OverResolutionFloatingAtFullSize", "word/document.xml", {}, {}, 100, 600, false, false, true},
+    RecompressCase{"OverResolutionWithRecompressOff", "word/document.xml", {}, {}, 100, 300, false, false, false, false},
+    RecompressCase{"VmlOnlyAtFullSize", "word/document.xml", {}, {}, 100, 300, true},
+    RecompressCase{"TextBox", "word/document.xml", {}, {}, 50, 96, false, true},
+    RecompressCase{"Header", "word/header1.xml", "header", "default", 50, 96},
+    RecompressCase{"FirstPageHeader", "word/header1.xml", "header", "first", 100, 300},
+    RecompressCase{"EvenPageFooter", "word/footer1.xml", "footer", "even", 50, 96},
+    RecompressCase{"Footer", "word/footer1.xml", "footer", "default", 100, 300},
+    RecompressCase{"Footnote", "word/footnotes1.xml", "footnotes", {}, 50, 96},
+    RecompressCase{"Endnote", "word/endnotes1.xml", "endnotes", {}, 100, 300},
+    RecompressCase{"Comment", "word/comments1.xml", "comments", {}, 100, 600}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A media part shown at several places is judged by the place that needs the
+// most of its pixels: re-inserted only when every place is far above the
+// resolution.
+struct SharedMediaCase
+{
+    const char* name;
+    double secondPercent;  // the second place's size, in percent of the first's
+    int pastes;
+};
+
+class DocslimSharedMediaTest : public DocslimTest, public ::testing::WithParamInterface<SharedMediaCase>
+{
+};
+
+TEST_P(DocslimSharedMediaTest, TheLowestDensityOverEveryPlaceDecides)
+{
+    FProject->SetOptionsText(QStringLiteral("Recompress=True"));
+    TznTestImage image;
+    image.Width = 1200;
+    image.Height = 900;
+    image.Format = QStringLiteral("jpeg");
+    image.Dpi = 300;
+    TznTestPicture first;
+    first.Bytes = MakeTestImage(image);
+    first.Extension = QStringLiteral("jpeg");
+    first.Cx = 4 * kEmuPerInch;  // 300 pixels per inch
+    first.Cy = 3 * kEmuPerInch;
+    TznTestPicture second = first;
+    second.SameMediaAs = 0;
+    second.Cx = qint64(first.Cx * GetParam().secondPercent / 100);
+    second.Cy = qint64(first.Cy * GetParam().secondPercent / 100);
+    TznDocxBuilder b;
+    b.Picture(first);
+    b.Picture(second);
+    const QString file = save(b, "a.docx");
+    TznNode* node = convert(file);
+    ASSERT_EQ(node->Status, nsSuccess) << node->Message.toStdString();
+    EXPECT_EQ(FLog->Starting(QStringLiteral("PasteSpecial(")).size(), GetParam().pastes);
+}
+
+INSTANTIATE_TEST_SUITE_P(Places, DocslimSharedMediaTest, ::testing::Values(
+    SharedMediaCase{"SecondPlaceNeedsThePixels", 200, 0},      // 150 pixels per inch there
+    SharedMediaCase{"WithinTheMargin", 187.5, 0},              // 160 there: not above 150 by more than 10 %
+    SharedMediaCase{"BothPlacesFarAbove", 150, 2}),            // 200 there
+    [](const auto& info) { return std::string(info.param.name); });

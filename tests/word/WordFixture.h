@@ -30,6 +30,8 @@ protected:
         FProject->ProjectExt = QStringLiteral(".batch-docslim");
         FProject->OverwriteDefault = false;
         Project = FProject.get();
+        // The compaction of the main text alone unless a test asks for more.
+        FProject->SetOptionsText(QStringLiteral("Recompress=False"));
         QDir(FDir.path()).mkpath(QStringLiteral("in"));
         QDir(FDir.path()).mkpath(QStringLiteral("out"));
         FLog = std::make_shared<TznCallLog>();

@@ -1,4 +1,4 @@
-#include "runner/znRunCheck.h"
+#include "engine/znRunCheck.h"
 
 #include "engine/VBScriptRegex.h"
 #include "engine/znBatch.h"
