@@ -698,7 +698,9 @@ double TznWordDocument::EffectiveResolutionOf(int id)
     if (lowest <= 0)
         throw EznError(QStringLiteral("The picture's size cannot be read."));
     // The media serves every place that shows it: the place that needs the most pixels of it
-    // decides.
+    // decides. A re-insertion gives each place a copy of its own, so the stored pixels count
+    // once for every place: the density is divided by the square root of their number.
+    int places = 1;
     for (const TznDrawing& other : FDrawings) {
         if (other.Id == d.Id)
             continue;
@@ -707,13 +709,14 @@ double TznWordDocument::EffectiveResolutionOf(int id)
             if (!o.IsPicture || o.Linked || PictureTarget(o, other.Part).Key() != key)
                 continue;
             const double density = DensityOf(other);
+            ++places;
             if (density > 0)
                 lowest = std::min(lowest, density);
         } catch (const EznError&) {
             // a drawing without an embedded picture shares nothing
         }
     }
-    return lowest;
+    return lowest / std::sqrt(double(places));
 }
 
 std::shared_ptr<TznClipPicture> TznWordDocument::CopyPicture(int id, int resolution, int quality, int alsoPasteType)
