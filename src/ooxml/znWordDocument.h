@@ -53,7 +53,8 @@ public:
     double ScaleOf(int id, bool width);
     // Pixels per inch of the picture on the page: its visible pixels over its shown inches in
     // the lower of the two directions, and the lowest over every drawing of any story that
-    // shows the same media part. Reads every story first.
+    // shows the same media part, divided by the square root of the number of those places
+    // (each gets a copy of its own when they are re-inserted). Reads every story first.
     double EffectiveResolutionOf(int id);
 
     // The stories beyond the main text, read on first use: the notes, the comments, the
@@ -192,6 +193,7 @@ private:
     // The lowest density of each media part over the drawings that show it, while the
     // drawings stay as they are.
     QHash<QString, double> FLowestDensity;
+    QHash<QString, int> FPlaces; // drawings showing each media part
     bool FLowestDensityKnown = false;
     // Renderings by media part and request (the result, or the error it raised).
     struct TznCachedRendering
