@@ -490,7 +490,7 @@ QByteArray smallestPng(const QImage& image, const QByteArray& extraChunks, qint6
         return {};
     const std::vector<uchar> data = filtered(layouts[bestLayout], height, bestStrategy);
     // The slowest levels gain little on large pictures for many times the time.
-    const TznCompressor strong(data.size() > (size_t(1) << 20) ? 9 : 12);
+    const TznCompressor strong(data.size() > (size_t(256) << 10) ? 9 : 12);
     const QByteArray idat = strong.Zlib(data.data(), data.size());
     if (idat.isEmpty())
         return {};
