@@ -72,6 +72,9 @@ bool deflateSaves(const QByteArray& bytes)
     return n > 0 && qint64(n) + 64 < bytes.size() && qint64(n) < bytes.size() * 99 / 100;
 }
 
+// Below this a re-coding saves at most a few hundred bytes.
+constexpr qsizetype MinRecodeBytes = 2048;
+
 } // namespace
 
 TznMediaRecodeResult RecodeMedia(TznPackage& package, const TznPartName& mainPart, TznRelationships& mainRels,
@@ -149,11 +152,15 @@ TznMediaRecodeResult RecodeMedia(TznPackage& package, const TznPartName& mainPar
             continue;
         }
         firstOfDigest.insert(digest, i);
+        // A picture the codec has just written gains little for a second
+        // decoding, and a tiny one cannot gain what its decoding costs.
         std::optional<TznRecoded> smaller;
-        try {
-            smaller = RecodePicture(bytes, recode);
-        } catch (const std::exception&) {
-            smaller.reset();  // the picture stays as it is
+        if (!package.IsChanged(m.Part) && bytes.size() >= MinRecodeBytes) {
+            try {
+                smaller = RecodePicture(bytes, recode);
+            } catch (const std::exception&) {
+                smaller.reset();  // the picture stays as it is
+            }
         }
         if (smaller && smaller->Bytes.size() < bytes.size()) {
             if (formatOf(smaller->Extension) == formatOf(m.Part.Extension())) {
