@@ -217,6 +217,12 @@ bool TznPackage::IsChanged(const TznPartName& part) const
     return at >= 0 && FEntries[at].Changed;
 }
 
+bool TznPackage::IsStored(const TznPartName& part) const
+{
+    const int at = IndexOf(part);
+    return at >= 0 && !FEntries[at].Changed && FEntries[at].Method == ZIP_CM_STORE;
+}
+
 void TznPackage::SaveAs(const QString& path) const
 {
     const QString target = QFileInfo(path).absoluteFilePath();

@@ -55,6 +55,8 @@ public:
     QList<TznPartName> Parts() const;
     // True when the part was written since the package was opened.
     bool IsChanged(const TznPartName& part) const;
+    // True when the part is an entry of the source zip stored without compression.
+    bool IsStored(const TznPartName& part) const;
 
     // Writes the package to a temporary file in the target's folder and renames it into place,
     // so a failed save leaves neither a half-written target nor a stray file.

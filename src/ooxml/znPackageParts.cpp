@@ -101,6 +101,18 @@ void TznRelationships::Remove(const QString& id)
     }
 }
 
+void TznRelationships::SetTarget(const QString& id, const QString& target)
+{
+    const std::string value = target.toStdString();
+    for (pugi::xml_node rel = FDoc.document_element().first_child(); rel; rel = rel.next_sibling())
+        if (rel.type() == pugi::node_element && attr(rel, "Id") == id) {
+            pugi::xml_attribute a = rel.attribute("Target");
+            if (!a)
+                a = rel.append_attribute("Target");
+            a.set_value(value.c_str());
+        }
+}
+
 void TznContentTypes::Load(const QByteArray& bytes)
 {
     LoadXml(FDoc, bytes, QStringLiteral("/[Content_Types].xml"));

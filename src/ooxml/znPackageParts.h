@@ -33,6 +33,8 @@ public:
     // Adds a relationship with a new id and returns that id.
     QString Add(const QString& type, const QString& target, bool external);
     void Remove(const QString& id);
+    // Points the relationship of id at another (internal) target.
+    void SetTarget(const QString& id, const QString& target);
 
 private:
     pugi::xml_document FDoc;

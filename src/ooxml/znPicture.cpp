@@ -261,6 +261,19 @@ int outputLength(qint64 shownEmu, int resolution, double visiblePixels)
 
 } // namespace
 
+QByteArray PhotographJpeg(const QImage& image, int quality)
+{
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
+    if (fewColours(rgb).has_value() || flatShare(rgb) >= 0.5)
+        return {};
+    // Logos and drawings with sharp coloured edges suffer in JPEG; a lossless
+    // source stays lossless unless JPEG keeps it close to how it looked.
+    QByteArray jpeg = encodeJpeg(image, quality);
+    if (psnr(QImage::fromData(jpeg), rgb) < MinJpegPsnr)
+        return {};
+    return jpeg;
+}
+
 TznRendered RenderPicture(const TznRenderRequest& request)
 {
     const std::optional<TznPictureInfo> info = ReadPictureInfo(request.Bytes);
@@ -352,14 +365,8 @@ TznRendered RenderPicture(const TznRenderRequest& request)
     } else if (jpegSource) {
         png = false;
     } else {
-        const QImage rgb = result.convertToFormat(QImage::Format_RGB32);
-        png = fewColours(rgb).has_value() || flatShare(rgb) >= 0.5;
-        if (!png) {
-            // Logos and drawings with sharp coloured edges suffer in JPEG; a lossless
-            // source stays lossless unless JPEG keeps it close to how it looked.
-            jpeg = encodeJpeg(result, request.Quality);
-            png = psnr(QImage::fromData(jpeg), rgb) < MinJpegPsnr;
-        }
+        jpeg = PhotographJpeg(result, request.Quality);
+        png = jpeg.isEmpty();
     }
 
     TznRendered rendered;

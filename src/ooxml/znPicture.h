@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QImage>
 #include <QString>
 
 #include <optional>
@@ -54,3 +55,8 @@ struct TznRendered {
 // naming the reason) when the picture cannot be decoded: damaged, unknown format, more than 100 megapixels,
 // vector formats, animations.
 TznRendered RenderPicture(const TznRenderRequest& request);
+
+// The JPEG at quality of an opaque picture that is a photograph: many colours,
+// few runs of equal pixels, and a JPEG that stays close to it (30 dB). Empty
+// for every other picture, which is better kept lossless.
+QByteArray PhotographJpeg(const QImage& image, int quality);

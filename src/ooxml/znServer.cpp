@@ -45,6 +45,10 @@ struct TznServerState
     bool UpdateLinksAtPrint = true;
     int Resolution = 150;
     int Quality = 85;
+    // The lossless pass over the media on save, and the paste type that decides
+    // whether photographs stored losslessly may become JPEG in it.
+    bool RecompressMedia = false;
+    int RecompressType = 13;
     QList<std::shared_ptr<TznDocEntry>> Documents;
     TznLegacyBridge Legacy;
     // The selection: a shape of a document, or (with no shape) that document's caret.
@@ -63,6 +67,8 @@ struct TznServerState
     // The data type of the last paste: a caller pastes all its pictures alike, so the
     // rendering ahead is made for it too, and the paste renders nothing.
     int LastPasteType = 13;
+
+    TznMediaRecodeOptions Recode() const { return {RecompressMedia, Quality, RecompressType}; }
 
     void DropPrepared()
     {
@@ -318,7 +324,7 @@ protected:
             const TznVariant save = Arg(args, 0);
             if (!save.IsOmitted() && save.ToBool() && QFileInfo(FDoc->FullName()).isAbsolute()) {
                 if (FDoc->ShownName.isEmpty())
-                    model.SaveAs(model.FullName());
+                    model.SaveAs(model.FullName(), -1, FState->Recode());
                 else
                     SaveLegacyDocument(model, FDoc->ShownName, FState->Legacy);
             }
@@ -334,7 +340,7 @@ protected:
                 SaveLegacyDocument(model, args[0].ToText(), FState->Legacy);
                 FDoc->ShownName = QFileInfo(args[0].ToText()).absoluteFilePath();
             } else {
-                model.SaveAs(args[0].ToText(), code);
+                model.SaveAs(args[0].ToText(), code, FState->Recode());
                 FDoc->ShownName.clear();
             }
             return {};
@@ -452,10 +458,11 @@ public:
     explicit TznOxOptions(TznState state) : FState(std::move(state)) {}
 
 protected:
-    enum { mUpdateFieldsAtPrint = 1, mUpdateLinksAtPrint, mPictureResolution, mPictureQuality };
+    enum { mUpdateFieldsAtPrint = 1, mUpdateLinksAtPrint, mPictureResolution, mPictureQuality, mRecompressMedia, mRecompressType };
     const QStringList& Members() const override
     {
-        static const QStringList names{"UpdateFieldsAtPrint", "UpdateLinksAtPrint", "PictureResolution", "PictureQuality"};
+        static const QStringList names{"UpdateFieldsAtPrint", "UpdateLinksAtPrint", "PictureResolution", "PictureQuality",
+                                       "RecompressMedia", "RecompressType"};
         return names;
     }
     TznVariant Call(int id, int flags, const QList<TznVariant>& args, const TznVariant* put) override
@@ -481,6 +488,14 @@ protected:
             return {};
         case mPictureResolution: return ranged(FState->Resolution, 1, 2400);
         case mPictureQuality: return ranged(FState->Quality, 1, 100);
+        case mRecompressMedia:
+            if (!isPut) return FState->RecompressMedia;
+            FState->RecompressMedia = put->ToBool();
+            return {};
+        case mRecompressType:
+            if (!isPut) return FState->RecompressType;
+            FState->RecompressType = put->ToInt();
+            return {};
         }
         throw EznError(ZnDispError::MemberNotFound());
     }

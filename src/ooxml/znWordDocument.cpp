@@ -703,18 +703,22 @@ double TznWordDocument::EffectiveResolutionOf(int id)
     if (own <= 0)
         throw EznError(QStringLiteral("The picture's size cannot be read."));
     // The media serves every place that shows it: the place that needs the most pixels of it
-    // decides. Known for every media part at once, until the drawings change.
+    // decides. A re-insertion gives each place a copy of its own, so the stored pixels count
+    // once for every place: the density is divided by the square root of their number.
+    // Known for every media part at once, until the drawings change.
     if (!FLowestDensityKnown) {
         FLowestDensity.clear();
+        FPlaces.clear();
         for (const TznDrawing& other : FDrawings) {
             try {
                 const TznPictureFacts o = FactsOf(other);
                 if (!o.IsPicture || o.Linked)
                     continue;
+                const QString media = PictureTarget(o, other.Part).Key();
+                ++FPlaces[media];
                 const double density = DensityOf(other);
                 if (density <= 0)
                     continue;
-                const QString media = PictureTarget(o, other.Part).Key();
                 const auto it = FLowestDensity.constFind(media);
                 FLowestDensity.insert(media, it == FLowestDensity.constEnd() ? density : std::min(*it, density));
             } catch (const EznError&) {
@@ -723,7 +727,8 @@ double TznWordDocument::EffectiveResolutionOf(int id)
         }
         FLowestDensityKnown = true;
     }
-    return std::min(own, FLowestDensity.value(key, own));
+    const double lowest = std::min(own, FLowestDensity.value(key, own));
+    return lowest / std::sqrt(double(std::max(1, FPlaces.value(key, 1))));
 }
 
 std::shared_ptr<TznClipPicture> TznWordDocument::CopyPicture(int id, int resolution, int quality, int alsoPasteType)
@@ -1100,7 +1105,7 @@ pugi::xml_node TznWordDocument::PasteRecordedFrame(const TznClipPicture& picture
     return inserted;
 }
 
-void TznWordDocument::SaveAs(const QString& path, int fileFormat)
+void TznWordDocument::SaveAs(const QString& path, int fileFormat, const TznMediaRecodeOptions& recode)
 {
     if (fileFormat == 0)
         throw EznError(QStringLiteral("Cannot save \"%1\": the legacy binary Word format (.doc) needs LibreOffice.").arg(label(path)));
@@ -1149,6 +1154,18 @@ void TznWordDocument::SaveAs(const QString& path, int fileFormat)
         FCaret = caretNext ? caretParent.insert_child_before(pugi::node_pi, caretNext) : caretParent.append_child(pugi::node_pi);
         FCaret.set_name(kCaretName);
         FStale = true;
+    }
+    if (recode.Enabled) {
+        LoadMain();
+        const TznMediaRecodeResult recoded = RecodeMedia(*FPackage, FMainPart, MainRels(), ContentTypes(), recode);
+        FRelsChanged = FRelsChanged || recoded.MainRelsChanged;
+        FTypesChanged = FTypesChanged || recoded.TypesChanged;
+        if (!recoded.Unused.isEmpty()) {
+            const TznMediaCleanup cleanup = RemoveUnusedMedia(FMain, FMainPart, MainRels(), *FPackage, ContentTypes(), recoded.Unused);
+            FRelsChanged = FRelsChanged || cleanup.RelsChanged;
+            FTypesChanged = FTypesChanged || cleanup.TypesChanged;
+        }
+        FInfoOfPart.clear();
     }
     if (FRelsChanged)
         FPackage->Write(FMainPart.RelsName(), MainRels().Save());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ooxml/znClipboard.h"
+#include "ooxml/znMediaRecode.h"
 #include "ooxml/znPackage.h"
 #include "ooxml/znPackageParts.h"
 #include "ooxml/znPartName.h"
@@ -38,8 +39,9 @@ public:
     bool HasVBProject() const;
 
     // Writes the document; fileFormat -1 writes the package's own format. Code 0 (the legacy
-    // binary format) raises an error that names the file.
-    void SaveAs(const QString& path, int fileFormat = -1);
+    // binary format) raises an error that names the file. With recode enabled the media get
+    // the lossless pass first, in the calling thread.
+    void SaveAs(const QString& path, int fileFormat = -1, const TznMediaRecodeOptions& recode = {});
 
     // Ids of the drawings of the main story in document order: inline ones, or top-level
     // anchored ones. An id stays valid while its drawing is in the document.
@@ -51,7 +53,8 @@ public:
     double ScaleOf(int id, bool width);
     // Pixels per inch of the picture on the page: its visible pixels over its shown inches in
     // the lower of the two directions, and the lowest over every drawing of any story that
-    // shows the same media part. Reads every story first.
+    // shows the same media part, divided by the square root of the number of those places
+    // (each gets a copy of its own when they are re-inserted). Reads every story first.
     double EffectiveResolutionOf(int id);
 
     // The stories beyond the main text, read on first use: the notes, the comments, the
@@ -190,6 +193,7 @@ private:
     // The lowest density of each media part over the drawings that show it, while the
     // drawings stay as they are.
     QHash<QString, double> FLowestDensity;
+    QHash<QString, int> FPlaces; // drawings showing each media part
     bool FLowestDensityKnown = false;
     // Renderings by media part and request (the result, or the error it raised).
     struct TznCachedRendering

@@ -227,16 +227,18 @@ void TznDocslim::CompactDensePictures(const TznVariant& collection, int shapeTyp
             if (OleGet(shape, QStringLiteral("Type")).ToInt() != shapeType)
                 continue;
             // Outside the main text the pictures shown below their size are
-            // this pass's too; there the density alone decides otherwise.
-            bool reinsert = false;
+            // this pass's too, when their media is above the resolution at
+            // all: a copy at the same pixels would only duplicate shared media.
+            bool reduced = false;
             if (alsoReduced) {
                 try {
-                    reinsert = OleGet(shape, QStringLiteral("ScaleWidth")).ToDouble() < 100
-                               && OleGet(shape, QStringLiteral("ScaleHeight")).ToDouble() < 100;
+                    reduced = OleGet(shape, QStringLiteral("ScaleWidth")).ToDouble() < 100
+                              && OleGet(shape, QStringLiteral("ScaleHeight")).ToDouble() < 100;
                 } catch (...) {
                 }
             }
-            if (!reinsert && !(OleGet(shape, QStringLiteral("EffectiveResolution")).ToDouble() > threshold))
+            const double density = OleGet(shape, QStringLiteral("EffectiveResolution")).ToDouble();
+            if (!(density > threshold) && !(reduced && density > Project->Resolution()))
                 continue;
             ReinsertPicture(shape);
         } catch (...) {

@@ -744,8 +744,7 @@ INSTANTIATE_TEST_SUITE_P(Places, DocslimRecompressTest, ::testing::Values(
     [](const auto& info) { return std::string(info.param.name); });
 
 // A media part shown at several places is judged by the place that needs the
-// most of its pixels: re-inserted only when every place is far above the
-// resolution.
+// most of its pixels, and by the copies a re-insertion makes of it.
 struct SharedMediaCase
 {
     const char* name;
@@ -784,7 +783,8 @@ TEST_P(DocslimSharedMediaTest, TheLowestDensityOverEveryPlaceDecides)
 }
 
 INSTANTIATE_TEST_SUITE_P(Places, DocslimSharedMediaTest, ::testing::Values(
-    SharedMediaCase{"SecondPlaceNeedsThePixels", 200, 0},      // 150 pixels per inch there
-    SharedMediaCase{"WithinTheMargin", 187.5, 0},              // 160 there: not above 150 by more than 10 %
-    SharedMediaCase{"BothPlacesFarAbove", 150, 2}),            // 200 there
+    // Two places: the lowest density over both, divided by the square root of 2.
+    SharedMediaCase{"SecondPlaceNeedsThePixels", 200, 0},      // 150 there: 106
+    SharedMediaCase{"WithinTheMargin", 132.6, 0},              // 226 there: 160, not above 150 by more than 10 %
+    SharedMediaCase{"BothPlacesFarAbove", 100, 2}),            // 300 at both: 212
     [](const auto& info) { return std::string(info.param.name); });

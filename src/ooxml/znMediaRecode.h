@@ -1,0 +1,32 @@
+#pragma once
+
+#include "ooxml/znPackage.h"
+#include "ooxml/znPackageParts.h"
+#include "ooxml/znPartName.h"
+
+#include <QList>
+
+// What the lossless pass on save does; off unless the server's options ask for it.
+struct TznMediaRecodeOptions
+{
+    bool Enabled = false;
+    int Quality = 85;     // JPEG quality for photographs stored losslessly
+    int PasteType = 13;   // such photographs become JPEG only with the automatic type
+};
+
+struct TznMediaRecodeResult
+{
+    QList<TznPartName> Unused;  // media parts no relationship names any more
+    bool MainRelsChanged = false;
+    bool TypesChanged = false;
+};
+
+// The lossless pass over a package's pictures before it is written: media of identical
+// bytes stored once, each picture re-encoded when a smaller encoding displays the same,
+// stored media entries deflated. Only media that nothing but picture relationships names
+// is touched; a new extension renames the part and re-points its relationships. The main
+// part's relationships are the caller's (it writes them); every other relationships part
+// changed is written here. A relationships part that cannot be read stops the pass before
+// anything changed.
+TznMediaRecodeResult RecodeMedia(TznPackage& package, const TznPartName& mainPart, TznRelationships& mainRels,
+                                 TznContentTypes& types, const TznMediaRecodeOptions& options);

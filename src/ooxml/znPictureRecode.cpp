@@ -1,0 +1,612 @@
+// Lossless re-encoding of the pictures a document keeps: JPEGs through
+// libjpeg-turbo's coefficient transcoding, every other pixel format into the
+// smallest PNG found, each result checked against the decoded original.
+#include "ooxml/znPictureRecode.h"
+#include "ooxml/znPicture.h"
+#include "ooxml/znPictureJpeg.h"
+
+#include <QBuffer>
+#include <QColorSpace>
+#include <QImageReader>
+
+#include <algorithm>
+#include <cmath>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include <jerror.h>
+#include <jpeglib.h>
+#include <libdeflate.h>
+
+namespace {
+
+// ---- JPEG -----------------------------------------------------------------
+
+// Everything a transcoding run touches lives here, outside the frames that
+// libjpeg may leave with longjmp.
+struct TznTranscodeJob
+{
+    jpeg_decompress_struct In{};
+    jpeg_compress_struct Out{};
+    jpeg_error_mgr InErrors{}, OutErrors{};
+    jpeg_progress_mgr Progress{};
+    std::jmp_buf Jump{};
+    bool InCreated = false, OutCreated = false;
+    jvirt_barray_ptr* Coefficients = nullptr;
+    unsigned char* Buffer = nullptr;
+    unsigned long BufferSize = 0;
+    QByteArray Exif;        // the APP1 segment to write, empty for none
+    QByteArray Source;
+    ~TznTranscodeJob()
+    {
+        if (OutCreated)
+            jpeg_destroy_compress(&Out);
+        if (InCreated)
+            jpeg_destroy_decompress(&In);
+        free(Buffer);
+    }
+};
+
+TznTranscodeJob* transcodeJobOf(j_common_ptr info) { return reinterpret_cast<TznTranscodeJob*>(info->client_data); }
+
+void transcodeErrorExit(j_common_ptr info) { std::longjmp(transcodeJobOf(info)->Jump, 1); }
+
+// Any warning means damaged data that the decoder patched over; such a
+// picture is left exactly as it is.
+void transcodeMessage(j_common_ptr info, int level)
+{
+    if (level < 0)
+        std::longjmp(transcodeJobOf(info)->Jump, 1);
+}
+
+void transcodeProgress(j_common_ptr info)
+{
+    const auto* d = reinterpret_cast<j_decompress_ptr>(info);
+    if (info->is_decompressor && d->input_scan_number > MaxJpegScans)
+        std::longjmp(transcodeJobOf(info)->Jump, 1);
+}
+
+bool readCoefficients(TznTranscodeJob* job)
+{
+    if (setjmp(job->Jump))
+        return false;
+    jpeg_create_decompress(&job->In);
+    job->InCreated = true;
+    job->In.client_data = job;
+    job->Progress.progress_monitor = transcodeProgress;
+    job->In.progress = &job->Progress;
+    jpeg_mem_src(&job->In, reinterpret_cast<const unsigned char*>(job->Source.constData()),
+                 static_cast<unsigned long>(job->Source.size()));
+    jpeg_save_markers(&job->In, JPEG_APP0 + 1, 0xFFFF);
+    jpeg_save_markers(&job->In, JPEG_APP0 + 2, 0xFFFF);
+    jpeg_read_header(&job->In, TRUE);
+    if (qint64(job->In.image_width) * job->In.image_height > MaxRecodePixels)
+        return false;
+    job->Coefficients = jpeg_read_coefficients(&job->In);
+    return job->Coefficients != nullptr;
+}
+
+bool isIccSegment(const jpeg_saved_marker_ptr m)
+{
+    return m->marker == JPEG_APP0 + 2 && m->data_length >= 14 && std::memcmp(m->data, "ICC_PROFILE\0", 12) == 0;
+}
+
+// One encoding of the read coefficients; empty when it failed.
+QByteArray writeCoefficients(TznTranscodeJob* job, bool progressive)
+{
+    if (setjmp(job->Jump))
+        return {};
+    if (job->OutCreated) {
+        jpeg_destroy_compress(&job->Out);
+        job->OutCreated = false;
+    }
+    free(job->Buffer);
+    job->Buffer = nullptr;
+    job->BufferSize = 0;
+    job->Out.err = jpeg_std_error(&job->OutErrors);
+    job->OutErrors.error_exit = transcodeErrorExit;
+    job->OutErrors.emit_message = transcodeMessage;
+    jpeg_create_compress(&job->Out);
+    job->OutCreated = true;
+    job->Out.client_data = job;
+    jpeg_mem_dest(&job->Out, &job->Buffer, &job->BufferSize);
+    jpeg_copy_critical_parameters(&job->In, &job->Out);
+    // The segments that carry meaning are written as the source had them: the
+    // JFIF density, and Adobe's segment (which tells how CMYK is stored).
+    job->Out.write_JFIF_header = job->In.saw_JFIF_marker;
+    job->Out.write_Adobe_marker = job->In.saw_Adobe_marker;
+    job->Out.optimize_coding = TRUE;
+    if (progressive)
+        jpeg_simple_progression(&job->Out);
+    jpeg_write_coefficients(&job->Out, job->Coefficients);
+    if (!job->Exif.isEmpty())
+        jpeg_write_marker(&job->Out, JPEG_APP0 + 1, reinterpret_cast<const JOCTET*>(job->Exif.constData()),
+                          unsigned(job->Exif.size()));
+    for (jpeg_saved_marker_ptr m = job->In.marker_list; m; m = m->next)
+        if (isIccSegment(m))
+            jpeg_write_marker(&job->Out, m->marker, m->data, m->data_length);
+    jpeg_finish_compress(&job->Out);
+    return QByteArray(reinterpret_cast<const char*>(job->Buffer), qsizetype(job->BufferSize));
+}
+
+void putLe16(QByteArray& out, int v)
+{
+    out += char(v & 0xFF);
+    out += char((v >> 8) & 0xFF);
+}
+void putLe32(QByteArray& out, quint32 v)
+{
+    putLe16(out, int(v & 0xFFFF));
+    putLe16(out, int(v >> 16));
+}
+
+// An EXIF segment of only what changes how the picture is shown: its
+// orientation, and its resolution when no JFIF density gives one.
+QByteArray minimalExif(int orientation, bool withDensity, double dpiX, double dpiY)
+{
+    struct TznTag { int Tag, Type; quint32 Value; };
+    QList<TznTag> tags;
+    if (orientation != 1)
+        tags.append({0x0112, 3, quint32(orientation)});
+    if (withDensity) {
+        tags.append({0x011A, 5, 0});
+        tags.append({0x011B, 5, 0});
+        tags.append({0x0128, 3, 2});
+    }
+    if (tags.isEmpty())
+        return {};
+    QByteArray out("Exif\0\0II*\0", 10);
+    putLe32(out, 8);
+    const quint32 dataAt = 8 + 2 + 12 * quint32(tags.size()) + 4;
+    putLe16(out, int(tags.size()));
+    quint32 rational = dataAt;
+    for (const TznTag& t : tags) {
+        putLe16(out, t.Tag);
+        putLe16(out, t.Type);
+        putLe32(out, 1);
+        if (t.Type == 5) {
+            putLe32(out, rational);
+            rational += 8;
+        } else {
+            putLe16(out, int(t.Value));
+            putLe16(out, 0);
+        }
+    }
+    putLe32(out, 0);
+    if (withDensity) {
+        for (double dpi : {dpiX, dpiY}) {
+            putLe32(out, quint32(std::clamp<long>(std::lround(dpi * 100), 1, 100'000'000)));
+            putLe32(out, 100);
+        }
+    }
+    return out;
+}
+
+// ---- PNG ------------------------------------------------------------------
+
+struct TznCompressor
+{
+    libdeflate_compressor* C;
+    explicit TznCompressor(int level) : C(libdeflate_alloc_compressor(level)) {}
+    ~TznCompressor() { libdeflate_free_compressor(C); }
+    QByteArray Zlib(const uchar* data, size_t size) const
+    {
+        if (!C)
+            return {};
+        QByteArray out(qsizetype(libdeflate_zlib_compress_bound(C, size)), Qt::Uninitialized);
+        const size_t n = libdeflate_zlib_compress(C, data, size, out.data(), size_t(out.size()));
+        out.resize(qsizetype(n));
+        return out;
+    }
+};
+
+void putBe32(QByteArray& out, quint32 v)
+{
+    out += char(v >> 24);
+    out += char((v >> 16) & 0xFF);
+    out += char((v >> 8) & 0xFF);
+    out += char(v & 0xFF);
+}
+
+void appendChunk(QByteArray& out, const char* type, const QByteArray& data)
+{
+    putBe32(out, quint32(data.size()));
+    const qsizetype start = out.size();
+    out.append(type, 4);
+    out += data;
+    putBe32(out, libdeflate_crc32(0, out.constData() + start, size_t(out.size() - start)));
+}
+
+// The unfiltered rows of one PNG layout.
+struct TznPngLayout
+{
+    int ColourType = 6;   // 0 grey, 2 RGB, 3 palette, 4 grey + alpha, 6 RGBA
+    int BitDepth = 8;
+    int BytesPerPixel = 4; // for the filters: at least 1
+    qsizetype RowBytes = 0;
+    std::vector<uchar> Rows;  // height × RowBytes
+    QByteArray Palette, Transparency;
+};
+
+int paeth(int a, int b, int c)
+{
+    const int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+    return pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
+}
+
+void filterRow(int type, const uchar* row, const uchar* prior, qsizetype n, int bpp, uchar* out)
+{
+    for (qsizetype i = 0; i < n; ++i) {
+        const int a = i >= bpp ? row[i - bpp] : 0, b = prior ? prior[i] : 0, c = prior && i >= bpp ? prior[i - bpp] : 0;
+        int v = row[i];
+        switch (type) {
+        case 1: v -= a; break;
+        case 2: v -= b; break;
+        case 3: v -= (a + b) / 2; break;
+        case 4: v -= paeth(a, b, c); break;
+        default: break;
+        }
+        out[i] = uchar(v);
+    }
+}
+
+// Filtered data for a strategy: 0-4 one filter for every row, 5 the filter
+// of least absolute sum per row.
+std::vector<uchar> filtered(const TznPngLayout& layout, int height, int strategy)
+{
+    const qsizetype n = layout.RowBytes;
+    std::vector<uchar> out(size_t((n + 1) * height));
+    std::vector<uchar> trial(static_cast<size_t>(n));
+    for (int y = 0; y < height; ++y) {
+        const uchar* row = layout.Rows.data() + y * n;
+        const uchar* prior = y > 0 ? row - n : nullptr;
+        uchar* dst = out.data() + y * (n + 1);
+        if (strategy < 5) {
+            dst[0] = uchar(strategy);
+            filterRow(strategy, row, prior, n, layout.BytesPerPixel, dst + 1);
+            continue;
+        }
+        qint64 best = -1;
+        for (int type = 0; type < 5; ++type) {
+            filterRow(type, row, prior, n, layout.BytesPerPixel, trial.data());
+            qint64 sum = 0;
+            for (qsizetype i = 0; i < n; ++i)
+                sum += std::abs(int(qint8(trial[size_t(i)])));
+            if (best < 0 || sum < best) {
+                best = sum;
+                dst[0] = uchar(type);
+                std::memcpy(dst + 1, trial.data(), size_t(n));
+            }
+        }
+    }
+    return out;
+}
+
+// The distinct colours of a straight ARGB32 image, at most limit of them.
+std::optional<QList<QRgb>> distinctColours(const QImage& image, int limit)
+{
+    QList<QRgb> colours;
+    QHash<QRgb, bool> seen;
+    for (int y = 0; y < image.height(); ++y) {
+        const QRgb* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            if (x > 0 && row[x] == row[x - 1])
+                continue;
+            if (seen.contains(row[x]))
+                continue;
+            if (colours.size() == limit)
+                return std::nullopt;
+            seen.insert(row[x], true);
+            colours.append(row[x]);
+        }
+    }
+    return colours;
+}
+
+TznPngLayout paletteLayout(const QImage& image, QList<QRgb> colours)
+{
+    // Transparent entries first, so that the tRNS chunk stays short.
+    std::stable_sort(colours.begin(), colours.end(), [](QRgb a, QRgb b) { return qAlpha(a) < 255 && qAlpha(b) == 255; });
+    TznPngLayout layout;
+    layout.ColourType = 3;
+    const qsizetype count = colours.size();
+    layout.BitDepth = count <= 2 ? 1 : count <= 4 ? 2 : count <= 16 ? 4 : 8;
+    layout.BytesPerPixel = 1;
+    QHash<QRgb, int> index;
+    for (int i = 0; i < count; ++i) {
+        index.insert(colours[i], i);
+        layout.Palette += char(qRed(colours[i]));
+        layout.Palette += char(qGreen(colours[i]));
+        layout.Palette += char(qBlue(colours[i]));
+        if (qAlpha(colours[i]) < 255)
+            layout.Transparency += char(qAlpha(colours[i]));
+    }
+    const int w = image.width(), h = image.height();
+    layout.RowBytes = (qsizetype(w) * layout.BitDepth + 7) / 8;
+    layout.Rows.assign(size_t(layout.RowBytes * h), 0);
+    const int perByte = 8 / layout.BitDepth;
+    for (int y = 0; y < h; ++y) {
+        const QRgb* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        uchar* dst = layout.Rows.data() + y * layout.RowBytes;
+        int last = -1;
+        QRgb lastColour = 0;
+        for (int x = 0; x < w; ++x) {
+            if (last < 0 || row[x] != lastColour) {
+                last = index.value(row[x]);
+                lastColour = row[x];
+            }
+            const int shift = 8 - layout.BitDepth * (x % perByte + 1);
+            dst[x / perByte] |= uchar(last << shift);
+        }
+    }
+    return layout;
+}
+
+TznPngLayout directLayout(const QImage& image, bool grey, bool alpha)
+{
+    TznPngLayout layout;
+    layout.ColourType = grey ? (alpha ? 4 : 0) : (alpha ? 6 : 2);
+    layout.BytesPerPixel = (grey ? 1 : 3) + (alpha ? 1 : 0);
+    const int w = image.width(), h = image.height();
+    layout.RowBytes = qsizetype(w) * layout.BytesPerPixel;
+    layout.Rows.resize(size_t(layout.RowBytes * h));
+    for (int y = 0; y < h; ++y) {
+        const QRgb* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        uchar* dst = layout.Rows.data() + y * layout.RowBytes;
+        for (int x = 0; x < w; ++x) {
+            const QRgb c = row[x];
+            if (grey) {
+                *dst++ = uchar(qRed(c));
+            } else {
+                *dst++ = uchar(qRed(c));
+                *dst++ = uchar(qGreen(c));
+                *dst++ = uchar(qBlue(c));
+            }
+            if (alpha)
+                *dst++ = uchar(qAlpha(c));
+        }
+    }
+    return layout;
+}
+
+QByteArray pngFile(const QImage& image, const TznPngLayout& layout, const QByteArray& idat, const QByteArray& extraChunks)
+{
+    QByteArray out("\x89PNG\r\n\x1a\n", 8);
+    QByteArray ihdr;
+    putBe32(ihdr, quint32(image.width()));
+    putBe32(ihdr, quint32(image.height()));
+    ihdr += char(layout.BitDepth);
+    ihdr += char(layout.ColourType);
+    ihdr += QByteArray(3, '\0');
+    appendChunk(out, "IHDR", ihdr);
+    out += extraChunks;
+    if (layout.ColourType == 3) {
+        appendChunk(out, "PLTE", layout.Palette);
+        if (!layout.Transparency.isEmpty())
+            appendChunk(out, "tRNS", layout.Transparency);
+    }
+    appendChunk(out, "IDAT", idat);
+    appendChunk(out, "IEND", {});
+    return out;
+}
+
+// The complete chunks of a PNG that change how it displays (colour profile,
+// gamma, primaries) or its size on the page; nullopt for an animated PNG or
+// one that cannot be walked.
+std::optional<QByteArray> keptPngChunks(const QByteArray& png)
+{
+    static const char* kept[] = {"iCCP", "sRGB", "gAMA", "cHRM", "pHYs"};
+    QByteArray out;
+    qsizetype at = 8;
+    while (at + 12 <= png.size()) {
+        const quint32 length = (quint32(quint8(png[at])) << 24) | (quint32(quint8(png[at + 1])) << 16)
+                             | (quint32(quint8(png[at + 2])) << 8) | quint32(quint8(png[at + 3]));
+        if (length > quint32(png.size() - at - 12))
+            return std::nullopt;
+        const QByteArray type = png.mid(at + 4, 4);
+        if (type == "acTL")
+            return std::nullopt;
+        if (type == "IDAT" || type == "IEND")
+            break;
+        for (const char* k : kept)
+            if (type == k)
+                out += png.mid(at, qsizetype(length) + 12);
+        at += qsizetype(length) + 12;
+    }
+    return out;
+}
+
+bool samePixels(const QImage& a, const QImage& b)
+{
+    if (a.size() != b.size() || a.format() != b.format())
+        return false;
+    const qsizetype rowBytes = qsizetype(a.width()) * 4;
+    for (int y = 0; y < a.height(); ++y)
+        if (std::memcmp(a.constScanLine(y), b.constScanLine(y), size_t(rowBytes)) != 0)
+            return false;
+    return true;
+}
+
+bool isOpaque(const QImage& straight)
+{
+    for (int y = 0; y < straight.height(); ++y) {
+        const QRgb* row = reinterpret_cast<const QRgb*>(straight.constScanLine(y));
+        for (int x = 0; x < straight.width(); ++x)
+            if (qAlpha(row[x]) != 255)
+                return false;
+    }
+    return true;
+}
+
+// The smallest PNG, or empty when none can come below limit (0: no limit):
+// filters are chosen with a quick deflate, and the strong one runs only for
+// the winner, and only when it can still come below the limit.
+QByteArray smallestPng(const QImage& image, const QByteArray& extraChunks, qint64 limit)
+{
+    if (image.isNull() || image.width() <= 0 || image.height() <= 0)
+        return {};
+    const QImage straight = image.convertToFormat(QImage::Format_ARGB32);
+    const bool alpha = !isOpaque(straight);
+    bool grey = true;
+    for (int y = 0; y < straight.height() && grey; ++y) {
+        const QRgb* row = reinterpret_cast<const QRgb*>(straight.constScanLine(y));
+        for (int x = 0; x < straight.width() && grey; ++x)
+            grey = qRed(row[x]) == qGreen(row[x]) && qGreen(row[x]) == qBlue(row[x]);
+    }
+    QList<TznPngLayout> layouts;
+    if (const auto colours = distinctColours(straight, 256))
+        layouts.append(paletteLayout(straight, *colours));
+    if (grey || layouts.isEmpty())
+        layouts.append(directLayout(straight, grey, alpha));
+
+    const TznCompressor quick(1);
+    const int height = straight.height();
+    qint64 bestSize = -1;
+    int bestLayout = 0, bestStrategy = 0;
+    for (int l = 0; l < layouts.size(); ++l) {
+        // Palettes of few bits do best unfiltered or row by row; the other
+        // strategies are for bytes that are samples.
+        const bool packed = layouts[l].ColourType == 3;
+        // Paeth is the single filter that wins most often on samples; the
+        // others rarely beat the row-by-row choice by enough to pay their trial.
+        for (int strategy : {0, 4, 5}) {
+            if (packed && strategy == 4)
+                continue;
+            const std::vector<uchar> data = filtered(layouts[l], height, strategy);
+            const qint64 size = quick.Zlib(data.data(), data.size()).size();
+            if (size > 0 && (bestSize < 0 || size < bestSize)) {
+                bestSize = size;
+                bestLayout = l;
+                bestStrategy = strategy;
+            }
+        }
+    }
+    // The strong deflate gains a few percent on the quick one, never a fifth.
+    if (bestSize < 0 || (limit > 0 && bestSize * 4 > limit * 5))
+        return {};
+    const std::vector<uchar> data = filtered(layouts[bestLayout], height, bestStrategy);
+    // The slowest levels gain little on large pictures for many times the time.
+    const TznCompressor strong(data.size() > (size_t(256) << 10) ? 9 : 12);
+    const QByteArray idat = strong.Zlib(data.data(), data.size());
+    if (idat.isEmpty())
+        return {};
+    return pngFile(straight, layouts[bestLayout], idat, extraChunks);
+}
+
+// The pHYs and iCCP chunks of a picture that was no PNG.
+QByteArray chunksOf(const QImage& image)
+{
+    QByteArray out;
+    if (image.dotsPerMeterX() > 0 && image.dotsPerMeterY() > 0) {
+        QByteArray phys;
+        putBe32(phys, quint32(image.dotsPerMeterX()));
+        putBe32(phys, quint32(image.dotsPerMeterY()));
+        phys += char(1);
+        appendChunk(out, "pHYs", phys);
+    }
+    const QByteArray icc = image.colorSpace().isValid() ? image.colorSpace().iccProfile() : QByteArray();
+    if (!icc.isEmpty()) {
+        const TznCompressor strong(9);
+        QByteArray iccp("ICC Profile\0\0", 13);
+        iccp += strong.Zlib(reinterpret_cast<const uchar*>(icc.constData()), size_t(icc.size()));
+        appendChunk(out, "iCCP", iccp);
+    }
+    return out;
+}
+
+} // namespace
+
+QByteArray RecodeJpegLossless(const QByteArray& jpeg)
+{
+    const std::optional<TznPictureInfo> info = ReadPictureInfo(jpeg);
+    if (!info || info->Format != QLatin1String("jpeg"))
+        return {};
+    auto job = std::make_unique<TznTranscodeJob>();
+    job->Source = jpeg;
+    job->In.err = jpeg_std_error(&job->InErrors);
+    job->InErrors.error_exit = transcodeErrorExit;
+    job->InErrors.emit_message = transcodeMessage;
+    if (!readCoefficients(job.get()))
+        return {};
+    bool hadExif = false;
+    for (jpeg_saved_marker_ptr m = job->In.marker_list; m; m = m->next)
+        if (m->marker == JPEG_APP0 + 1 && m->data_length >= 6 && std::memcmp(m->data, "Exif\0\0", 6) == 0)
+            hadExif = true;
+    if (hadExif) {
+        const bool jfifDensity = job->In.saw_JFIF_marker && job->In.density_unit != 0;
+        job->Exif = minimalExif(info->Orientation, !jfifDensity, info->DpiX, info->DpiY);
+    }
+    // Progression pays off on pictures of some size and costs on small ones: one write
+    // each, the other only when the first fails (writing dominates the pass's time).
+    const bool large = jpeg.size() >= 10 * 1024;
+    QByteArray best = writeCoefficients(job.get(), large);
+    if (best.isEmpty())
+        best = writeCoefficients(job.get(), !large);
+    return best;
+}
+
+QByteArray EncodeSmallestPng(const QImage& image, const QByteArray& extraChunks)
+{
+    return smallestPng(image, extraChunks, 0);
+}
+
+std::optional<TznRecoded> RecodePicture(const QByteArray& bytes, const TznRecodeOptions& options)
+{
+    const std::optional<TznPictureInfo> info = ReadPictureInfo(bytes);
+    if (!info || info->Vector || info->PixelWidth <= 0 || info->PixelHeight <= 0
+        || qint64(info->PixelWidth) * info->PixelHeight > MaxRecodePixels)
+        return std::nullopt;
+    if (info->Format == QLatin1String("jpeg")) {
+        const QByteArray recoded = RecodeJpegLossless(bytes);
+        if (recoded.isEmpty() || recoded.size() >= bytes.size())
+            return std::nullopt;
+        return TznRecoded{recoded, QStringLiteral("jpeg"), QStringLiteral("image/jpeg")};
+    }
+    static const QStringList lossless{QStringLiteral("png"), QStringLiteral("gif"), QStringLiteral("bmp"), QStringLiteral("tiff")};
+    // PNG has no orientation that every reader honours.
+    if (!lossless.contains(info->Format) || info->Orientation != 1)
+        return std::nullopt;
+    QByteArray extra;
+    if (info->Format == QLatin1String("png")) {
+        const auto chunks = keptPngChunks(bytes);
+        if (!chunks)
+            return std::nullopt;
+        extra = *chunks;
+    }
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, info->Format.toLatin1());
+    reader.setAutoTransform(false);
+    if (!reader.canRead() || reader.imageCount() > 1)
+        return std::nullopt;
+    const QImage decoded = reader.read();
+    // Sixteen bits a channel do not fit the 8-bit samples compared here.
+    if (decoded.isNull() || decoded.pixelFormat().bitsPerPixel() > 32 || decoded.format() == QImage::Format_Grayscale16)
+        return std::nullopt;
+    const QImage straight = decoded.convertToFormat(QImage::Format_ARGB32);
+    if (info->Format != QLatin1String("png"))
+        extra = chunksOf(decoded);
+
+    std::optional<TznRecoded> best;
+    qint64 bestSize = bytes.size();
+    if (options.Photographs && isOpaque(straight)) {
+        const QByteArray jpeg = PhotographJpeg(decoded, options.Quality);
+        if (!jpeg.isEmpty() && jpeg.size() < bestSize) {
+            best = TznRecoded{jpeg, QStringLiteral("jpeg"), QStringLiteral("image/jpeg")};
+            bestSize = jpeg.size();
+        }
+    }
+    const QByteArray png = smallestPng(straight, extra, bestSize);
+    if (!png.isEmpty() && png.size() < bestSize) {
+        // Only what decodes to exactly the same pixels replaces the original.
+        const QImage back = QImage::fromData(png, "png").convertToFormat(QImage::Format_ARGB32);
+        if (samePixels(straight, back))
+            best = TznRecoded{png, QStringLiteral("png"), QStringLiteral("image/png")};
+    }
+    return best;
+}
