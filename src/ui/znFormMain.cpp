@@ -368,11 +368,7 @@ bool TznFrmMain::RefuseInvalidRegExt()
         return false;
     // The matcher would let every file through; with DeleteSource that
     // deletes the files the filter was meant to keep.
-    QString text = error;
-    text[0] = text[0].toUpper();
-    lblRun->setText(text + u'.');
-    if (Project->RunAndClose())
-        std::fprintf(stderr, "leafpress: %s\n", qPrintable(error));
+    showRefusal(error);
     return true;
 }
 
@@ -383,14 +379,20 @@ bool TznFrmMain::refuseDryRun()
 {
     if (!Project || !Project->DryRun())
         return false;
-    const QString error = QStringLiteral("the project asks for a dry run (DryRun), which only the command line "
-                                         "does: clear DryRun to compact from the window");
+    showRefusal(QStringLiteral("the project asks for a dry run (DryRun), which only the command line "
+                               "does: clear DryRun to compact from the window"));
+    return true;
+}
+
+// Why a run does not start: in the status line, and on the error output of
+// a project that runs without anyone watching.
+void TznFrmMain::showRefusal(const QString& error)
+{
     QString text = error;
     text[0] = text[0].toUpper();
     lblRun->setText(text + u'.');
     if (Project->RunAndClose())
         std::fprintf(stderr, "leafpress: %s\n", qPrintable(error));
-    return true;
 }
 
 void TznFrmMain::aConvertExecute()

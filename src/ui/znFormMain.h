@@ -211,6 +211,7 @@ private:
     bool RefuseInvalidRegExt();
     // Shows that a dry run is not run from the window and gives true then.
     bool refuseDryRun();
+    void showRefusal(const QString& error);
     // Files and Browse Files, which would replace the batch, only while idle.
     void enableBatchChoice(bool enabled);
     // The buttons of a run state.
