@@ -1166,6 +1166,11 @@ void TznWordDocument::SaveAs(const QString& path, int fileFormat, const TznMedia
             FTypesChanged = FTypesChanged || cleanup.TypesChanged;
         }
         FInfoOfPart.clear();
+        // The pass re-points the relationships of the other parts in the package: the
+        // copies read before are read again when next used, so that a later save does not
+        // write back targets the pass renamed or removed.
+        for (size_t i = 1; i < FParts.size(); ++i)
+            FParts[i]->Rels.reset();
     }
     if (FRelsChanged)
         FPackage->Write(FMainPart.RelsName(), MainRels().Save());
