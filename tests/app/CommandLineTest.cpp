@@ -1,6 +1,7 @@
 #include "app/znCommandLine.h"
 #include "znTestDocx.h"
 #include "znTestProcess.h"
+#include "znTestRows.h"
 
 #include <QDir>
 #include <QFile>
@@ -53,7 +54,7 @@ INSTANTIATE_TEST_SUITE_P(FirstParams, DetectTest, ::testing::Values(
     DetectCase{"Install", args({"-i"}), false},
     DetectCase{"Document", args({"/in/a.docx", "-o"}), false},
     DetectCase{"Nothing", QStringList(), false}),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName());
 
 struct MapCase
 {
@@ -108,7 +109,7 @@ INSTANTIATE_TEST_SUITE_P(Options, MapTest, ::testing::Values(
     MapCase{"DryRunInPlace", args({"--dry-run", "--in-place", "/in/a.docx"}), QStringLiteral("DryRun=True")},
     MapCase{"Shard", args({"--shard", "3/4", "-o", "/out", "/in"}), QStringLiteral("Shard=3/4")},
     MapCase{"ShardOfOne", args({"--shard=0/1", "-o", "/out", "/in"}), QStringLiteral("Shard=0/1")}),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName());
 
 TEST(CommandLineTest, ProjectFileRunsWithTheGivenOptionsOnTop)
 {
@@ -188,7 +189,7 @@ INSTANTIATE_TEST_SUITE_P(Lines, BadLineTest, ::testing::Values(
     BadCase{"LineBreakInAValue", args({"-o", "/out\nDeleteSource=True", "/in"}), "invalid value for -o: it holds a line break"},
     BadCase{"WebAddress", args({"-o", "/out", "https://example.org/a.docx"}), "'https://example.org/a.docx': web addresses"},
     BadCase{"NoProjectFile", args({"--project", "/nonexistent/x.txt"}), "'/nonexistent/x.txt' is no project file"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName());
 
 TEST(CommandLineTest, HelpListsBothForms)
 {
@@ -266,6 +267,6 @@ INSTANTIATE_TEST_SUITE_P(Runs, RealRunTest, ::testing::Values(
     RealRunCase{"FolderInPlace", args({"--in-place", "in"}), args({"in/a.docx"})},
     RealRunCase{"TreeInPlace", args({"--in-place", "-r", "in"}), args({"in/a.docx", "in/sub/b.docx"})},
     RealRunCase{"ProjectWithItsTargetReplaced", args({"--project", "job.batch-docslim", "-o", "out"}), args({"out/a.docx"})}),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName());
 
 } // namespace

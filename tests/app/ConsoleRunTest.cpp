@@ -1,5 +1,6 @@
 #include "znTestDocx.h"
 #include "znTestProcess.h"
+#include "znTestRows.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -105,7 +106,7 @@ INSTANTIATE_TEST_SUITE_P(Runs, DryRunTest, ::testing::Values(
                {QStringLiteral("-pPureConsole=1,Subdir=1,Source=in/*.doc?,Target=out,DryRun=1,DeleteSource=1")}},
     DryRunCase{"ProjectKeyWithRenameSource",
                {QStringLiteral("-pPureConsole=1,Subdir=1,Source=in/*.doc?,Target=out,DryRun=1,RenameSource=.old")}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName());
 
 // Reads a JSON Lines stream: one object a line, none malformed.
 QList<QJsonObject> jsonLines(const QString& out)

@@ -1,5 +1,6 @@
 #include "app/znVersion.h"
 #include "platform/znApp.h"
+#include "znTestRows.h"
 
 #include <QDir>
 #include <QFile>
@@ -35,7 +36,7 @@ INSTANTIATE_TEST_SUITE_P(Lines, FirstParamTest, ::testing::Values(
     ParamCase{"Unbalanced", QStringLiteral("app \"C:\\a b"), "C:\\a b"},
     ParamCase{"ControlCharsAreBlanks", QStringLiteral("app\t\x01x\x1Fy"), "x"},
     ParamCase{"NulEnds", QString::fromUtf16(u"app a\0b", 7), "a"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName());
 
 TEST(TznAppTest, TakesOnlyTheFirstParameterWithoutQuotes)
 {
@@ -69,7 +70,7 @@ TEST_P(ProgramTest, AnswersAndEnds)
 INSTANTIATE_TEST_SUITE_P(Switches, ProgramTest, ::testing::Values(
     ProgramCase{"Version", {QStringLiteral("--version")}, 0, ProductVersion},
     ProgramCase{"Help", {QStringLiteral("--help")}, 0, "Usage: leafpress"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName());
 
 struct UnattendedCase
 {
@@ -120,6 +121,6 @@ INSTANTIATE_TEST_SUITE_P(Sources, UnattendedWithoutDisplayTest, ::testing::Value
     UnattendedCase{"LocalFolderNamedHttpdocs", "%1/httpdocs/*.docx", "Success => %1/httpdocs/a.docx => [99%] %1/out/a.docx"},
     // A web address goes through the invisible window.
     UnattendedCase{"WebSourceThroughTheWindow", "http://127.0.0.1:9/a.docx", "] => http://127.0.0.1:9/a.docx => "}),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName());
 
 } // namespace

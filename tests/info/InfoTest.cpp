@@ -7,6 +7,7 @@
 #include "platform/znShell.h"
 #include "project/znFileUtils.h"
 #include "project/znProject.h"
+#include "znTestRows.h"
 
 #include <QDir>
 #include <QFile>
@@ -81,8 +82,6 @@ class RowTest : public InfoTest, public testing::WithParamInterface<Row>
 {
 };
 
-const auto rowName = [](const auto& info) { return std::string(info.param.name); };
-
 struct LinkRow
 {
     const char* name;
@@ -124,7 +123,7 @@ INSTANTIATE_TEST_SUITE_P(
                 "mailto:support@leafpress.example.com?subject=Support required for Fish And Chips & %1 Co "
                 + version + " - 1234",
                 "Fish & Chips & %1 Co"}),
-    rowName);
+    RowName());
 
 TEST_F(InfoTest, ReportReasonDecodesBackWithParametersInOrder)
 {
@@ -168,7 +167,7 @@ INSTANTIATE_TEST_SUITE_P(Links, QuietTest,
                                          QuietRow{"Help", "h", {}, true}, QuietRow{"Support", "supports", {}, true},
                                          QuietRow{"Uninstall", {}, "uni", false},
                                          QuietRow{"Error", {}, "err&e=x", false}),
-                         rowName);
+                         RowName());
 
 TEST_F(InfoTest, AppExceptionCountsAndReportsWithoutRaising)
 {
@@ -216,7 +215,7 @@ INSTANTIATE_TEST_SUITE_P(Files, HelpTest,
                                          HelpRow{"InstalledOnly", false, false, true, "share/doc/leafpress/leafpress.pdf"},
                                          HelpRow{"PdfBesideBeforeInstalled", false, true, true, "bin/leafpress.pdf"},
                                          HelpRow{"ChmBesideBeforeInstalled", true, false, true, "bin/leafpress.chm"}),
-                         rowName);
+                         RowName());
 
 TEST_F(InfoTest, StoreSurvivesTheNextStart)
 {
@@ -264,7 +263,7 @@ INSTANTIATE_TEST_SUITE_P(
                     LoadRow{"Truncated", [](int32_t k) { return encoded("R=4\r\nH=3", k).chopped(2); }, "1", ""},
                     LoadRow{"OtherKey", [](int32_t k) { return encoded("R=4\r\nH=3", k ^ 0x5A5A); }, "1", ""},
                     LoadRow{"WithoutR", [](int32_t k) { return encoded("H=3", k); }, "1", ""}),
-    rowName);
+    RowName());
 
 TEST_F(InfoTest, StoreKeyedByLocalStampIsReadAndRekeyed)
 {
@@ -325,7 +324,7 @@ INSTANTIATE_TEST_SUITE_P(
                     TallyRow{"NotANumberCountsAsZero", "H=abc", "H", 0, 1, "1", true},
                     TallyRow{"NameIgnoresCase", "h=4", "H", 0, 2, "6", true},
                     TallyRow{"Saturates", "A=2147483647", "A", 0, 1, "2147483647", false}),
-    rowName);
+    RowName());
 
 TEST_F(InfoTest, ConcurrentTallyLosesNoCount)
 {

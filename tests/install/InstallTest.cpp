@@ -5,6 +5,7 @@
 
 #include "znTestBytes.h"
 #include "znTestDocx.h"
+#include "znTestRows.h"
 
 #include <QDir>
 #include <QFile>
@@ -194,7 +195,7 @@ TEST_P(InstalledFileTest, IsInPlaceAndWhole)
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, InstalledFileTest, testing::ValuesIn(installedFiles()),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         RowName());
 
 TEST_F(InstallTest, InstalledProgramCompactsTheExamples)
 {

@@ -12,6 +12,7 @@
 
 #include "znFuzzTargets.h"
 #include "znTestDocx.h"
+#include "znTestRows.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -298,7 +299,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "nests its elements more than 2000 levels deep"},
         HostileRow{"MainPartOfMoreThan256MBOfXml", "huge.docx", saveOversizedXml, QString(), TznOutcome::Failure,
                    "of XML, more than the 256 MB a part may have"}),
-    [](const testing::TestParamInfo<HostileRow>& info) { return std::string(info.param.name); });
+    RowName());
 
 TEST(HostileJpegTest, DecodingGivesUpPastTheScanLimit)
 {

@@ -4,6 +4,7 @@
 #include "ooxml/znWebDocument.h"
 
 #include "znTestWebServer.h"
+#include "znTestRows.h"
 
 #include <QTemporaryFile>
 
@@ -80,7 +81,7 @@ INSTANTIATE_TEST_SUITE_P(Addresses, WebOpenTest, ::testing::Values(
     WebCase{"ServerError", "/status/500", "500 Internal Server Error"},
     WebCase{"NoDocument", "/note.txt", "damaged"},
     WebCase{"Unreachable", "", "refused"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName());
 
 TEST(DownloadTest, RefusesMoreThanTheLimitAndLeavesNoCopy)
 {

@@ -1,5 +1,6 @@
 #include "engine/znBatch.h"
 #include "engine/znRunReport.h"
+#include "znTestRows.h"
 
 #include <gtest/gtest.h>
 
@@ -31,7 +32,7 @@ INSTANTIATE_TEST_SUITE_P(
         ReportCase{"QuoteIsDoubled", {QStringLiteral("say \"x\"")}, "err&e=\"say \"\"x\"\"\""},
         ReportCase{"ControlCharacterIsQuoted", {QStringLiteral("a\tb")}, "err&e=\"a\tb\""},
         ReportCase{"AmpersandIsLeftToTheAddress", {QStringLiteral("a&b")}, "err&e=a&b"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName());
 
 struct BytesCase
 {
@@ -65,7 +66,7 @@ INSTANTIATE_TEST_SUITE_P(
                       BytesCase{"Pending", nsPending, 2048, 1024, 0},
                       BytesCase{"SourceSizeUnknown", nsSuccess, -1, 1024, 0},
                       BytesCase{"TargetSizeUnknown", nsSuccess, 2048, -1, 0}),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName());
 
 TEST(RunReportTest, TheTwoResultLinesDifferOnlyInTheBrackets)
 {

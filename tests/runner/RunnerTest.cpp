@@ -4,6 +4,7 @@
 #include "platform/znApp.h"
 #include "platform/znTextFile.h"
 #include "project/znProject.h"
+#include "znTestRows.h"
 
 #include <QDir>
 #include <QFile>
@@ -306,7 +307,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, RunnerRefusesTest, ::testing::Values(
                 "the source folder"},
     RefusedCase{"InvalidRegExt", "PureConsole=1,Source=%1/in/*.docx,Target=%1/out,RegExt=(,DeleteSource=1",
                 "the RegExt expression \"(\" is not valid"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName());
 
 TEST_F(RunnerTest, SecondRunListsNothingFromTheTargetInsideTheSource)
 {

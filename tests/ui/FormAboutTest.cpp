@@ -4,6 +4,7 @@
 #include "project/znProject.h"
 #include "ui/znDocslimAbout.h"
 #include "ui/znDocslimMain.h"
+#include "znTestRows.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -87,7 +88,7 @@ INSTANTIATE_TEST_SUITE_P(
                       StartUpCase{"PureConsoleOff", "PureConsole=0", 255},
                       StartUpCase{"DaemonOnly", "Daemon=500", 255},
                       StartUpCase{"NoOptions", "Subdir=0", 255}),
-    [](const ::testing::TestParamInfo<StartUpCase>& info) { return std::string(info.param.name); });
+    RowName());
 
 TEST_F(FormAboutTest, BoxIsBorderlessAndSemiTransparent)
 {

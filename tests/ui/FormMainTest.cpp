@@ -6,6 +6,7 @@
 #include "project/znProject.h"
 #include "ui/znDocslimMain.h"
 #include "ui/znFormCfg.h"
+#include "znTestRows.h"
 
 #include <QAction>
 #include <QApplication>
@@ -137,7 +138,7 @@ INSTANTIATE_TEST_SUITE_P(
         SourceFolderCase{"CancelResetsMask", "/in/a.docx", "/out/", false, "", "/in/", "/in/*.doc?", "/out/"},
         SourceFolderCase{"CancelSuggestsOldFolder", "/in/a.docx", "", false, "", "/in/", "/in/*.doc?", "/in/"},
         SourceFolderCase{"CancelOnEmptyNeverGivesRoot", "", "", false, "", "", "*.doc?", ""}),
-    [](const ::testing::TestParamInfo<SourceFolderCase>& info) { return std::string(info.param.name); });
+    RowName());
 
 TEST_F(FormMainTest, TargetFolderGetsDelimiterAndCancelKeepsIt)
 {
@@ -387,7 +388,7 @@ INSTANTIATE_TEST_SUITE_P(
         LinkCase{"SupportWritesMail", &TznFrmMain::aSupports,
                  TznInfo::SupportMailTo + QStringLiteral("?subject=Support required for Leafpress Compactor"),
                  QString()}),
-    [](const ::testing::TestParamInfo<LinkCase>& info) { return std::string(info.param.name); });
+    RowName());
 
 TEST_F(FormMainTest, EditorHelpOpensHelpFileWithoutCounting)
 {

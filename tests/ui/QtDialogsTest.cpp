@@ -1,6 +1,7 @@
 #include "UiTestSupport.h"
 
 #include "ui/znQtDialogs.h"
+#include "znTestRows.h"
 
 #include <QApplication>
 #include <QDir>
@@ -39,7 +40,7 @@ INSTANTIATE_TEST_SUITE_P(
         FilterCase{"BlanksAroundPatterns", "Both| *.a ; *.b ;", {QStringLiteral("Both (*.a *.b)")}},
         FilterCase{"MissingPatternsMatchAll", "Anything", {QStringLiteral("Anything (*)")}},
         FilterCase{"Empty", "", {}}),
-    [](const ::testing::TestParamInfo<FilterCase>& info) { return std::string(info.param.name); });
+    RowName());
 
 // The real dialogs, answered by the test while they are shown.
 class QtDialogsTest : public UiTest

@@ -10,6 +10,7 @@
 #include "ui/znDocslimMain.h"
 #include "ui/znRunControl.h"
 #include "word/znDocslim.h"
+#include "znTestRows.h"
 
 #include <QAction>
 #include <QApplication>
@@ -231,7 +232,7 @@ INSTANTIATE_TEST_SUITE_P(
         CutBackCase{"PosixExistingFile", PathStyle::Posix, "/out/a.docx", "/out/"},
         CutBackCase{"PosixColonIsOrdinary", PathStyle::Posix, "/home/anna/a:b:c:d:e:f/", "/home/anna/a:b:c:d:e:f/"},
         CutBackCase{"PosixRelativeWildcard", PathStyle::Posix, "a*b", ""}),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName());
 
 // --- the run control's state table, without a window ---
 
@@ -290,7 +291,7 @@ INSTANTIATE_TEST_SUITE_P(
                       StateCase{"StopFreesTheBatch", "s", TznRunState::Stopping, false},
                       StateCase{"StopAfterPauseFreesTheBatch", "ps", TznRunState::Stopping, false},
                       StateCase{"PauseAfterStopKeepsTheBatch", "sp", TznRunState::Pausing, true}),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName());
 
 TEST_F(RunControlTest, IdleControlIgnoresPauseAndStop)
 {

@@ -5,6 +5,7 @@
 
 #include "znTestDocx.h"
 #include "znTestWebServer.h"
+#include "znTestRows.h"
 
 #include <QFileInfo>
 #include <QDateTime>
@@ -148,7 +149,7 @@ INSTANTIATE_TEST_SUITE_P(Scales, DocslimScaleTest, ::testing::Values(
     ScaleCase{"Enlarged", 150, 150, false},
     ScaleCase{"JustBelowBoth", 99.9, 99.9, true},
     ScaleCase{"Quarter", 25, 25, true}),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName());
 
 TEST_F(DocslimTest, VisitsTheLastPictureFirstAndKeepsAnchoredOnesFloating)
 {
@@ -264,7 +265,7 @@ TEST_P(DocslimInPlaceTest, MeasuresTheSourceBeforeAndKeepsItWhenNothingIsGained)
 INSTANTIATE_TEST_SUITE_P(Documents, DocslimInPlaceTest, ::testing::Values(
     InPlaceCase{"Compactable", true},
     InPlaceCase{"NothingToGain", false}),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName());
 
 struct FailingSaveCase
 {
@@ -324,7 +325,7 @@ TEST_P(DocslimFailingSaveTest, InPlaceSaveThatFailsLeavesTheSourceAsItWas)
 INSTANTIATE_TEST_SUITE_P(Limits, DocslimFailingSaveTest, ::testing::Values(
     FailingSaveCase{"WriteFails", true},
     FailingSaveCase{"KilledMidSave", false}),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName());
 
 // --- names that are not valid UTF-8 ---
 
@@ -418,7 +419,7 @@ INSTANTIATE_TEST_SUITE_P(Runs, DocslimRawNameTest, ::testing::Values(
     RawNameCase{"IntoTargetFolder", false, "KeepFileTime=True", "caf\xe9.docx"},
     RawNameCase{"InPlace", true, "IsOverwrite=True\r\nKeepFileTime=True", ""},
     RawNameCase{"SourceRenamed", false, "KeepFileTime=True\r\nRenameSource=.old", "caf\xe9.docx.old"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName());
 
 // --- web sources ---
 
@@ -469,7 +470,7 @@ TEST_P(DocslimWebTest, ServedDocumentIsMeasuredByItsDownload)
 INSTANTIATE_TEST_SUITE_P(Served, DocslimWebTest, ::testing::Values(
     WebCase{"Compactable", true},
     WebCase{"NothingToGain", false}),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName());
 
 // --- the size check and the save form, against a scripted word processor ---
 
@@ -546,7 +547,7 @@ INSTANTIATE_TEST_SUITE_P(Sizes, DocslimSizeTest, ::testing::Values(
     SizeCase{"Half", 1000, 500, "[50%] ", false},
     SizeCase{"TinyResult", 1000, 9, "[0%] ", false},
     SizeCase{"EmptySource", 0, 10, "", false}),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName());
 
 // --- failures never touch an existing target ---
 
@@ -603,7 +604,7 @@ INSTANTIATE_TEST_SUITE_P(Sources, DocslimLostSourceTest, ::testing::Values(
     LostSourceCase{"UnreachableWebAddress", TznLostSource::Unreachable, "refused"},
     LostSourceCase{"GoneBeforeTheCopyBack", TznLostSource::GoneBeforeCopyBack, "Cannot copy"},
     LostSourceCase{"NameNotUtf8", TznLostSource::NameNotUtf8, "cannot be found"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName());
 
 struct FormatCase
 {
@@ -645,7 +646,7 @@ INSTANTIATE_TEST_SUITE_P(Formats, DocslimFormatTest, ::testing::Values(
     FormatCase{"KeepDocx", "DocToDocx=False", "16.0", "a.docx", false},
     FormatCase{"OldServer", "DocToDocx=False", "11.0", "a.doc", false},
     FormatCase{"Default", "", "16.0", "a.doc", false}),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName());
 
 } // namespace
 
@@ -741,7 +742,7 @@ INSTANTIATE_TEST_SUITE_P(Places, DocslimRecompressTest, ::testing::Values(
     RecompressCase{"Footnote", "word/footnotes1.xml", "footnotes", {}, 50, 96},
     RecompressCase{"Endnote", "word/endnotes1.xml", "endnotes", {}, 100, 300},
     RecompressCase{"Comment", "word/comments1.xml", "comments", {}, 100, 600}),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName());
 
 // A media part shown at several places is judged by the place that needs the
 // most of its pixels, and by the copies a re-insertion makes of it.
@@ -787,4 +788,4 @@ INSTANTIATE_TEST_SUITE_P(Places, DocslimSharedMediaTest, ::testing::Values(
     SharedMediaCase{"SecondPlaceNeedsThePixels", 200, 0},      // 150 there: 106
     SharedMediaCase{"WithinTheMargin", 132.6, 0},              // 226 there: 160, not above 150 by more than 10 %
     SharedMediaCase{"BothPlacesFarAbove", 100, 2}),            // 300 at both: 212
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName());

@@ -5,6 +5,7 @@
 #include "word/znWordOle.h"
 
 #include "znTestDocx.h"
+#include "znTestRows.h"
 
 namespace {
 
@@ -105,7 +106,7 @@ INSTANTIATE_TEST_SUITE_P(Forms, OpenDocumentTest, ::testing::Values(
     OpenCase{"ThreeArguments", "", "Open(%1,<omitted>,false)"},
     OpenCase{"ReadOnly", "ReadOnly=1", "Open(%1,<omitted>,true)"},
     OpenCase{"WithPassword", "SkipPassword=True", "Open(%1,<omitted>,false,<omitted>,37)"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName());
 
 TEST_F(WordOleTest, SecondOpenKeepsTheFirstDocument)
 {
