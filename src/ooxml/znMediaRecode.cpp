@@ -133,6 +133,11 @@ TznMediaRecodeResult RecodeMedia(TznPackage& package, const TznPartName& mainPar
     };
 
     const TznRecodeOptions recode{options.Quality, options.PasteType == 13};
+    // Only pictures of one size can be the same; most sizes occur once, and
+    // their bytes need no digest.
+    QHash<qint64, int> ofSize;
+    for (const TznMedia& m : media)
+        ++ofSize[package.SizeOf(m.Part)];
     QHash<QByteArray, int> firstOfDigest;
     for (int i = 0; i < media.size(); ++i) {
         TznMedia& m = media[i];
@@ -144,14 +149,16 @@ TznMediaRecodeResult RecodeMedia(TznPackage& package, const TznPartName& mainPar
         } catch (const EznError&) {
             continue;  // a damaged part stays as it is
         }
-        const QByteArray digest = QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
-        if (const int first = firstOfDigest.value(digest, -1); first >= 0) {
-            // The same picture again: its relationships name the first copy.
-            repoint(m, media[first].Part);
-            out.Unused.append(m.Part);
-            continue;
+        if (ofSize.value(package.SizeOf(m.Part)) > 1) {
+            const QByteArray digest = QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
+            if (const int first = firstOfDigest.value(digest, -1); first >= 0) {
+                // The same picture again: its relationships name the first copy.
+                repoint(m, media[first].Part);
+                out.Unused.append(m.Part);
+                continue;
+            }
+            firstOfDigest.insert(digest, i);
         }
-        firstOfDigest.insert(digest, i);
         // A picture the codec has just written gains little for a second
         // decoding, and a tiny one cannot gain what its decoding costs.
         std::optional<TznRecoded> smaller;

@@ -223,6 +223,14 @@ bool TznPackage::IsStored(const TznPartName& part) const
     return at >= 0 && !FEntries[at].Changed && FEntries[at].Method == ZIP_CM_STORE;
 }
 
+qint64 TznPackage::SizeOf(const TznPartName& part) const
+{
+    const int at = IndexOf(part);
+    if (at < 0)
+        return -1;
+    return FEntries[at].Changed ? FEntries[at].Bytes.size() : FEntries[at].Size;
+}
+
 void TznPackage::SaveAs(const QString& path) const
 {
     const QString target = QFileInfo(path).absoluteFilePath();

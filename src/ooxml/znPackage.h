@@ -57,6 +57,8 @@ public:
     bool IsChanged(const TznPartName& part) const;
     // True when the part is an entry of the source zip stored without compression.
     bool IsStored(const TznPartName& part) const;
+    // The part's size: what its source entry declares, or its written bytes; -1 when it is missing.
+    qint64 SizeOf(const TznPartName& part) const;
 
     // Writes the package to a temporary file in the target's folder and renames it into place,
     // so a failed save leaves neither a half-written target nor a stray file.

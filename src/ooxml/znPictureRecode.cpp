@@ -186,6 +186,34 @@ QByteArray minimalExif(int orientation, bool withDensity, double dpiX, double dp
     return out;
 }
 
+// Whether a JPEG holds segments the re-coding drops or shrinks: comments,
+// EXIF, XMP and other application data, anything but the JFIF and Adobe
+// segments and the ICC profile. True when the segments cannot be walked.
+bool hasDroppableSegments(const QByteArray& jpeg)
+{
+    const auto at = [&](qsizetype i) { return quint8(jpeg[i]); };
+    qsizetype i = 2;
+    while (i + 4 <= jpeg.size()) {
+        if (at(i) != 0xFF)
+            return true;
+        const int marker = at(i + 1);
+        if (marker == 0xFF) {  // fill byte
+            ++i;
+            continue;
+        }
+        if (marker == 0xDA)
+            return false;
+        const qsizetype length = (qsizetype(at(i + 2)) << 8) | at(i + 3);
+        if (length < 2 || i + 2 + length > jpeg.size())
+            return true;
+        const bool icc = marker == 0xE2 && length >= 16 && std::memcmp(jpeg.constData() + i + 4, "ICC_PROFILE\0", 12) == 0;
+        if (marker == 0xFE || (marker >= 0xE1 && marker <= 0xEF && marker != 0xEE && !icc))
+            return true;
+        i += 2 + length;
+    }
+    return true;
+}
+
 // ---- PNG ------------------------------------------------------------------
 
 struct TznCompressor
@@ -254,17 +282,18 @@ void filterRow(int type, const uchar* row, const uchar* prior, qsizetype n, int 
     }
 }
 
-// Filtered data for a strategy: 0-4 one filter for every row, 5 the filter
-// of least absolute sum per row.
-std::vector<uchar> filtered(const TznPngLayout& layout, int height, int strategy)
+// Filtered data for a strategy, of rows [from, to) appended to out: 0-4 one
+// filter for every row, 5 the filter of least absolute sum per row.
+void appendFiltered(const TznPngLayout& layout, int from, int to, int strategy, std::vector<uchar>& out)
 {
     const qsizetype n = layout.RowBytes;
-    std::vector<uchar> out(size_t((n + 1) * height));
-    std::vector<uchar> trial(static_cast<size_t>(n));
-    for (int y = 0; y < height; ++y) {
+    const size_t start = out.size();
+    out.resize(start + size_t((n + 1) * (to - from)));
+    std::vector<uchar> trial(strategy < 5 ? 0 : static_cast<size_t>(n));
+    for (int y = from; y < to; ++y) {
         const uchar* row = layout.Rows.data() + y * n;
         const uchar* prior = y > 0 ? row - n : nullptr;
-        uchar* dst = out.data() + y * (n + 1);
+        uchar* dst = out.data() + start + size_t((y - from) * (n + 1));
         if (strategy < 5) {
             dst[0] = uchar(strategy);
             filterRow(strategy, row, prior, n, layout.BytesPerPixel, dst + 1);
@@ -283,6 +312,49 @@ std::vector<uchar> filtered(const TznPngLayout& layout, int height, int strategy
             }
         }
     }
+}
+
+std::vector<uchar> filtered(const TznPngLayout& layout, int height, int strategy)
+{
+    std::vector<uchar> out;
+    appendFiltered(layout, 0, height, strategy, out);
+    return out;
+}
+
+// The rows a filter trial compresses: all of a picture of up to a
+// megabyte of samples; of a larger one, bands of 16 rows spread evenly over
+// it, about a megabyte in all, which ranks the strategies as the whole does.
+struct TznTrialRows
+{
+    int Band = 0, Step = 0;  // 0: every row
+    qint64 Rows = 0;         // rows the trial holds
+};
+
+TznTrialRows trialRows(const TznPngLayout& layout, int height)
+{
+    constexpr qint64 TrialBytes = qint64(1) << 20;
+    constexpr int Band = 16;
+    TznTrialRows t;
+    t.Rows = height;
+    const qint64 total = qint64(layout.RowBytes + 1) * height;
+    if (total <= TrialBytes || height < 4 * Band)
+        return t;
+    t.Band = Band;
+    t.Step = int(std::min<qint64>(height, Band * ((total + TrialBytes - 1) / TrialBytes)));
+    t.Rows = 0;
+    for (int y = 0; y < height; y += t.Step)
+        t.Rows += std::min(Band, height - y);
+    return t;
+}
+
+std::vector<uchar> trialData(const TznPngLayout& layout, int height, int strategy, const TznTrialRows& rows)
+{
+    if (rows.Band == 0)
+        return filtered(layout, height, strategy);
+    std::vector<uchar> out;
+    out.reserve(size_t((layout.RowBytes + 1) * rows.Rows));
+    for (int y = 0; y < height; y += rows.Step)
+        appendFiltered(layout, y, std::min(y + rows.Band, height), strategy, out);
     return out;
 }
 
@@ -473,11 +545,13 @@ QByteArray smallestPng(const QImage& image, const QByteArray& extraChunks, qint6
         const bool packed = layouts[l].ColourType == 3;
         // Paeth is the single filter that wins most often on samples; the
         // others rarely beat the row-by-row choice by enough to pay their trial.
+        const TznTrialRows rows = trialRows(layouts[l], height);
         for (int strategy : {0, 4, 5}) {
             if (packed && strategy == 4)
                 continue;
-            const std::vector<uchar> data = filtered(layouts[l], height, strategy);
-            const qint64 size = quick.Zlib(data.data(), data.size()).size();
+            const std::vector<uchar> data = trialData(layouts[l], height, strategy, rows);
+            const qint64 sample = quick.Zlib(data.data(), data.size()).size();
+            const qint64 size = sample * height / std::max<qint64>(1, rows.Rows);
             if (size > 0 && (bestSize < 0 || size < bestSize)) {
                 bestSize = size;
                 bestLayout = l;
@@ -489,8 +563,9 @@ QByteArray smallestPng(const QImage& image, const QByteArray& extraChunks, qint6
     if (bestSize < 0 || (limit > 0 && bestSize * 4 > limit * 5))
         return {};
     const std::vector<uchar> data = filtered(layouts[bestLayout], height, bestStrategy);
-    // The slowest levels gain little on large pictures for many times the time.
-    const TznCompressor strong(data.size() > (size_t(256) << 10) ? 9 : 12);
+    // Levels above these gain a few hundred bytes in a megabyte for several
+    // times the time: 11 and 12 spend most of a run's re-coding on small pictures.
+    const TznCompressor strong(data.size() > (size_t(256) << 10) ? 9 : 10);
     const QByteArray idat = strong.Zlib(data.data(), data.size());
     if (idat.isEmpty())
         return {};
@@ -561,6 +636,11 @@ std::optional<TznRecoded> RecodePicture(const QByteArray& bytes, const TznRecode
         || qint64(info->PixelWidth) * info->PixelHeight > MaxRecodePixels)
         return std::nullopt;
     if (info->Format == QLatin1String("jpeg")) {
+        // A progressive JPEG's Huffman tables are already optimised (every
+        // encoder computes them for progression): with nothing to drop, the
+        // transcoding only costs time.
+        if (info->Progressive && !hasDroppableSegments(bytes))
+            return std::nullopt;
         const QByteArray recoded = RecodeJpegLossless(bytes);
         if (recoded.isEmpty() || recoded.size() >= bytes.size())
             return std::nullopt;
