@@ -90,10 +90,10 @@ int TznMain::Run()
             OnFileDone(batch, node);
     };
     try {
-        if (Files.isEmpty())
+        if (Sources.isEmpty())
             Batch->StartScan(source, target, subdir);
         else
-            ListFiles(target);
+            Batch->StartScan(Sources, target, subdir);
     } catch (const EznError& e) {
         printLine(stderr, QStringLiteral("leafpress: %1: %2").arg(target, e.Message()));
         return 2;
@@ -160,14 +160,18 @@ void TznMain::OnFileDone(TznBatch*, TznNode* node)
 
 QString TznMain::RefusalReason() const
 {
-    const QString source = Project->Source();
-    QString reason = SourceError(source);
-    if (reason.isEmpty())
-        reason = RegExtError(Project->RegExt());
-    if (reason.isEmpty())
-        reason = LogFileError(Project->LogFile(), source, Project->Target(), Project->Subdir(), Project->RegExt(),
-                              Project->ProductCode);
-    return reason;
+    const QStringList sources = Sources.isEmpty() ? QStringList{Project->Source()} : Sources;
+    for (const QString& source : sources)
+        if (QString reason = SourceError(source); !reason.isEmpty())
+            return reason;
+    if (QString reason = RegExtError(Project->RegExt()); !reason.isEmpty())
+        return reason;
+    for (const QString& source : sources)
+        if (QString reason = LogFileError(Project->LogFile(), source, Project->Target(), Project->Subdir(),
+                                          Project->RegExt(), Project->ProductCode);
+            !reason.isEmpty())
+            return reason;
+    return {};
 }
 
 int TznMain::Finish()
@@ -215,15 +219,4 @@ int TznMain::Finish()
         return 2;
     }
     return 0;
-}
-
-// A batch of documents named one by one (several sources on the command
-// line), listed the way the window lists chosen files: no scanner, no
-// source folder, every result straight in the target folder.
-void TznMain::ListFiles(const QString& target)
-{
-    Batch->SetTargetFolder(target);
-    for (qsizetype i = 0; i + 1 < Files.size(); ++i)
-        Batch->AddFile(Files[i]);
-    Batch->AddSingle(Files.last());
 }

@@ -108,6 +108,28 @@ INSTANTIATE_TEST_SUITE_P(Runs, DryRunTest, ::testing::Values(
                {QStringLiteral("-pPureConsole=1,Subdir=1,Source=in/*.doc?,Target=out,DryRun=1,RenameSource=.old")}}),
     RowName());
 
+// Several sources whose documents would share a target: the first keeps
+// it, the second is a failure row of its own, and nothing is overwritten.
+TEST_F(ConsoleRunTest, SeveralSourcesNeverShareATarget)
+{
+    addDocuments(4, 0);
+    TznDocxBuilder text;
+    text.Paragraph(QStringLiteral("Another document of the same name."));
+    ASSERT_TRUE(text.Save(path(QStringLiteral("in/d2/doc1.docx"))));
+    const TznProcessResult r = run({QStringLiteral("-o"), QStringLiteral("out"), QStringLiteral("in/d0"),
+                                    QStringLiteral("in/d1/*.docx"), QStringLiteral("in/d2")});
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out.count(QStringLiteral("Success => ")), 4) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains(QStringLiteral("Failure => %1 => Not converted: its target \"%2\" is already that of \"%3\"\n")
+                                   .arg(path(QStringLiteral("in/d2/doc1.docx")), path(QStringLiteral("out/doc1.docx")),
+                                        path(QStringLiteral("in/d1/doc1.docx")))))
+        << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains(QStringLiteral("5 documents, 4 converted, 1 failed, "))) << r.out.toStdString();
+    EXPECT_EQ(checksums(path(QStringLiteral("out"))).keys(),
+              QStringList({QStringLiteral("doc0.docx"), QStringLiteral("doc1.docx"), QStringLiteral("doc2.docx"),
+                           QStringLiteral("doc3.docx")}));
+}
+
 // Reads a JSON Lines stream: one object a line, none malformed.
 QList<QJsonObject> jsonLines(const QString& out)
 {
