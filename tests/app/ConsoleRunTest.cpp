@@ -68,11 +68,13 @@ protected:
 };
 
 // A dry run measures every result but leaves target and sources as they
-// were, whatever it is told to do with the sources.
+// were, whatever it is told to do with the sources, and its temporary
+// folder is gone at the end, also after a document that failed.
 struct DryRunCase
 {
     const char* name;
     QStringList params; // after the program, before the source
+    bool damaged = false; // a broken document among the sources
 };
 
 class DryRunTest : public ConsoleRunTest, public ::testing::WithParamInterface<DryRunCase>
@@ -82,11 +84,24 @@ class DryRunTest : public ConsoleRunTest, public ::testing::WithParamInterface<D
 TEST_P(DryRunTest, TouchesNothingAndTellsTheSavings)
 {
     addDocuments(2, 0);
+    if (GetParam().damaged) {
+        QFile damaged(path(QStringLiteral("in/d0/broken.docx")));
+        ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
+        damaged.write("PK\x03\x04 not a document");
+    }
     ASSERT_TRUE(QDir(FDir.path()).mkpath(QStringLiteral("out")));
+    ASSERT_TRUE(QDir(FDir.path()).mkpath(QStringLiteral("tmp")));
     const auto sourcesBefore = checksums(path(QStringLiteral("in")));
+    const QByteArray tmpBefore = qgetenv("TMPDIR");
+    qputenv("TMPDIR", QFile::encodeName(path(QStringLiteral("tmp"))));
     const TznProcessResult r = run(GetParam().params);
+    if (tmpBefore.isNull())
+        qunsetenv("TMPDIR");
+    else
+        qputenv("TMPDIR", tmpBefore);
     ASSERT_EQ(r.status, 0) << r.err.toStdString() << r.out.toStdString();
     EXPECT_EQ(r.out.count(QStringLiteral("Success => ")), 2) << r.out.toStdString();
+    EXPECT_EQ(r.out.count(QStringLiteral("Failure => ")), GetParam().damaged ? 1 : 0) << r.out.toStdString();
     EXPECT_TRUE(r.out.contains(QStringLiteral("(dry run: nothing written)"))) << r.out.toStdString();
     // The summary's "before -> after" shows a saving.
     const QRegularExpression sizes(QStringLiteral("([0-9.]+) MB -> ([0-9.]+) MB"));
@@ -95,6 +110,8 @@ TEST_P(DryRunTest, TouchesNothingAndTellsTheSavings)
     EXPECT_GT(m.captured(1).toDouble(), m.captured(2).toDouble()) << r.out.toStdString();
     EXPECT_EQ(checksums(path(QStringLiteral("in"))), sourcesBefore);
     EXPECT_TRUE(checksums(path(QStringLiteral("out"))).isEmpty());
+    EXPECT_EQ(QDir(path(QStringLiteral("tmp"))).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList());
 }
 
 INSTANTIATE_TEST_SUITE_P(Runs, DryRunTest, ::testing::Values(
@@ -102,6 +119,11 @@ INSTANTIATE_TEST_SUITE_P(Runs, DryRunTest, ::testing::Values(
                                             QStringLiteral("out"), QStringLiteral("in")}},
     DryRunCase{"ConventionalInPlace", {QStringLiteral("--dry-run"), QStringLiteral("--in-place"), QStringLiteral("-r"),
                                        QStringLiteral("in")}},
+    DryRunCase{"ConventionalSeveralSources", {QStringLiteral("--dry-run"), QStringLiteral("-o"), QStringLiteral("out"),
+                                              QStringLiteral("in/d0"), QStringLiteral("in/d1/*.docx")}},
+    DryRunCase{"FailedDocumentLeavesNoTemporaryFile", {QStringLiteral("--dry-run"), QStringLiteral("-r"),
+                                                       QStringLiteral("-o"), QStringLiteral("out"), QStringLiteral("in")},
+               true},
     DryRunCase{"ProjectKeyWithDeleteSource",
                {QStringLiteral("-pPureConsole=1,Subdir=1,Source=in/*.doc?,Target=out,DryRun=1,DeleteSource=1")}},
     DryRunCase{"ProjectKeyWithRenameSource",
