@@ -200,10 +200,14 @@ int TznMain::Finish()
         const TznRunTotals totals{count, successes, failures, FBytesBefore, FBytesAfter, FClock.elapsed(), dryRun};
         printLine(stdout, QString::fromUtf8(JsonSummaryRecord(totals)));
     } else {
-        printLine(stdout, QStringLiteral("%1 documents, %2 converted, %3 failed, %4 -> %5, %6 s%7")
+        // Scripts read the line up to the time; what follows was added later.
+        const qint64 saved = FBytesBefore - FBytesAfter;
+        const qint64 percent = FBytesBefore > 0 ? qRound64(100.0 * double(saved) / double(FBytesBefore)) : 0;
+        printLine(stdout, QStringLiteral("%1 documents, %2 converted, %3 failed, %4 -> %5, %6 s, saved %7 (%8 %)%9")
                               .arg(count).arg(successes).arg(failures)
                               .arg(megabytes(FBytesBefore), megabytes(FBytesAfter))
                               .arg(double(FClock.elapsed()) / 1000.0, 0, 'f', 1)
+                              .arg(megabytes(saved)).arg(percent)
                               .arg(dryRun ? QStringLiteral(" (dry run: nothing written)") : QString()));
     }
     // The private folder and whatever a failed save left in it.

@@ -103,11 +103,14 @@ TEST_P(DryRunTest, TouchesNothingAndTellsTheSavings)
     EXPECT_EQ(r.out.count(QStringLiteral("Success => ")), 2) << r.out.toStdString();
     EXPECT_EQ(r.out.count(QStringLiteral("Failure => ")), GetParam().damaged ? 1 : 0) << r.out.toStdString();
     EXPECT_TRUE(r.out.contains(QStringLiteral("(dry run: nothing written)"))) << r.out.toStdString();
-    // The summary's "before -> after" shows a saving.
-    const QRegularExpression sizes(QStringLiteral("([0-9.]+) MB -> ([0-9.]+) MB"));
+    // The summary's "before -> after" and what was saved show a saving.
+    const QRegularExpression sizes(QStringLiteral(
+        "\n%1 documents, 2 converted, %2 failed, ([0-9.]+) MB -> ([0-9.]+) MB, [0-9.]+ s, saved [0-9.]+ MB \\(([0-9]+) %\\) "
+        "\\(dry run: nothing written\\)\n").arg(GetParam().damaged ? 3 : 2).arg(GetParam().damaged ? 1 : 0));
     const auto m = sizes.match(r.out);
     ASSERT_TRUE(m.hasMatch()) << r.out.toStdString();
     EXPECT_GT(m.captured(1).toDouble(), m.captured(2).toDouble()) << r.out.toStdString();
+    EXPECT_GT(m.captured(3).toInt(), 0) << r.out.toStdString();
     EXPECT_EQ(checksums(path(QStringLiteral("in"))), sourcesBefore);
     EXPECT_TRUE(checksums(path(QStringLiteral("out"))).isEmpty());
     EXPECT_EQ(QDir(path(QStringLiteral("tmp"))).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
