@@ -78,4 +78,8 @@ install(FILES ${CMAKE_BINARY_DIR}/bin/leafpress.pdf
               ${lp_share}/doc/changelog.Debian.gz
         DESTINATION ${LP_DOC_DIR})
 
+# Why the package's lintian report is as it is; Debian's tools read it here.
+install(FILES ${lp_data}/debian/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides
+        RENAME leafpress)
+
 include(${CMAKE_CURRENT_LIST_DIR}/Package.cmake)

@@ -13,11 +13,6 @@ QString absolutePath(const QString& path)
     return QDir::cleanPath(QDir::current().absoluteFilePath(path));
 }
 
-bool isMask(const QString& path)
-{
-    return path.contains(u'*') || path.contains(u'?');
-}
-
 // An integer from min to max written in decimal, or an error for name.
 bool readNumber(const QCommandLineParser& parser, const QString& name, int min, int max, int& value, QString& error)
 {
@@ -136,9 +131,10 @@ TznCommandLine ParseConventionalCommandLine(const QStringList& params, const QSt
         return result;
     }
 
-    // The sources: one is scanned (a folder for the product's mask, a mask
-    // or a document); several must be documents, listed as one batch.
-    QString source;
+    // The sources: a folder is scanned for the product's mask, a mask or a
+    // document as it stands. Several make one batch; the first also goes
+    // into Source, where the checks of a run look for it.
+    QStringList scanned;
     QStringList folders;
     for (const QString& given : sources) {
         if (given.startsWith(QStringLiteral("http"), Qt::CaseInsensitive)) {
@@ -148,27 +144,22 @@ TznCommandLine ParseConventionalCommandLine(const QStringList& params, const QSt
         const QString path = absolutePath(given);
         const QFileInfo info(path);
         if (info.isDir()) {
-            source = path + u'/' + fileMask;
+            scanned << path + u'/' + fileMask;
             folders << path;
         } else {
-            source = path;
+            scanned << path;
             folders << info.path();
         }
-        if (sources.size() > 1) {
-            if (isMask(given) || !info.isFile()) {
-                error = QStringLiteral("'%1': with several sources each must be an existing document").arg(given);
-                return result;
-            }
-            result.Files << path;
-        }
     }
-    if (!sources.isEmpty())
-        lines << QStringLiteral("Source=") + (sources.size() > 1 ? result.Files.first() : source);
+    if (scanned.size() > 1)
+        result.Sources = scanned;
+    if (!scanned.isEmpty())
+        lines << QStringLiteral("Source=") + scanned.first();
 
     if (inPlace) {
         folders.removeDuplicates();
         if (folders.size() > 1) {
-            error = QStringLiteral("--in-place takes documents of one folder only");
+            error = QStringLiteral("--in-place takes sources of one folder only");
             return result;
         }
         if (parser.isSet(QStringLiteral("overwrite")) && parser.value(QStringLiteral("overwrite")) != QStringLiteral("yes")) {

@@ -16,9 +16,10 @@ struct TznCommandLine
     QString ProjectFile;
     // Option lines "Key=Value" of the run.
     QStringList OptionLines;
-    // The documents of a batch of several sources; empty for one source,
-    // which goes into Source and is scanned.
-    QStringList Files;
+    // The sources of a batch of several (absolute: a folder with the
+    // product's mask, a mask or a document); empty for one source, which
+    // goes into Source alone.
+    QStringList Sources;
     // --json: JSON records instead of the result lines.
     bool Json = false;
     // --quiet: no progress line.

@@ -82,7 +82,7 @@ int OpenConventional(const QStringList& params)
             Project->SetOption(option.left(eq), option.mid(eq + 1));
         }
     }
-    Runner->Files = line.Files;
+    Runner->Sources = line.Sources;
     Runner->Json = line.Json;
     Runner->Quiet = line.Quiet;
     return -1;
@@ -125,7 +125,7 @@ QString HelpText()
                "  --version    show the version\n\n"
                "A project with PureConsole=1 runs without a window and ends when done.\n\n"
                "The second form runs without a window. SOURCE is a document, a folder\n"
-               "(its *.doc? documents) or a mask; several documents make one batch.\n"
+               "(its *.doc? documents) or a mask; several sources make one batch.\n"
                "e.g. leafpress --in-place ~/Reports\n"
                "     leafpress -r -j 2 -o /out /in\n\n")
         + ConventionalUsage();

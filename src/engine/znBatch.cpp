@@ -1,6 +1,7 @@
 #include "engine/znBatch.h"
 
 #include "engine/VBScriptRegex.h"
+#include "engine/znConvertor.h"
 #include "engine/znMatch.h"
 #include "platform/znDirSearch.h"
 #include "platform/znError.h"
@@ -112,10 +113,9 @@ TznBatch::~TznBatch()
         delete node;
 }
 
-void TznBatch::StartScan(const QString& source, const QString& target, bool subdirs)
+void TznBatch::prepareTarget(const QString& target)
 {
     const PathStyle style = NativePathStyle();
-    QString sourcePath = NormalizePath(source);
     const QString targetFolder = NormalizePath(target);
     SetTargetFolder(targetFolder);
 
@@ -133,6 +133,13 @@ void TznBatch::StartScan(const QString& source, const QString& target, bool subd
         }
         QDir().mkpath(targetFolder);
     }
+}
+
+void TznBatch::StartScan(const QString& source, const QString& target, bool subdirs)
+{
+    const PathStyle style = NativePathStyle();
+    QString sourcePath = NormalizePath(source);
+    prepareTarget(target);
 
     {
         std::lock_guard lock(*FLock);
@@ -145,6 +152,27 @@ void TznBatch::StartScan(const QString& source, const QString& target, bool subd
         Start();
 }
 
+void TznBatch::StartScan(const QStringList& sources, const QString& target, bool subdirs)
+{
+    prepareTarget(target);
+    QStringList normalized;
+    for (const QString& source : sources) {
+        // Every mask is turned into its expression now, so that one too
+        // long for a file name is refused before anything is listed.
+        MaskToPattern(FileNamePart(NormalizePath(source)));
+        normalized << NormalizePath(source);
+    }
+    {
+        std::lock_guard lock(*FLock);
+        FSources = normalized;
+        FSubdirs = subdirs;
+    }
+    if (normalized.isEmpty())
+        setListed();
+    if (!Listed() && !Started())
+        Start();
+}
+
 void TznBatch::Execute()
 {
     FRegExt = Project ? Project->RegExt() : QString();
@@ -152,20 +180,81 @@ void TznBatch::Execute()
     const int allowed = FSkipHidden ? 0x1ED : 0x1EF;
     QString folder, mask, target;
     bool subdirs;
+    bool several;
     {
         std::lock_guard lock(*FLock);
         folder = FSourceFolder;
         mask = FMask;
         subdirs = FSubdirs;
         target = FTargetFolder;
+        several = !FSources.isEmpty();
     }
-    prepareTargetRule(folder, target);
     try {
-        Scan(folder, mask, subdirs, allowed);
+        if (several) {
+            scanSources(target, allowed);
+        } else {
+            prepareTargetRule(folder, target);
+            Scan(folder, mask, subdirs, allowed);
+        }
     } catch (...) {
         // An error of OnNodeAdded ends the walk; what was listed stays.
     }
     setListed();
+}
+
+void TznBatch::scanSources(const QString& target, int allowed)
+{
+    const PathStyle style = NativePathStyle();
+    FKeepSubdirs = Project ? Project->KeepTargetSubdirs() : true;
+    for (const QString& source : FSources) {
+        if (Terminated())
+            return;
+        const QFileInfo info(source);
+        if (info.isFile() && !FileNamePart(source, style).contains(u'*') && !FileNamePart(source, style).contains(u'?')) {
+            // A document given by itself: its target is its file name.
+            addFromSource(source, QString(), MaskToPattern(QString()));
+            continue;
+        }
+        const QString folder = FolderPart(source, style);
+        const QString mask = FileNamePart(source, style);
+        FWalkPattern = MaskToPattern(mask);
+        // Each source is a walk of its own: a folder another source walked
+        // with another mask is walked again.
+        FVisited.clear();
+        prepareTargetRule(folder, target);
+        Scan(folder, mask, FSubdirs, allowed);
+    }
+}
+
+void TznBatch::listFile(const QString& path)
+{
+    if (FSources.isEmpty())
+        AddFile(path);
+    else
+        addFromSource(path, FWalkRoot, FWalkPattern);
+}
+
+void TznBatch::addFromSource(const QString& path, const QString& root, const QString& maskPattern)
+{
+    if (!accept(path, root, maskPattern) || FSeen.contains(path))
+        return;
+    FSeen.insert(path);
+    const QString name = TargetRelativeName(path, root, FKeepSubdirs);
+    const QString key = NativePathStyle() == PathStyle::Windows ? name.toCaseFolded() : name;
+    const auto taken = FTargetNames.constFind(key);
+    if (taken != FTargetNames.cend()) {
+        QString folder;
+        {
+            std::lock_guard lock(*FLock);
+            folder = FTargetFolder;
+        }
+        AddListingFailure(path, QStringLiteral("Not converted: its target \"%1\" is already that of \"%2\"")
+                                    .arg(ReadableLocalPath(IncludeTrailingDelimiter(folder) + name),
+                                         ReadableLocalPath(taken.value())));
+        return;
+    }
+    FTargetNames.insert(key, path);
+    appendNode(path, root);
 }
 
 void TznBatch::prepareTargetRule(const QString& root, const QString& target)
@@ -207,7 +296,7 @@ void TznBatch::Scan(const QString& folder, const QString& mask, bool subdirs, in
         if (rec.Name != u"." && rec.Name != u".." && (rec.Attr & faBasic & ~allowed) == 0
             && !(SkipLockFiles.load(std::memory_order_relaxed) && rec.Name.startsWith(QLatin1String("~$")))
             && !(FInTarget && !FOwnPrefix.isEmpty() && rec.Name.startsWith(FOwnPrefix)))
-            AddFile(folder + rec.Name);
+            listFile(folder + rec.Name);
         if (Terminated())
             return;
     }
@@ -223,24 +312,24 @@ void TznBatch::Scan(const QString& folder, const QString& mask, bool subdirs, in
 
 bool TznBatch::AcceptFile(const QString& path)
 {
+    QString folder, maskPattern;
+    {
+        std::lock_guard lock(*FLock);
+        folder = FSourceFolder;
+        maskPattern = FMaskPattern;
+    }
+    return accept(path, folder, maskPattern);
+}
+
+bool TznBatch::accept(const QString& path, const QString& root, const QString& maskPattern)
+{
     if (Shard.IsSplit()) {
-        QString folder;
-        {
-            std::lock_guard lock(*FLock);
-            folder = FSourceFolder;
-        }
-        const QString relative = !folder.isEmpty() && path.startsWith(folder) ? path.mid(folder.size())
-                                                                               : FileNamePart(path);
+        const QString relative = !root.isEmpty() && path.startsWith(root) ? path.mid(root.size()) : FileNamePart(path);
         if (!Shard.Keeps(relative))
             return false;
     }
     if (!Matcher)
         return true;
-    QString maskPattern;
-    {
-        std::lock_guard lock(*FLock);
-        maskPattern = FMaskPattern;
-    }
     bool r = Matcher->MatchName(path, maskPattern);
     if (r && !FRegExt.isEmpty())
         r = Matcher->MatchName(path, FRegExt);
@@ -251,10 +340,16 @@ void TznBatch::AddFile(const QString& path)
 {
     if (!AcceptFile(path))
         return;
+    appendNode(path, QString());
+}
+
+void TznBatch::appendNode(const QString& path, const QString& root)
+{
     TznNode* node;
     {
         std::lock_guard lock(*FLock);
         node = new TznNode(static_cast<int32_t>(FNodes.size()), path);
+        node->Root = root;
         FNodes.push_back(node);
     }
     signal();
@@ -384,6 +479,12 @@ QString TznBatch::SourceFolder() const
 {
     std::lock_guard lock(*FLock);
     return FSourceFolder;
+}
+
+QString TznBatch::SourceFolderOf(const TznNode& node) const
+{
+    std::lock_guard lock(*FLock);
+    return FSources.isEmpty() ? FSourceFolder : node.Root;
 }
 
 QString TznBatch::Mask() const

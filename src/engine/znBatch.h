@@ -4,6 +4,8 @@
 #include "engine/znThread.h"
 #include "platform/znPath.h"
 
+#include <QHash>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -66,6 +68,10 @@ public:
     // Set for a node made by AddListingFailure; its Status and Message never
     // change, so a front end may report it as soon as it is added.
     const bool ListingFailure = false;
+    // In a batch of several sources, the folder of the source the node came
+    // from (with its delimiter; empty for a document given by itself). Set
+    // before the node is appended, never changed after.
+    QString Root;
 };
 
 // A callback bound to an object, called as (batch, node).
@@ -124,6 +130,15 @@ public:
     // bare relative folder name that does not exist; the batch is then
     // marked listed and nothing is scanned.
     void StartScan(const QString& source, const QString& target, bool subdirs);
+    // Several sources as one batch, listed by the scanner in the order
+    // given: a source naming an existing file is that document by itself;
+    // any other is split into folder and mask and walked as the source of
+    // StartScan is. Each node's Root is its source's folder, so that its
+    // target keeps the layout below that folder. A document met again is
+    // listed once; a document whose target name another document of the
+    // batch already has is a listing failure (both would be saved under the
+    // same name). The target as in StartScan.
+    void StartScan(const QStringList& sources, const QString& target, bool subdirs);
     // Appends a node for path when AcceptFile accepts it.
     void AddFile(const QString& path);
     // AddFile, then the listing is complete.
@@ -177,6 +192,9 @@ public:
 
     // Folder part of the source with its delimiter; empty for chosen files.
     QString SourceFolder() const;
+    // The folder below which node's target name is taken: its Root in a
+    // batch of several sources, else SourceFolder.
+    QString SourceFolderOf(const TznNode& node) const;
     QString TargetFolder() const;
     void SetTargetFolder(const QString& folder);
     // File-name part of the source given to StartScan.
@@ -194,6 +212,17 @@ protected:
     void Scan(const QString& folder, const QString& mask, bool subdirs, int allowed);
 
 private:
+    // Normalises and sets the target folder, creating it when missing.
+    void prepareTarget(const QString& target);
+    // The shard test on path below root, then the mask and RegExt tests.
+    bool accept(const QString& path, const QString& root, const QString& maskPattern);
+    void appendNode(const QString& path, const QString& root);
+    // A file found by the walk: AddFile, or in a batch of several sources
+    // addFromSource with the walk's folder and mask.
+    void listFile(const QString& path);
+    // Walks every source of a batch of several sources.
+    void scanSources(const QString& target, int allowed);
+    void addFromSource(const QString& path, const QString& root, const QString& maskPattern);
     void setListed();
     // Fills FWalkRoot, FTargetIdentity, FInTarget and FOwnPrefix for a walk from root.
     void prepareTargetRule(const QString& root, const QString& target);
@@ -225,6 +254,16 @@ private:
     bool FSkipHidden = false;
     QString FSourceFolder;
     QString FTargetFolder;
+    // The sources of a batch of several sources; empty otherwise. Set
+    // before the scanner starts.
+    QStringList FSources;
+    // Used only by the scanner of several sources: the mask expression of
+    // the walk, the documents listed so far, and each target name taken
+    // with the document that took it.
+    QString FWalkPattern;
+    bool FKeepSubdirs = true;
+    QSet<QString> FSeen;
+    QHash<QString, QString> FTargetNames;
     // Folders entered by this walk, so that linked folders are listed once.
     std::set<std::pair<uint64_t, uint64_t>> FVisited;
     // Set by the scanner thread before the walk, used only by it: the

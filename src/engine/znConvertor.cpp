@@ -229,7 +229,7 @@ QString RenamedTarget(const QString& target, const QString& productCode, PathSty
 QString TznConvertor::TargetPath(TznBatch* batch, TznNode* node)
 {
     const bool keepSubdirs = Project ? Project->KeepTargetSubdirs() : true;
-    QString target = batch->TargetFolder() + TargetRelativeName(node->Path, batch->SourceFolder(), keepSubdirs);
+    QString target = batch->TargetFolder() + TargetRelativeName(node->Path, batch->SourceFolderOf(*node), keepSubdirs);
     target = AdjustTarget(target);
 
     const QString folder = FolderPart(target);

@@ -90,10 +90,10 @@ int TznMain::Run()
             OnFileDone(batch, node);
     };
     try {
-        if (Files.isEmpty())
+        if (Sources.isEmpty())
             Batch->StartScan(source, target, subdir);
         else
-            ListFiles(target);
+            Batch->StartScan(Sources, target, subdir);
     } catch (const EznError& e) {
         printLine(stderr, QStringLiteral("leafpress: %1: %2").arg(target, e.Message()));
         return 2;
@@ -160,14 +160,18 @@ void TznMain::OnFileDone(TznBatch*, TznNode* node)
 
 QString TznMain::RefusalReason() const
 {
-    const QString source = Project->Source();
-    QString reason = SourceError(source);
-    if (reason.isEmpty())
-        reason = RegExtError(Project->RegExt());
-    if (reason.isEmpty())
-        reason = LogFileError(Project->LogFile(), source, Project->Target(), Project->Subdir(), Project->RegExt(),
-                              Project->ProductCode);
-    return reason;
+    const QStringList sources = Sources.isEmpty() ? QStringList{Project->Source()} : Sources;
+    for (const QString& source : sources)
+        if (QString reason = SourceError(source); !reason.isEmpty())
+            return reason;
+    if (QString reason = RegExtError(Project->RegExt()); !reason.isEmpty())
+        return reason;
+    for (const QString& source : sources)
+        if (QString reason = LogFileError(Project->LogFile(), source, Project->Target(), Project->Subdir(),
+                                          Project->RegExt(), Project->ProductCode);
+            !reason.isEmpty())
+            return reason;
+    return {};
 }
 
 int TznMain::Finish()
@@ -196,10 +200,14 @@ int TznMain::Finish()
         const TznRunTotals totals{count, successes, failures, FBytesBefore, FBytesAfter, FClock.elapsed(), dryRun};
         printLine(stdout, QString::fromUtf8(JsonSummaryRecord(totals)));
     } else {
-        printLine(stdout, QStringLiteral("%1 documents, %2 converted, %3 failed, %4 -> %5, %6 s%7")
+        // Scripts read the line up to the time; what follows was added later.
+        const qint64 saved = FBytesBefore - FBytesAfter;
+        const qint64 percent = FBytesBefore > 0 ? qRound64(100.0 * double(saved) / double(FBytesBefore)) : 0;
+        printLine(stdout, QStringLiteral("%1 documents, %2 converted, %3 failed, %4 -> %5, %6 s, saved %7 (%8 %)%9")
                               .arg(count).arg(successes).arg(failures)
                               .arg(megabytes(FBytesBefore), megabytes(FBytesAfter))
                               .arg(double(FClock.elapsed()) / 1000.0, 0, 'f', 1)
+                              .arg(megabytes(saved)).arg(percent)
                               .arg(dryRun ? QStringLiteral(" (dry run: nothing written)") : QString()));
     }
     // The private folder and whatever a failed save left in it.
@@ -215,15 +223,4 @@ int TznMain::Finish()
         return 2;
     }
     return 0;
-}
-
-// A batch of documents named one by one (several sources on the command
-// line), listed the way the window lists chosen files: no scanner, no
-// source folder, every result straight in the target folder.
-void TznMain::ListFiles(const QString& target)
-{
-    Batch->SetTargetFolder(target);
-    for (qsizetype i = 0; i + 1 < Files.size(); ++i)
-        Batch->AddFile(Files[i]);
-    Batch->AddSingle(Files.last());
 }

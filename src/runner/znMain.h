@@ -30,14 +30,14 @@ public:
     void OnFileDone(TznBatch* batch, TznNode* node);
     // Counters, failure report, log file; returns the exit status.
     int Finish();
-    // Why the project's options must not run (missing source, an invalid
-    // RegExt, a log file over a document, source or target), or empty.
+    // Why the project's options must not run (a missing source, each of
+    // Sources too, an invalid RegExt, a log file over a document, source or
+    // target), or empty.
     QString RefusalReason() const;
 
-    // Documents named one by one that make the batch instead of a scan of
-    // Source; empty for a scanned source.
-    QStringList Files;
-    void ListFiles(const QString& target);
+    // Several sources (folders with their mask, masks, documents) listed
+    // as one batch instead of Source alone; empty for a single source.
+    QStringList Sources;
     // One JSON record per document and a summary record on standard output
     // instead of the result lines and the summary line.
     bool Json = false;

@@ -73,7 +73,7 @@ TEST_P(MapTest, GivesTheProjectKey)
     ASSERT_EQ(line.Error, QString());
     EXPECT_TRUE(line.OptionLines.contains(GetParam().line)) << line.OptionLines.join(u'|').toStdString();
     EXPECT_TRUE(line.OptionLines.contains(QStringLiteral("PureConsole=True")));
-    EXPECT_TRUE(line.Files.isEmpty());
+    EXPECT_TRUE(line.Sources.isEmpty());
 }
 
 const QString kTmp = QDir::cleanPath(QDir::tempPath());
@@ -119,7 +119,7 @@ TEST(CommandLineTest, ProjectFileRunsWithTheGivenOptionsOnTop)
     EXPECT_EQ(line.OptionLines, args({"ThreadsCount=2", "PureConsole=True"}));
 }
 
-TEST(CommandLineTest, SeveralDocumentsMakeOneBatch)
+TEST(CommandLineTest, SeveralSourcesMakeOneBatch)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
@@ -129,16 +129,18 @@ TEST(CommandLineTest, SeveralDocumentsMakeOneBatch)
         QFile f(file);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     }
-    TznCommandLine line = parse({QStringLiteral("-o"), QStringLiteral("/out"), a, b});
+    const QString mask = dir.filePath(QStringLiteral("sub/*.doc"));
+    TznCommandLine line = parse({QStringLiteral("-o"), QStringLiteral("/out"), a, dir.path(), mask});
     ASSERT_EQ(line.Error, QString());
-    EXPECT_EQ(line.Files, QStringList({a, b}));
+    EXPECT_EQ(line.Sources, QStringList({a, dir.path() + QStringLiteral("/*.doc?"), mask}));
+    EXPECT_TRUE(line.OptionLines.contains(QStringLiteral("Source=") + a));
 
-    // In place, every document must stay in its own folder.
+    // In place, every source must lie in one folder.
     line = parse({QStringLiteral("--in-place"), a, b});
-    EXPECT_EQ(line.Error, QStringLiteral("--in-place takes documents of one folder only"));
-    // A folder or a mask among several sources cannot be listed in one batch.
-    line = parse({QStringLiteral("-o"), QStringLiteral("/out"), a, dir.path()});
-    EXPECT_TRUE(line.Error.contains(QStringLiteral("each must be an existing document"))) << line.Error.toStdString();
+    EXPECT_EQ(line.Error, QStringLiteral("--in-place takes sources of one folder only"));
+    line = parse({QStringLiteral("--in-place"), a, dir.path()});
+    EXPECT_EQ(line.Error, QString());
+    EXPECT_TRUE(line.OptionLines.contains(QStringLiteral("Target=") + dir.path()));
 }
 
 using RunResult = TznProcessResult;
@@ -264,6 +266,10 @@ TEST_P(RealRunTest, CompactsIntoTheTarget)
 INSTANTIATE_TEST_SUITE_P(Runs, RealRunTest, ::testing::Values(
     RealRunCase{"TreeToTarget", args({"-r", "-j", "2", "-o", "out", "in"}), args({"out/a.docx", "out/sub/b.docx"})},
     RealRunCase{"SeveralDocuments", args({"--target", "out", "in/a.docx", "in/sub/b.docx"}), args({"out/a.docx", "out/b.docx"})},
+    // in/sub/b.docx is met again through the mask and in/a.docx by name:
+    // each document is converted once, below the first source naming it.
+    RealRunCase{"FolderMaskAndDocument", args({"-r", "-o", "out", "in/sub", "in/*.docx", "in/a.docx"}),
+                args({"out/b.docx", "out/a.docx"})},
     RealRunCase{"FolderInPlace", args({"--in-place", "in"}), args({"in/a.docx"})},
     RealRunCase{"TreeInPlace", args({"--in-place", "-r", "in"}), args({"in/a.docx", "in/sub/b.docx"})},
     RealRunCase{"ProjectWithItsTargetReplaced", args({"--project", "job.batch-docslim", "-o", "out"}), args({"out/a.docx"})}),

@@ -68,11 +68,13 @@ protected:
 };
 
 // A dry run measures every result but leaves target and sources as they
-// were, whatever it is told to do with the sources.
+// were, whatever it is told to do with the sources, and its temporary
+// folder is gone at the end, also after a document that failed.
 struct DryRunCase
 {
     const char* name;
     QStringList params; // after the program, before the source
+    bool damaged = false; // a broken document among the sources
 };
 
 class DryRunTest : public ConsoleRunTest, public ::testing::WithParamInterface<DryRunCase>
@@ -82,19 +84,37 @@ class DryRunTest : public ConsoleRunTest, public ::testing::WithParamInterface<D
 TEST_P(DryRunTest, TouchesNothingAndTellsTheSavings)
 {
     addDocuments(2, 0);
+    if (GetParam().damaged) {
+        QFile damaged(path(QStringLiteral("in/d0/broken.docx")));
+        ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
+        damaged.write("PK\x03\x04 not a document");
+    }
     ASSERT_TRUE(QDir(FDir.path()).mkpath(QStringLiteral("out")));
+    ASSERT_TRUE(QDir(FDir.path()).mkpath(QStringLiteral("tmp")));
     const auto sourcesBefore = checksums(path(QStringLiteral("in")));
+    const QByteArray tmpBefore = qgetenv("TMPDIR");
+    qputenv("TMPDIR", QFile::encodeName(path(QStringLiteral("tmp"))));
     const TznProcessResult r = run(GetParam().params);
+    if (tmpBefore.isNull())
+        qunsetenv("TMPDIR");
+    else
+        qputenv("TMPDIR", tmpBefore);
     ASSERT_EQ(r.status, 0) << r.err.toStdString() << r.out.toStdString();
     EXPECT_EQ(r.out.count(QStringLiteral("Success => ")), 2) << r.out.toStdString();
+    EXPECT_EQ(r.out.count(QStringLiteral("Failure => ")), GetParam().damaged ? 1 : 0) << r.out.toStdString();
     EXPECT_TRUE(r.out.contains(QStringLiteral("(dry run: nothing written)"))) << r.out.toStdString();
-    // The summary's "before -> after" shows a saving.
-    const QRegularExpression sizes(QStringLiteral("([0-9.]+) MB -> ([0-9.]+) MB"));
+    // The summary's "before -> after" and what was saved show a saving.
+    const QRegularExpression sizes(QStringLiteral(
+        "\n%1 documents, 2 converted, %2 failed, ([0-9.]+) MB -> ([0-9.]+) MB, [0-9.]+ s, saved [0-9.]+ MB \\(([0-9]+) %\\) "
+        "\\(dry run: nothing written\\)\n").arg(GetParam().damaged ? 3 : 2).arg(GetParam().damaged ? 1 : 0));
     const auto m = sizes.match(r.out);
     ASSERT_TRUE(m.hasMatch()) << r.out.toStdString();
     EXPECT_GT(m.captured(1).toDouble(), m.captured(2).toDouble()) << r.out.toStdString();
+    EXPECT_GT(m.captured(3).toInt(), 0) << r.out.toStdString();
     EXPECT_EQ(checksums(path(QStringLiteral("in"))), sourcesBefore);
     EXPECT_TRUE(checksums(path(QStringLiteral("out"))).isEmpty());
+    EXPECT_EQ(QDir(path(QStringLiteral("tmp"))).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList());
 }
 
 INSTANTIATE_TEST_SUITE_P(Runs, DryRunTest, ::testing::Values(
@@ -102,11 +122,38 @@ INSTANTIATE_TEST_SUITE_P(Runs, DryRunTest, ::testing::Values(
                                             QStringLiteral("out"), QStringLiteral("in")}},
     DryRunCase{"ConventionalInPlace", {QStringLiteral("--dry-run"), QStringLiteral("--in-place"), QStringLiteral("-r"),
                                        QStringLiteral("in")}},
+    DryRunCase{"ConventionalSeveralSources", {QStringLiteral("--dry-run"), QStringLiteral("-o"), QStringLiteral("out"),
+                                              QStringLiteral("in/d0"), QStringLiteral("in/d1/*.docx")}},
+    DryRunCase{"FailedDocumentLeavesNoTemporaryFile", {QStringLiteral("--dry-run"), QStringLiteral("-r"),
+                                                       QStringLiteral("-o"), QStringLiteral("out"), QStringLiteral("in")},
+               true},
     DryRunCase{"ProjectKeyWithDeleteSource",
                {QStringLiteral("-pPureConsole=1,Subdir=1,Source=in/*.doc?,Target=out,DryRun=1,DeleteSource=1")}},
     DryRunCase{"ProjectKeyWithRenameSource",
                {QStringLiteral("-pPureConsole=1,Subdir=1,Source=in/*.doc?,Target=out,DryRun=1,RenameSource=.old")}}),
     RowName());
+
+// Several sources whose documents would share a target: the first keeps
+// it, the second is a failure row of its own, and nothing is overwritten.
+TEST_F(ConsoleRunTest, SeveralSourcesNeverShareATarget)
+{
+    addDocuments(4, 0);
+    TznDocxBuilder text;
+    text.Paragraph(QStringLiteral("Another document of the same name."));
+    ASSERT_TRUE(text.Save(path(QStringLiteral("in/d2/doc1.docx"))));
+    const TznProcessResult r = run({QStringLiteral("-o"), QStringLiteral("out"), QStringLiteral("in/d0"),
+                                    QStringLiteral("in/d1/*.docx"), QStringLiteral("in/d2")});
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out.count(QStringLiteral("Success => ")), 4) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains(QStringLiteral("Failure => %1 => Not converted: its target \"%2\" is already that of \"%3\"\n")
+                                   .arg(path(QStringLiteral("in/d2/doc1.docx")), path(QStringLiteral("out/doc1.docx")),
+                                        path(QStringLiteral("in/d1/doc1.docx")))))
+        << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains(QStringLiteral("5 documents, 4 converted, 1 failed, "))) << r.out.toStdString();
+    EXPECT_EQ(checksums(path(QStringLiteral("out"))).keys(),
+              QStringList({QStringLiteral("doc0.docx"), QStringLiteral("doc1.docx"), QStringLiteral("doc2.docx"),
+                           QStringLiteral("doc3.docx")}));
+}
 
 // Reads a JSON Lines stream: one object a line, none malformed.
 QList<QJsonObject> jsonLines(const QString& out)

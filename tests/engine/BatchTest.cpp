@@ -2,6 +2,7 @@
 #include "znTestRows.h"
 
 #include "engine/znBatch.h"
+#include "engine/znConvertor.h"
 #include "platform/znError.h"
 
 #include <QFile>
@@ -14,6 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <thread>
@@ -199,6 +201,93 @@ INSTANTIATE_TEST_SUITE_P(
         ResultsRow{"ElsewhereTheNamesAreSources", "in/*.doc", "out", false,
                    {"in/-docslim-a.doc", "in/a.doc", "in/x-docslim-c.doc"}}),
     RowName());
+
+struct SourcesRow
+{
+    const char* name;
+    QStringList sources; // below the root
+    bool subdirs;
+    QStringList expected; // "path -> target name" or "path failed", in listing order
+};
+
+class SeveralSourcesTest : public BatchScanTest, public testing::WithParamInterface<SourcesRow>
+{
+protected:
+    // Each node of a batch of the given sources with the name its target
+    // gets below the target folder, or its failure.
+    QStringList listSources(const QStringList& sources, bool subdirs, const TznShard& shard = {})
+    {
+        QStringList absolute;
+        for (const QString& source : sources)
+            absolute << FRoot + source;
+        TznBatch batch;
+        batch.Shard = shard;
+        batch.StartScan(absolute, FRoot + "out", subdirs);
+        const QStringList paths = listed(batch);
+        QStringList rows;
+        for (int i = 0; i < paths.size(); ++i) {
+            const TznNode* node = batch.NodeAt(i);
+            rows << (node->ListingFailure ? paths[i] + " failed"
+                                          : paths[i] + " -> " + TargetRelativeName(node->Path, batch.SourceFolderOf(*node), true));
+        }
+        return rows;
+    }
+};
+
+// Folders, masks and documents make one batch in which every document keeps
+// the layout below its own source and no two share a target.
+TEST_P(SeveralSourcesTest, ListsEverySourceInOrder)
+{
+    MakeFiles(FRoot, {"A/a.doc", "A/sub/b.doc", "A/x.doc", "A/c.docx", "B/x.doc", "B/d.docx", "B/sub/e.docx", "one.doc"});
+    EXPECT_EQ(listSources(GetParam().sources, GetParam().subdirs), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Batches, SeveralSourcesTest,
+    testing::Values(
+        SourcesRow{"EachSourceKeepsItsLayout", {"B/*.docx", "A/*.doc", "one.doc"}, true,
+                   {"B/d.docx -> d.docx", "B/sub/e.docx -> sub/e.docx", "A/a.doc -> a.doc", "A/x.doc -> x.doc",
+                    "A/sub/b.doc -> sub/b.doc", "one.doc -> one.doc"}},
+        SourcesRow{"WithoutSubdirsEachFolderAlone", {"B/*.docx", "A/*.doc"}, false,
+                   {"B/d.docx -> d.docx", "A/a.doc -> a.doc", "A/x.doc -> x.doc"}},
+        SourcesRow{"ADocumentByItselfGoesToItsName", {"A/sub/b.doc", "B/*.docx"}, true,
+                   {"A/sub/b.doc -> b.doc", "B/d.docx -> d.docx", "B/sub/e.docx -> sub/e.docx"}},
+        SourcesRow{"SameTargetNameIsAFailureOfItsOwn", {"A/*.doc", "B/*.doc"}, false,
+                   {"A/a.doc -> a.doc", "A/x.doc -> x.doc", "B/x.doc failed"}},
+        SourcesRow{"DocumentMetAgainIsListedOnce", {"A/*.doc", "A/x.doc", "A/*.doc"}, false,
+                   {"A/a.doc -> a.doc", "A/x.doc -> x.doc"}},
+        SourcesRow{"SameFolderWithAnotherMaskIsWalkedAgain", {"A/*.docx", "A/*.doc"}, false,
+                   {"A/c.docx -> c.docx", "A/a.doc -> a.doc", "A/x.doc -> x.doc"}}),
+    RowName());
+
+// Shards hash the path below each source: they partition the batch, and two
+// documents with one target name always meet in the same shard, which then
+// refuses the second.
+TEST_F(SeveralSourcesTest, ShardsPartitionTheBatchAndKeepCollisionsTogether)
+{
+    QStringList files;
+    for (int i = 0; i < 12; ++i)
+        files << QStringLiteral("A/f%1.doc").arg(i) << QStringLiteral("B/g%1.doc").arg(i);
+    files << "B/f3.doc";
+    MakeFiles(FRoot, files);
+    const QStringList whole = listSources({"A/*.doc", "B/*.doc"}, false);
+    ASSERT_EQ(whole.size(), 25);
+    ASSERT_TRUE(whole.contains("B/f3.doc failed"));
+    QStringList joined;
+    for (int i = 0; i < 3; ++i) {
+        TznShard shard;
+        QString error;
+        ASSERT_TRUE(ParseShard(QStringLiteral("%1/3").arg(i), shard, error)) << error.toStdString();
+        const QStringList part = listSources({"A/*.doc", "B/*.doc"}, false, shard);
+        EXPECT_LT(part.size(), whole.size());
+        EXPECT_EQ(part.contains("A/f3.doc -> f3.doc"), part.contains("B/f3.doc failed")) << "shard " << i;
+        joined << part;
+    }
+    std::sort(joined.begin(), joined.end());
+    QStringList sorted = whole;
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(joined, sorted);
+}
 
 // Makes below root a chain of folders whose full path is longer than the
 // system takes, step by step relative to the folder before.

@@ -142,6 +142,7 @@ const QList<InstalledFile>& installedFiles()
         {"ManPage", QStringLiteral("share/man/man1/leafpress.1.gz")},
         {"Manual", QStringLiteral("share/doc/leafpress/leafpress.pdf")},
         {"Copyright", QStringLiteral("share/doc/leafpress/copyright")},
+        {"LintianOverrides", QStringLiteral("share/lintian/overrides/leafpress")},
     };
     return files;
 }
@@ -323,6 +324,15 @@ TEST_F(PackageTest, ControlFieldsComeFromTheProgramAndItsLibraries)
         EXPECT_TRUE(depends.contains(QLatin1String(library))) << library << " missing from " << depends.toStdString();
     EXPECT_TRUE(field("Recommends").contains(QStringLiteral("libreoffice-writer")));
     EXPECT_FALSE(field("Description").isEmpty());
+}
+
+// Debian's checker finds no error in the package: what it would call one
+// and the program needs is explained in the package's overrides.
+TEST_F(PackageTest, LintianFindsNoError)
+{
+    const TznToolRun r = runTool(requiredTool("lintian"), {QStringLiteral("--fail-on"), QStringLiteral("error"), FDeb});
+    EXPECT_EQ(r.status, 0) << r.out.constData() << r.err.constData();
+    EXPECT_FALSE(r.out.contains("\nE: ") || r.out.startsWith("E: ")) << r.out.constData();
 }
 
 TEST_F(PackageTest, UnpackedProgramCompactsTheExamples)

@@ -129,6 +129,14 @@ TEST_F(RunnerTest, ThreeDocumentsOneFailing)
     // The result lines went to the terminal too, with one summary line.
     EXPECT_EQ(r.out.count(QStringLiteral(" => ")), 6);
     EXPECT_TRUE(r.out.contains(QStringLiteral("3 documents, 2 converted, 1 failed")));
+    // What was saved, over the converted documents only, ends the line.
+    const auto size = [&](const char* name) { return QFileInfo(path(name)).size(); };
+    const qint64 before = size("in/a.docx") + size("in/b.docx");
+    const qint64 saved = before - size("out/a.docx") - size("out/b.docx");
+    const QString tail = QStringLiteral(" s, saved %1 MB (%2 %)\n")
+                             .arg(double(saved) / (1024.0 * 1024.0), 0, 'f', 1)
+                             .arg(qRound64(100.0 * double(saved) / double(before)));
+    EXPECT_TRUE(r.out.contains(tail)) << tail.toStdString() << r.out.toStdString();
 }
 
 TEST_F(RunnerTest, UsageStoreCountsTheRun)
