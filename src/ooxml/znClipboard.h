@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ooxml/znPictureBridge.h"
+#include "ooxml/znPicture.h"
 
 #include <QByteArray>
 #include <QHash>
