@@ -50,6 +50,18 @@ TznConvertor* TznDocslim::Create(TznBatch* batch, int count, const TznNodeEvent&
     return new TznDocslim(batch, count, onFileDone);
 }
 
+namespace {
+
+// A picture deleted and not pasted back: the document has lost it, so its
+// conversion fails instead of saving what is left. Every pass lets it through.
+class EznPictureLost : public EznError
+{
+public:
+    using EznError::EznError;
+};
+
+} // namespace
+
 void TznDocslim::passPictureSettings()
 {
     // Members of the built-in server; another word processor lacks them and
@@ -59,10 +71,12 @@ void TznDocslim::passPictureSettings()
         try {
             OlePut(options, QStringLiteral("PictureResolution"), TznVariant(Project->Resolution()));
         } catch (...) {
+            // the server renders at its own resolution
         }
         try {
             OlePut(options, QStringLiteral("PictureQuality"), TznVariant(Project->Quality()));
         } catch (...) {
+            // the server encodes at its own quality
         }
         // The lossless pass on save of the built-in server; the paste type
         // chooses whether photographs stored losslessly may become JPEG.
@@ -70,13 +84,16 @@ void TznDocslim::passPictureSettings()
             try {
                 OlePut(options, QStringLiteral("RecompressMedia"), TznVariant(true));
             } catch (...) {
+                // the server saves its media as they are
             }
             try {
                 OlePut(options, QStringLiteral("RecompressType"), TznVariant(FPasteType));
             } catch (...) {
+                // the server keeps its own choice of photograph encoding
             }
         }
     } catch (...) {
+        // a word processor without these options compacts with its own settings
     }
 }
 
@@ -110,22 +127,35 @@ void TznDocslim::ConvertFile(TznBatch* batch, TznNode* node)
         OpenDocument(node->Path);
         passPictureSettings();
         try {
-            CompactPictures(OleGet(FDoc, QStringLiteral("InlineShapes")), wdInlineShapePicture);
-            CompactPictures(OleGet(FDoc, QStringLiteral("Shapes")), msoPicture);
-        } catch (...) {
-        }
-        if (FRecompress) {
-            // Each pass needs members another word processor may lack: an
-            // error skips that pass only.
             try {
-                CompactDensePictures(OleGet(FDoc, QStringLiteral("InlineShapes")), wdInlineShapePicture);
-                CompactDensePictures(OleGet(FDoc, QStringLiteral("Shapes")), msoPicture);
+                CompactPictures(OleGet(FDoc, QStringLiteral("InlineShapes")), wdInlineShapePicture);
+                CompactPictures(OleGet(FDoc, QStringLiteral("Shapes")), msoPicture);
+            } catch (const EznPictureLost&) {
+                throw;
             } catch (...) {
+                // a collection that cannot be read leaves its pictures as they are
             }
-            try {
-                CompactStories();
-            } catch (...) {
+            if (FRecompress) {
+                // Each pass needs members another word processor may lack: an
+                // error skips that pass only.
+                try {
+                    CompactDensePictures(OleGet(FDoc, QStringLiteral("InlineShapes")), wdInlineShapePicture);
+                    CompactDensePictures(OleGet(FDoc, QStringLiteral("Shapes")), msoPicture);
+                } catch (const EznPictureLost&) {
+                    throw;
+                } catch (...) {
+                    // the pass is skipped
+                }
+                try {
+                    CompactStories();
+                } catch (const EznPictureLost&) {
+                    throw;
+                } catch (...) {
+                    // the pass is skipped
+                }
             }
+        } catch (const EznPictureLost& e) {
+            throw EznError(QStringLiteral("Cannot compact \"%1\": %2").arg(node->Path, e.Message()));
         }
         // Measured before anything is written: in place, the target is the
         // source. A web source is measured by the server's downloaded copy,
@@ -206,11 +236,17 @@ void TznDocslim::CompactStories()
         while (!story.IsEmpty()) {
             try {
                 CompactDensePictures(OleGet(story, QStringLiteral("InlineShapes")), wdInlineShapePicture, true);
+            } catch (const EznPictureLost&) {
+                throw;
             } catch (...) {
+                // a story without inline pictures
             }
             try {
                 CompactDensePictures(OleGet(story, QStringLiteral("ShapeRange")), msoPicture, true);
+            } catch (const EznPictureLost&) {
+                throw;
             } catch (...) {
+                // a story without floating pictures
             }
             story = OleGet(story, QStringLiteral("NextStoryRange"));
         }
@@ -235,13 +271,17 @@ void TznDocslim::CompactDensePictures(const TznVariant& collection, int shapeTyp
                     reduced = OleGet(shape, QStringLiteral("ScaleWidth")).ToDouble() < 100
                               && OleGet(shape, QStringLiteral("ScaleHeight")).ToDouble() < 100;
                 } catch (...) {
+                    // no scale: only the density decides
                 }
             }
             const double density = OleGet(shape, QStringLiteral("EffectiveResolution")).ToDouble();
             if (!(density > threshold) && !(reduced && density > Project->Resolution()))
                 continue;
             ReinsertPicture(shape);
+        } catch (const EznPictureLost&) {
+            throw;
         } catch (...) {
+            // a picture that cannot be measured or copied stays as it is
         }
     }
 }
@@ -254,8 +294,15 @@ void TznDocslim::ReinsertPicture(const TznVariant& shape)
     OleCall(shape, QStringLiteral("Select"));
     OleCall(OleGet(FApp, QStringLiteral("Selection")), QStringLiteral("Copy"));
     OleCall(shape, QStringLiteral("Delete"));
-    OleCall(OleGet(FApp, QStringLiteral("Selection")), QStringLiteral("PasteSpecial"),
-            {TznVariant(0), TznVariant(0), TznVariant(0), TznVariant(0), TznVariant(FPasteType)});
+    try {
+        OleCall(OleGet(FApp, QStringLiteral("Selection")), QStringLiteral("PasteSpecial"),
+                {TznVariant(0), TznVariant(0), TznVariant(0), TznVariant(0), TznVariant(FPasteType)});
+    } catch (const std::exception& e) {
+        const QString reason = dynamic_cast<const EznError*>(&e) ? static_cast<const EznError&>(e).Message()
+                                                                 : QString::fromLocal8Bit(e.what());
+        throw EznPictureLost(QStringLiteral("a picture was removed and could not be put back (%1); nothing was saved.")
+                                 .arg(reason));
+    }
 }
 
 void TznDocslim::CompactPictures(const TznVariant& collection, int shapeType)
@@ -273,7 +320,10 @@ void TznDocslim::CompactPictures(const TznVariant& collection, int shapeType)
             if (!(OleGet(shape, QStringLiteral("ScaleHeight")).ToDouble() < 100))
                 continue;
             ReinsertPicture(shape);
+        } catch (const EznPictureLost&) {
+            throw;
         } catch (...) {
+            // a picture that cannot be measured or copied stays as it is
         }
     }
 }

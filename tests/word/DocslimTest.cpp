@@ -199,6 +199,25 @@ TEST_F(DocslimTest, PictureTheServerCannotDecodeStaysInTheDocument)
     EXPECT_TRUE(mediaKept);
 }
 
+// The picture is deleted before its copy is pasted: when the paste fails the
+// document has lost it, and nothing of it may be saved as a result.
+TEST_F(DocslimTest, PictureThatCannotBePutBackFailsTheDocument)
+{
+    TznDocxBuilder b;
+    b.Picture(photo(30, 30));
+    const QString file = save(b, "a.docx");
+    const QByteArray before = ReadBytes(file);
+    FLog->FailCalls(QStringLiteral("PasteSpecial"));
+    TznNode* node = convert(file);
+    EXPECT_EQ(node->Status, nsFailure);
+    EXPECT_TRUE(node->Message.contains(QStringLiteral("could not be put back"))) << node->Message.toStdString();
+    EXPECT_TRUE(node->Message.contains(file)) << node->Message.toStdString();
+    EXPECT_FALSE(FLog->Starting(QStringLiteral("Delete()")).isEmpty());
+    EXPECT_TRUE(FLog->Starting(QStringLiteral("SaveAs(")).isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("out/a.docx"))));
+    EXPECT_EQ(ReadBytes(file), before);
+}
+
 TEST_F(DocslimTest, DocumentWithoutPicturesGetsItsOwnBytesBack)
 {
     TznDocxBuilder b;

@@ -31,6 +31,8 @@ TznVariant TznRecordingDispatch::Invoke(int dispId, int flags, const QList<TznVa
             parts << DescribeValue(a);
         FLog->Add(name + u'(' + parts.join(u',') + u')');
     }
+    if (!(flags & ifPropertyPut) && FLog->Fails(name))
+        throw EznError(QStringLiteral("%1 failed in the server").arg(name));
     TznVariant result = FInner->Invoke(dispId, flags, args, putValue);
     if (result.kind() == TznVariant::Kind::Object && !result.IsEmpty())
         return TznVariant(std::shared_ptr<IznDispatch>(std::make_shared<TznRecordingDispatch>(result.ToObject(), FLog)));

@@ -25,6 +25,18 @@ public:
         std::lock_guard lock(FLock);
         return FLines;
     }
+    // Calls of member (a method or property get) raise an error after they are logged,
+    // as a server that fails there would.
+    void FailCalls(const QString& member)
+    {
+        std::lock_guard lock(FLock);
+        FFailing = member;
+    }
+    bool Fails(const QString& member) const
+    {
+        std::lock_guard lock(FLock);
+        return !FFailing.isEmpty() && member == FFailing;
+    }
     // The lines that start with prefix.
     QStringList Starting(const QString& prefix) const
     {
@@ -38,6 +50,7 @@ public:
 private:
     mutable std::mutex FLock;
     QStringList FLines;
+    QString FFailing;
 };
 
 QString DescribeValue(const TznVariant& v);
