@@ -61,6 +61,7 @@ int main(int argc, char** argv)
     for (const auto& [name, bytes] : pictures) {
         ok = put(dir, QStringLiteral("picture_info"), name, bytes) && ok;
         ok = put(dir, QStringLiteral("picture_render"), name, bytes) && ok;
+        ok = put(dir, QStringLiteral("picture_recode"), name, bytes) && ok;
     }
 
     // Documents with the kinds of drawing the server walks.

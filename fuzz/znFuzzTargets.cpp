@@ -5,6 +5,7 @@
 #include "engine/VBScriptRegex.h"
 #include "ooxml/znPicture.h"
 #include "ooxml/znPictureHeader.h"
+#include "ooxml/znPictureRecode.h"
 #include "ooxml/znWordDocument.h"
 #include "platform/znError.h"
 
@@ -145,6 +146,17 @@ int FuzzPictureRender(const uint8_t* data, size_t size)
     }
     request.PasteType = size % 3 == 0 ? eznPastePng : eznPasteAuto;
     guarded([&] { RenderPicture(request); });
+    return 0;
+}
+
+int FuzzPictureRecode(const uint8_t* data, size_t size)
+{
+    const QByteArray bytes = bytesOf(data, size);
+    const auto info = ReadPictureInfo(bytes);
+    if (!info || qint64(info->PixelWidth) * info->PixelHeight > 1'000'000)
+        return 0;
+    // Photographs may become JPEG on every other input.
+    guarded([&] { RecodePicture(bytes, {85, size % 2 == 0}); });
     return 0;
 }
 

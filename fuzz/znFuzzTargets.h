@@ -17,6 +17,9 @@ int FuzzPictureInfo(const uint8_t* data, size_t size);
 // The bytes as a picture part rendered at half its size, for pictures of at
 // most a megapixel.
 int FuzzPictureRender(const uint8_t* data, size_t size);
+// The bytes as a picture a document keeps, re-coded by the lossless pass on
+// save, for pictures of at most a megapixel.
+int FuzzPictureRecode(const uint8_t* data, size_t size);
 // The bytes as the main part of an otherwise sound package: the XML loader
 // and the drawing walk.
 int FuzzDocumentXml(const uint8_t* data, size_t size);
@@ -31,5 +34,5 @@ struct TznFuzzTarget
 };
 inline constexpr TznFuzzTarget FuzzTargets[] = {
     {"package", FuzzPackage},   {"picture_info", FuzzPictureInfo}, {"picture_render", FuzzPictureRender},
-    {"document_xml", FuzzDocumentXml}, {"mask", FuzzMask},
+    {"picture_recode", FuzzPictureRecode}, {"document_xml", FuzzDocumentXml}, {"mask", FuzzMask},
 };

@@ -14,7 +14,8 @@ build="$top/build-fuzz"
 jobs="${LP_JOBS:-2}"
 corpus="${LP_CORPUS_DIR:-$top/../shared/corpus}"
 [ -d "$corpus" ] || corpus=/work/shared/corpus
-targets=(package picture_info picture_render document_xml mask)
+# LP_FUZZ_TARGETS="picture_recode mask" runs only those.
+targets=(${LP_FUZZ_TARGETS:-package picture_info picture_render picture_recode document_xml mask})
 
 "$top/scripts/install-deps.sh"
 export CC=clang CXX=clang++
@@ -48,6 +49,7 @@ if [ -d "$corpus" ]; then
       if [ "$(stat -c %s "$pic")" -le 1000000 ]; then
         cp "$pic" "$seeds/picture_info/corpus$n-$m"
         cp "$pic" "$seeds/picture_render/corpus$n-$m"
+        cp "$pic" "$seeds/picture_recode/corpus$n-$m"
       fi
     done < <(find "$tmp/x" -type f -print0)
   done < <(find "$corpus" -type f \( -name '*.docx' -o -name '*.docm' -o -name '*.dotx' \) -print0)

@@ -20,7 +20,8 @@ struct TznQtEncoding
     QImageIOHandler::Transformations Transformation = QImageIOHandler::TransformationNone;
 };
 // The picture encoded by Qt's writer for format ("png", "jpeg", "tiff", "webp"...); a failed
-// write is a test failure and gives empty bytes.
+// write is a test failure and gives empty bytes. "gif", which Qt reads but cannot write, is
+// written here: 256 colours at most, the first translucent one transparent, every code a literal.
 QByteArray EncodeWithQt(QImage image, const char* format, const TznQtEncoding& how = {});
 
 // A minimal enhanced metafile: its header record, with the frame (inclusive, in hundredths of a
