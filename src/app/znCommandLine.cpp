@@ -43,6 +43,8 @@ const TznOptionSpec kOptions[] = {
     {{"resolution"}, "PPI", "picture resolution in pixels per inch"},
     {{"quality"}, "Q", "JPEG quality, 1 to 100"},
     {{"type"}, "N", "data-type code used when pictures are pasted back"},
+    {{"no-recompress"}, nullptr, "only re-insert the main text's pictures shown below their size; "
+                                 "no other pass, no lossless re-coding on save (Recompress=False)"},
     {{"log"}, "FILE", "write the result lines to FILE (LogFile)"},
     {{"project"}, "FILE", "run the project FILE unattended; other options replace its own"},
     {{"dry-run"}, nullptr, "compact into a temporary folder and report what would be saved; "
@@ -196,6 +198,8 @@ TznCommandLine ParseConventionalCommandLine(const QStringList& params, const QSt
     }
     if (parser.isSet(QStringLiteral("keep-time")))
         lines << QStringLiteral("KeepFileTime=True");
+    if (parser.isSet(QStringLiteral("no-recompress")))
+        lines << QStringLiteral("Recompress=False");
     struct TznNumberOption
     {
         const char* name;

@@ -321,9 +321,10 @@ std::vector<uchar> filtered(const TznPngLayout& layout, int height, int strategy
     return out;
 }
 
-// The rows a filter trial compresses: all of a picture of up to a
-// megabyte of samples; of a larger one, bands of 16 rows spread evenly over
-// it, about a megabyte in all, which ranks the strategies as the whole does.
+// The rows a filter trial compresses: all of a picture of up to 256 KB of
+// samples; of a larger one, bands of 16 rows spread evenly over it, about
+// 256 KB in all, which ranks the strategies as the whole does (on the
+// corpus the choice costs 0.02 % of the bytes saved).
 struct TznTrialRows
 {
     int Band = 0, Step = 0;  // 0: every row
@@ -332,7 +333,7 @@ struct TznTrialRows
 
 TznTrialRows trialRows(const TznPngLayout& layout, int height)
 {
-    constexpr qint64 TrialBytes = qint64(1) << 20;
+    constexpr qint64 TrialBytes = qint64(256) << 10;
     constexpr int Band = 16;
     TznTrialRows t;
     t.Rows = height;

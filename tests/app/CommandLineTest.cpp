@@ -95,6 +95,7 @@ INSTANTIATE_TEST_SUITE_P(Options, MapTest, ::testing::Values(
     MapCase{"OverwriteYes", args({"--overwrite=yes", "-o", "/out", "/in"}), QStringLiteral("IsOverwrite=True")},
     MapCase{"OverwriteNo", args({"--overwrite", "no", "-o", "/out", "/in"}), QStringLiteral("IsOverwrite=False")},
     MapCase{"KeepTime", args({"--keep-time", "-o", "/out", "/in"}), QStringLiteral("KeepFileTime=True")},
+    MapCase{"NoRecompress", args({"--no-recompress", "-o", "/out", "/in"}), QStringLiteral("Recompress=False")},
     MapCase{"Resolution", args({"--resolution", "150", "-o", "/out", "/in"}), QStringLiteral("Resolution=150")},
     MapCase{"Quality", args({"--quality", "80", "-o", "/out", "/in"}), QStringLiteral("Quality=80")},
     MapCase{"Type", args({"--type", "2", "-o", "/out", "/in"}), QStringLiteral("Type=2")},

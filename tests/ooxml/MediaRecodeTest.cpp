@@ -76,7 +76,7 @@ const TznRecodeRow kRows[] = {
     {"BmpBecomesPng", [] { return QList<TznTestPicture>{pictureOf(encoded(flatImage(), "bmp"), "bmp")}; }, true, "png"},
     {"TiffBecomesPng", [] { return QList<TznTestPicture>{pictureOf(encoded(flatImage(), "tiff"), "tiff")}; }, true, "png"},
     {"GifBecomesPng", [] { return QList<TznTestPicture>{pictureOf(EncodeWithQt(flatImage(), "gif"), "gif")}; }, true, "png"},
-    // Over a megabyte of samples: the filters are tried on bands of rows.
+    // Megabytes of samples: the filters are tried on bands of rows.
     {"LargeScreenshotPngReencoded",
      [] { return QList<TznTestPicture>{pictureOf(encoded(MakeScreenshotImage({1600, 1000}, 3), "png", 100), "png")}; },
      true, "png"},
