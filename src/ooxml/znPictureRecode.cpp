@@ -637,9 +637,10 @@ std::optional<TznRecoded> RecodePicture(const QByteArray& bytes, const TznRecode
         || qint64(info->PixelWidth) * info->PixelHeight > MaxRecodePixels)
         return std::nullopt;
     if (info->Format == QLatin1String("jpeg")) {
-        // A progressive JPEG's Huffman tables are already optimised (every
-        // encoder computes them for progression): with nothing to drop, the
-        // transcoding only costs time.
+        // A progressive JPEG's Huffman tables were computed for its scans
+        // (the standard tables do not fit progression), and its scans are
+        // those the transcoding would write: with nothing to drop, it only
+        // costs time. Measured on the corpus, it gained nothing there.
         if (info->Progressive && !hasDroppableSegments(bytes))
             return std::nullopt;
         const QByteArray recoded = RecodeJpegLossless(bytes);
