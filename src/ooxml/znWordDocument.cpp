@@ -1016,7 +1016,7 @@ pugi::xml_node TznWordDocument::FallbackPictureOf(const TznDrawing& d, const Tzn
     double crop[4];
     if (!ShapeOfReference(candidate, cx, cy, crop) || f.Cx <= 0 || f.Cy <= 0)
         return {};
-    if (std::abs(double(cx - f.Cx)) > 0.02 * double(f.Cx) || std::abs(double(cy - f.Cy)) > 0.02 * double(f.Cy))
+    if (std::abs(double(cx) - double(f.Cx)) > 0.02 * double(f.Cx) || std::abs(double(cy) - double(f.Cy)) > 0.02 * double(f.Cy))
         return {};
     for (int i = 0; i < 4; ++i)
         if (!std::isfinite(crop[i]) || std::abs(crop[i] - f.Crop[i]) > 0.002)
