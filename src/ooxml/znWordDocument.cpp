@@ -14,8 +14,11 @@
 #include <QFileInfo>
 #include <QSet>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <iterator>
+#include <utility>
 
 namespace {
 
@@ -105,6 +108,78 @@ bool hasDescendant(const pugi::xml_node& node, const char* local)
 double fraction(const pugi::xml_node& srcRect, const char* name)
 {
     return srcRect ? srcRect.attribute(name).as_double(0) / 100000.0 : 0.0;
+}
+
+const char* const kUriVml = "urn:schemas-microsoft-com:vml";
+const char* const kUriOffice = "urn:schemas-microsoft-com:office:office";
+const char* const kVmlCrops[4] = {"cropleft", "croptop", "cropright", "cropbottom"};
+
+// Visits the elements below root in document order without recursion; a visit that
+// returns false leaves out the element's subtree.
+template <typename F>
+void visitElements(pugi::xml_node root, F&& visit)
+{
+    pugi::xml_node node = root.first_child();
+    while (node) {
+        if (node.type() == pugi::node_element && visit(node) && node.first_child()) {
+            node = node.first_child();
+            continue;
+        }
+        while (!node.next_sibling()) {
+            node = node.parent();
+            if (node == root)
+                return;
+        }
+        node = node.next_sibling();
+    }
+}
+
+// The text boxes below a node, nested ones included, in document order.
+std::vector<pugi::xml_node> textBoxesIn(pugi::xml_node node)
+{
+    std::vector<pugi::xml_node> boxes;
+    visitElements(node, [&](pugi::xml_node e) {
+        if (IsElement(e, ZnNs::W, "txbxContent"))
+            boxes.push_back(e);
+        return true;
+    });
+    return boxes;
+}
+
+// The attribute by which a picture reference names its embedded picture: r:embed of a
+// picture's a:blip, r:id (else o:relid) of v:imagedata; empty for anything else.
+pugi::xml_attribute pictureRelOf(const pugi::xml_node& e)
+{
+    if (IsElement(e, ZnNs::A, "blip"))
+        return IsElement(e.parent(), ZnNs::Pic, "blipFill") ? AttributeNs(e, ZnNs::R, "embed") : pugi::xml_attribute();
+    if (!IsElement(e, kUriVml, "imagedata"))
+        return pugi::xml_attribute();
+    const pugi::xml_attribute id = AttributeNs(e, ZnNs::R, "id");
+    return *id.value() ? id : AttributeNs(e, kUriOffice, "relid");
+}
+
+// The references of one text box's own pictures to relId in document order: nested text
+// boxes are stories of their own, and a fallback repeats its choice.
+std::vector<pugi::xml_node> pictureReferencesIn(pugi::xml_node box, const QString& relId)
+{
+    const QByteArray id = relId.toUtf8();
+    std::vector<pugi::xml_node> refs;
+    visitElements(box, [&](pugi::xml_node e) {
+        if (IsElement(e, ZnNs::W, "txbxContent") || IsElement(e, ZnNs::MC, "Fallback"))
+            return false;
+        if (const pugi::xml_attribute a = pictureRelOf(e); a && id == a.value())
+            refs.push_back(e);
+        return true;
+    });
+    return refs;
+}
+
+bool isWithin(pugi::xml_node node, const pugi::xml_node& ancestor)
+{
+    for (; node; node = node.parent())
+        if (node == ancestor)
+            return true;
+    return false;
 }
 
 } // namespace
@@ -853,6 +928,16 @@ void TznWordDocument::Delete(int id)
 {
     const TznDrawing d = Drawing(id);
     const TznPictureFacts f = FactsOf(d);
+    FCaretFallback = {};
+    if (f.IsPicture && !f.Linked && !f.RelId.isEmpty()) {
+        if (const pugi::xml_node fallback = FallbackPictureOf(d, f)) {
+            FCaretFallback.Reference = fallback;
+            FCaretFallback.OldRelId = f.RelId;
+            FCaretFallback.Cx = f.Cx;
+            FCaretFallback.Cy = f.Cy;
+            std::copy(std::begin(f.Crop), std::end(f.Crop), FCaretFallback.Crop);
+        }
+    }
     if (f.IsPicture && !f.RelId.isEmpty())
         if (const auto rel = RelsOf(d.Part).ById(f.RelId); rel && !rel->External)
             FRemovedTargets.append(PartNameOf(d.Part).Resolve(rel->Target));
@@ -868,6 +953,104 @@ void TznWordDocument::Delete(int id)
             FDocPrIds.remove(n.node().attribute("id").as_int(0));
     parent.remove_child(d.Unit);
     Touch(d.Part);
+}
+
+bool TznWordDocument::ShapeOfReference(pugi::xml_node reference, qint64& cx, qint64& cy, double crop[4])
+{
+    if (IsElement(reference, kUriVml, "imagedata")) {
+        const QHash<QString, QString> style = VmlStyle(text(reference.parent().attribute("style")));
+        cx = VmlLengthEmu(style.value(QStringLiteral("width")));
+        cy = VmlLengthEmu(style.value(QStringLiteral("height")));
+        for (int i = 0; i < 4; ++i)
+            crop[i] = VmlFraction(text(reference.attribute(kVmlCrops[i])));
+        return true;
+    }
+    // A picture's blip: its frame (wp:inline or wp:anchor) gives the shown size.
+    pugi::xml_node frame = reference.parent();
+    while (frame && !IsElement(frame, ZnNs::WP, "inline") && !IsElement(frame, ZnNs::WP, "anchor"))
+        frame = frame.parent();
+    if (!frame)
+        return false;
+    const pugi::xml_node extent = ChildElement(frame, ZnNs::WP, "extent");
+    cx = extent.attribute("cx").as_llong(0);
+    cy = extent.attribute("cy").as_llong(0);
+    const pugi::xml_node srcRect = ChildElement(reference.parent(), ZnNs::A, "srcRect");
+    const char* sides[4] = {"l", "t", "r", "b"};
+    for (int i = 0; i < 4; ++i)
+        crop[i] = fraction(srcRect, sides[i]);
+    return true;
+}
+
+pugi::xml_node TznWordDocument::FallbackPictureOf(const TznDrawing& d, const TznPictureFacts& f)
+{
+    if (!d.Story)
+        return {};
+    // The text box the drawing is in, and the alternate content whose choice holds it.
+    pugi::xml_node box = d.Unit.parent();
+    while (box && !IsElement(box, ZnNs::W, "txbxContent"))
+        box = box.parent();
+    pugi::xml_node branch = box.parent();
+    while (branch && !IsElement(branch.parent(), ZnNs::MC, "AlternateContent"))
+        branch = branch.parent();
+    if (!box || !IsElement(branch, ZnNs::MC, "Choice"))
+        return {};
+    const pugi::xml_node fallback = ChildElement(branch.parent(), ZnNs::MC, "Fallback");
+    // The boxes of the choice and of the fallback correspond one to one, in order.
+    const std::vector<pugi::xml_node> choiceBoxes = textBoxesIn(branch), fallbackBoxes = textBoxesIn(fallback);
+    if (choiceBoxes.size() != fallbackBoxes.size())
+        return {};
+    const auto at = std::find(choiceBoxes.begin(), choiceBoxes.end(), box);
+    if (at == choiceBoxes.end())
+        return {};
+    // So do the box's pictures of this media: as many in the copy, the same one by place.
+    const std::vector<pugi::xml_node> choiceRefs = pictureReferencesIn(box, f.RelId);
+    const std::vector<pugi::xml_node> fallbackRefs = pictureReferencesIn(fallbackBoxes[size_t(at - choiceBoxes.begin())], f.RelId);
+    if (choiceRefs.size() != fallbackRefs.size())
+        return {};
+    const auto own = std::find_if(choiceRefs.begin(), choiceRefs.end(), [&](const pugi::xml_node& r) { return isWithin(r, d.Unit); });
+    if (own == choiceRefs.end())
+        return {};
+    const pugi::xml_node candidate = fallbackRefs[size_t(own - choiceRefs.begin())];
+    // A copy shown at another size or with another crop is no copy of this picture.
+    qint64 cx = 0, cy = 0;
+    double crop[4];
+    if (!ShapeOfReference(candidate, cx, cy, crop) || f.Cx <= 0 || f.Cy <= 0)
+        return {};
+    if (std::abs(double(cx) - double(f.Cx)) > 0.02 * double(f.Cx) || std::abs(double(cy) - double(f.Cy)) > 0.02 * double(f.Cy))
+        return {};
+    for (int i = 0; i < 4; ++i)
+        if (!std::isfinite(crop[i]) || std::abs(crop[i] - f.Crop[i]) > 0.002)
+            return {};
+    return candidate;
+}
+
+void TznWordDocument::FollowInFallback(const TznClipPicture& picture, const QString& relId, bool cropBaked)
+{
+    const TznCaretFallback pending = std::exchange(FCaretFallback, {});
+    // Only the copy of the deleted drawing pasted back in its place replaces it.
+    if (!pending.Reference || relId == pending.OldRelId || picture.OriginalRelId != pending.OldRelId
+        || picture.Cx != pending.Cx || picture.Cy != pending.Cy)
+        return;
+    const double crop[4] = {picture.Request.Crop.Left, picture.Request.Crop.Top, picture.Request.Crop.Right, picture.Request.Crop.Bottom};
+    for (int i = 0; i < 4; ++i)
+        if (crop[i] != pending.Crop[i])
+            return;
+    pugi::xml_node reference = pending.Reference;
+    const QByteArray oldId = pending.OldRelId.toUtf8(), newId = relId.toUtf8();
+    for (pugi::xml_attribute a : {AttributeNs(reference, ZnNs::R, "embed"), AttributeNs(reference, ZnNs::R, "id"),
+                                  AttributeNs(reference, kUriOffice, "relid")})
+        if (a && oldId == a.value())
+            a.set_value(newId.constData());
+    // The new pixels are the visible part only: a crop applied again would cut them twice.
+    if (cropBaked) {
+        if (IsElement(reference, ZnNs::A, "blip")) {
+            if (pugi::xml_node srcRect = ChildElement(reference.parent(), ZnNs::A, "srcRect"))
+                reference.parent().remove_child(srcRect);
+        } else {
+            for (const char* side : kVmlCrops)
+                reference.remove_attribute(side);
+        }
+    }
 }
 
 void TznWordDocument::RecordFrameOf(const TznDrawing& d, const TznPartName& picturePart, TznClipPicture& clip)
@@ -978,6 +1161,11 @@ int TznWordDocument::Paste(const TznClipPicture& picture, int pasteType)
     } else {
         relId = NewMediaPart(picture.Request.Bytes, picture.OriginalExtension, picture.OriginalContentType, into);
     }
+    // A text box's fallback copy of the replaced picture shows the new one too.
+    if (samePart)
+        FollowInFallback(picture, relId, useNew);
+    else
+        FCaretFallback = {};
     if (samePart && picture.Frame)
         if (const pugi::xml_node inserted = PasteRecordedFrame(picture, relId, useNew))
             return FinishPaste(inserted);

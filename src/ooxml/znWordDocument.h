@@ -150,6 +150,15 @@ private:
     // An empty node when the frame cannot be pasted here.
     pugi::xml_node PasteRecordedFrame(const TznClipPicture& picture, const QString& relId, bool useNew);
     int FinishPaste(pugi::xml_node inserted);
+    // The picture reference (a:blip or v:imagedata) in a text box's fallback copy that shows
+    // what the drawing shows in the choice's text box: the same relationship at the same
+    // place among the box's pictures, at the same size and crop, in the corresponding box.
+    // Empty when there is no such copy or the match is not certain.
+    pugi::xml_node FallbackPictureOf(const TznDrawing& d, const TznPictureFacts& f);
+    // The shown size and crop of a picture reference; false when it is no picture's.
+    bool ShapeOfReference(pugi::xml_node reference, qint64& cx, qint64& cy, double crop[4]);
+    // Points the fallback copy of the deleted drawing at what was pasted in its place.
+    void FollowInFallback(const TznClipPicture& picture, const QString& relId, bool cropBaked);
     // The wp:docPr ids of the main part, kept up to date by Delete and Paste.
     QSet<int>& DocPrIds();
     QString NewMediaPart(const QByteArray& bytes, const QString& extension, const QString& contentType, int part);
@@ -181,6 +190,16 @@ private:
     bool FDocPrIdsKnown = false;
     pugi::xml_node FCaret;   // a marker node where the next paste goes
     int FCaretPart = 0;      // the part it is in
+    // The fallback copy of the drawing deleted at the caret, with what the copy of that
+    // drawing must carry for a paste there to be its replacement.
+    struct TznCaretFallback
+    {
+        pugi::xml_node Reference;
+        QString OldRelId;
+        qint64 Cx = 0, Cy = 0;
+        double Crop[4] = {0, 0, 0, 0};
+    };
+    TznCaretFallback FCaretFallback;
     // The story parts and stories beyond the main text, once LoadStories ran.
     bool FStoriesLoaded = false;
     std::vector<std::unique_ptr<TznStoryPart>> FParts;  // [0] is a placeholder for the main part

@@ -218,6 +218,17 @@ QString TznDocxBuilder::TextBoxRun(const QString& paragraphs)
         .arg(id).arg(paragraphs);
 }
 
+QString TznDocxBuilder::AlternateTextBoxRun(const QString& paragraphs, const QString& fallbackParagraphs)
+{
+    // The run's content: the w:drawing between <w:r> and </w:r>.
+    const QString drawing = TextBoxRun(paragraphs).mid(5).chopped(6);
+    return QStringLiteral(
+        "<w:r><mc:AlternateContent><mc:Choice Requires=\"wps\">%1</mc:Choice><mc:Fallback><w:pict>"
+        "<v:shape type=\"#_x0000_t202\" style=\"position:absolute;margin-left:252pt;margin-top:0;width:216pt;height:180pt;z-index:1\">"
+        "<v:textbox><w:txbxContent>%2</w:txbxContent></v:textbox></v:shape></w:pict></mc:Fallback></mc:AlternateContent></w:r>")
+        .arg(drawing, fallbackParagraphs);
+}
+
 TznDocxBuilder& TznDocxBuilder::StoryPicture(const QString& kind, const QString& type, const TznTestPicture& picture)
 {
     FStories.append({kind, type, picture});

@@ -64,6 +64,9 @@ public:
     TznDocxBuilder& Body(const QString& xml);
     // A floating text box whose story is the given paragraphs.
     static QString TextBoxRun(const QString& paragraphs);
+    // The same text box in alternate content, as modern writers store it: the DrawingML text
+    // box as the choice and a VML one holding the fallback paragraphs.
+    static QString AlternateTextBoxRun(const QString& paragraphs, const QString& fallbackParagraphs);
     // A VBA project part and the macro-enabled main content type.
     TznDocxBuilder& VbaProject();
     // The main part's name (found through the package relationships).

@@ -8,6 +8,8 @@
 #include "znTestRows.h"
 
 #include <QFileInfo>
+#include <QRegularExpression>
+#include <QStandardPaths>
 #include <QDateTime>
 
 #include <algorithm>
@@ -761,6 +763,161 @@ INSTANTIATE_TEST_SUITE_P(Places, DocslimRecompressTest, ::testing::Values(
     RecompressCase{"Footnote", "word/footnotes1.xml", "footnotes", {}, 50, 96},
     RecompressCase{"Endnote", "word/endnotes1.xml", "endnotes", {}, 100, 300},
     RecompressCase{"Comment", "word/comments1.xml", "comments", {}, 100, 600}),
+    RowName());
+
+// A text box in alternate content keeps a copy of its story for older
+// readers. The copy of a re-inserted picture follows it to the new media,
+// without the crop baked into it, so that the old media goes; a copy that
+// does not certainly show the same picture stays as it is.
+enum class EznFallbackCopy { Drawing, VmlCropped, OtherPicture, OtherCrop };
+
+struct FallbackCase
+{
+    const char* name;
+    EznFallbackCopy copy;
+    bool follows;      // the copy names the new media afterwards
+    int mediaParts;    // media parts in the result
+    bool smaller = true;  // false: the result is the source as it was
+    bool render = false;
+};
+
+class DocslimFallbackTest : public DocslimTest, public ::testing::WithParamInterface<FallbackCase>
+{
+protected:
+    // The text box's own choice and fallback (the outermost alternate content).
+    static QString branch(const QString& xml, const char* name)
+    {
+        const QRegularExpression re(QStringLiteral("<mc:%1[^>]*>(.*)</mc:%1>").arg(QLatin1String(name)),
+                                    QRegularExpression::DotMatchesEverythingOption);
+        return re.match(xml).captured(1);
+    }
+    static QString relIn(const QString& xml)
+    {
+        return QRegularExpression(QStringLiteral("r:(?:embed|id)=\"([^\"]+)\"")).match(xml).captured(1);
+    }
+    // The document as a reader that knows only the fallback sees it.
+    QString fallbackOnly(const QString& file, const QString& name)
+    {
+        QList<QPair<QString, QByteArray>> entries;
+        for (const TznZipEntry& e : ReadZipEntries(file)) {
+            QByteArray content = e.Content;
+            if (e.Name == QLatin1String("word/document.xml"))
+                content = QString::fromUtf8(content)
+                              .remove(QRegularExpression(QStringLiteral("<mc:Choice .*</mc:Choice>"),
+                                                         QRegularExpression::DotMatchesEverythingOption))
+                              .toUtf8();
+            entries.append({e.Name, content});
+        }
+        const QString out = path(QStringLiteral("render/") + name);
+        EXPECT_TRUE(WriteZip(out, entries));
+        return out;
+    }
+};
+
+TEST_P(DocslimFallbackTest, FallbackCopyFollowsTheReinsertedPicture)
+{
+    const FallbackCase& c = GetParam();
+    FProject->SetOptionsText(QStringLiteral("Recompress=True"));
+    // A quarter cropped away on the left, the rest shown 2.2 inches wide: far
+    // above the resolution, and small enough for the box.
+    TznTestPicture p = photo(100, 100);
+    // Four flat colours: a crop applied twice moves their edge.
+    p.Bytes = MakeTestImage({1200, 900, QStringLiteral("jpeg"), 96, false, false});
+    p.CropL = 25000;
+    p.Cx = p.Cy = 22 * kEmuPerInch / 10;
+    const double wPt = p.Cx / 12700.0, hPt = p.Cy / 12700.0;
+    auto vml = [&](const char* crop) {
+        return QStringLiteral("<w:r><w:pict><v:shape type=\"#_x0000_t75\" style=\"width:%1pt;height:%2pt\">"
+                              "<v:imagedata r:id=\"rIdP1\" o:title=\"\"%3/></v:shape></w:pict></w:r>")
+            .arg(wPt).arg(hPt).arg(QLatin1String(crop));
+    };
+    TznDocxBuilder b;
+    b.Paragraph(QStringLiteral("A text box with a photograph:"));
+    const QString run = b.PictureRun(p);
+    QString copy;
+    switch (c.copy) {
+    case EznFallbackCopy::Drawing: copy = run; break;
+    case EznFallbackCopy::VmlCropped: copy = vml(" cropleft=\"16384f\""); break;
+    case EznFallbackCopy::OtherPicture: {
+        TznTestPicture other = p;
+        other.Bytes = MakeTestImage({900, 600, QStringLiteral("jpeg"), 96});
+        copy = b.PictureRun(other);
+        break;
+    }
+    case EznFallbackCopy::OtherCrop: copy = vml(""); break;
+    }
+    b.Body(QStringLiteral("<w:p>%1</w:p>").arg(TznDocxBuilder::AlternateTextBoxRun(
+        QStringLiteral("<w:p>%1</w:p>").arg(run), QStringLiteral("<w:p>%1</w:p>").arg(copy))));
+    const QString file = save(b, "a.docx");
+    TznNode* node = convert(file);
+    ASSERT_EQ(node->Status, nsSuccess) << node->Message.toStdString();
+    EXPECT_EQ(FLog->Starting(QStringLiteral("PasteSpecial(")).size(), 1);
+    const QString target = path(QStringLiteral("out/a.docx"));
+    if (!c.smaller) {
+        EXPECT_EQ(ReadBytes(target), ReadBytes(file));
+        return;
+    }
+    EXPECT_LT(QFileInfo(target).size(), QFileInfo(file).size());
+
+    const QString xml = mainXml(target);
+    const QString choice = branch(xml, "Choice"), fallback = branch(xml, "Fallback");
+    ASSERT_FALSE(choice.isEmpty()) << xml.toStdString();
+    ASSERT_FALSE(fallback.isEmpty()) << xml.toStdString();
+    const QString newRel = relIn(choice);
+    EXPECT_NE(newRel, QStringLiteral("rIdP1"));
+    EXPECT_FALSE(choice.contains(QStringLiteral("srcRect"))) << "the crop is baked into the new picture";
+    if (c.follows) {
+        EXPECT_EQ(relIn(fallback), newRel) << fallback.toStdString();
+        EXPECT_FALSE(fallback.contains(QStringLiteral("srcRect"))) << fallback.toStdString();
+        EXPECT_FALSE(fallback.contains(QStringLiteral("crop"))) << fallback.toStdString();
+    } else {
+        EXPECT_EQ(fallback, branch(mainXml(file), "Fallback"));
+    }
+    QStringList media;
+    for (const TznZipEntry& e : ReadZipEntries(target))
+        if (e.Name.startsWith(QStringLiteral("word/media/")))
+            media << e.Name;
+    EXPECT_EQ(media.size(), c.mediaParts) << media.join(u' ').toStdString();
+    QString err;
+    EXPECT_TRUE(PythonDocxOpens(target, &err)) << err.toStdString();
+    if (!c.render)
+        return;
+
+    if (!HasLibreOffice() || QStandardPaths::findExecutable(QStringLiteral("pdftoppm")).isEmpty())
+        GTEST_SKIP() << "LibreOffice or pdftoppm is not installed";
+    // Both stores of the text box, each as its readers see it: the whole document and
+    // the fallback alone.
+    QDir().mkpath(path(QStringLiteral("render")));
+    QFile::copy(file, path(QStringLiteral("render/source.docx")));
+    QFile::copy(target, path(QStringLiteral("render/result.docx")));
+    const QStringList pdfs = ConvertAllToPdf({path(QStringLiteral("render/source.docx")), path(QStringLiteral("render/result.docx")),
+                                              fallbackOnly(file, QStringLiteral("sourceFallback.docx")),
+                                              fallbackOnly(target, QStringLiteral("resultFallback.docx"))},
+                                             path(QStringLiteral("render")));
+    ASSERT_EQ(pdfs.size(), 4);
+    for (int pair = 0; pair < 2; ++pair) {
+        const QList<QImage> a = RenderPdfPages(pdfs[2 * pair], path(QStringLiteral("render/a%1-").arg(pair)), 60);
+        const QList<QImage> r = RenderPdfPages(pdfs[2 * pair + 1], path(QStringLiteral("render/r%1-").arg(pair)), 60);
+        ASSERT_EQ(a.size(), 1) << "pair " << pair;
+        ASSERT_EQ(r.size(), 1) << "pair " << pair;
+        // The photograph is on the page, not only the text.
+        qint64 dark = 0;
+        for (int y = 0; y < a[0].height(); ++y)
+            for (int x = 0; x < a[0].width(); ++x)
+                dark += qGray(a[0].pixel(x, y)) < 160;
+        EXPECT_GT(dark, a[0].width() * a[0].height() / 50) << "pair " << pair;
+        EXPECT_GE(PagePsnr(a[0], r[0]), 30.0) << "pair " << pair;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Copies, DocslimFallbackTest, ::testing::Values(
+    FallbackCase{"DrawingCopy", EznFallbackCopy::Drawing, true, 1},
+    FallbackCase{"VmlCopyWithItsCrop", EznFallbackCopy::VmlCropped, true, 1, true, true},
+    // The other picture keeps its media; the replaced one's goes.
+    FallbackCase{"OtherPictureUntouched", EznFallbackCopy::OtherPicture, false, 2},
+    // Still named by the copy, the replaced media stays; with both the document
+    // would grow, so it stays as it was.
+    FallbackCase{"OtherCropUntouched", EznFallbackCopy::OtherCrop, false, 1, false}),
     RowName());
 
 // A media part shown at several places is judged by the place that needs the
