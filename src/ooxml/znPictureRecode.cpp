@@ -187,8 +187,9 @@ QByteArray minimalExif(int orientation, bool withDensity, double dpiX, double dp
 }
 
 // Whether a JPEG holds segments the re-coding drops or shrinks: comments,
-// EXIF, XMP and other application data, anything but the JFIF and Adobe
-// segments and the ICC profile. True when the segments cannot be walked.
+// EXIF, XMP, JFIF thumbnails and other application data, anything but the
+// JFIF and Adobe segments and the ICC profile. True when the segments
+// cannot be walked.
 bool hasDroppableSegments(const QByteArray& jpeg)
 {
     const auto at = [&](qsizetype i) { return quint8(jpeg[i]); };
@@ -207,7 +208,8 @@ bool hasDroppableSegments(const QByteArray& jpeg)
         if (length < 2 || i + 2 + length > jpeg.size())
             return true;
         const bool icc = marker == 0xE2 && length >= 16 && std::memcmp(jpeg.constData() + i + 4, "ICC_PROFILE\0", 12) == 0;
-        if (marker == 0xFE || (marker >= 0xE1 && marker <= 0xEF && marker != 0xEE && !icc))
+        const bool jfif = marker == 0xE0 && length >= 7 && std::memcmp(jpeg.constData() + i + 4, "JFIF\0", 5) == 0;
+        if (marker == 0xFE || (marker >= 0xE0 && marker <= 0xEF && marker != 0xEE && !icc && !jfif))
             return true;
         i += 2 + length;
     }
