@@ -60,6 +60,27 @@ public:
     using EznError::EznError;
 };
 
+// Runs a step that needs members another word processor may lack, or that
+// a damaged collection or picture may fail: its errors skip the step, but a
+// picture lost on the way ends the document.
+template <typename F>
+void skippable(F&& step)
+{
+    try {
+        step();
+    } catch (const EznPictureLost&) {
+        throw;
+    } catch (...) {
+        // what the step would have done stays undone
+    }
+}
+
+QString messageOf(const std::exception& e)
+{
+    const auto* own = dynamic_cast<const EznError*>(&e);
+    return own ? own->Message() : QString::fromLocal8Bit(e.what());
+}
+
 } // namespace
 
 void TznDocslim::passPictureSettings()
@@ -127,32 +148,18 @@ void TznDocslim::ConvertFile(TznBatch* batch, TznNode* node)
         OpenDocument(node->Path);
         passPictureSettings();
         try {
-            try {
+            skippable([&] {
                 CompactPictures(OleGet(FDoc, QStringLiteral("InlineShapes")), wdInlineShapePicture);
                 CompactPictures(OleGet(FDoc, QStringLiteral("Shapes")), msoPicture);
-            } catch (const EznPictureLost&) {
-                throw;
-            } catch (...) {
-                // a collection that cannot be read leaves its pictures as they are
-            }
+            });
             if (FRecompress) {
                 // Each pass needs members another word processor may lack: an
                 // error skips that pass only.
-                try {
+                skippable([&] {
                     CompactDensePictures(OleGet(FDoc, QStringLiteral("InlineShapes")), wdInlineShapePicture);
                     CompactDensePictures(OleGet(FDoc, QStringLiteral("Shapes")), msoPicture);
-                } catch (const EznPictureLost&) {
-                    throw;
-                } catch (...) {
-                    // the pass is skipped
-                }
-                try {
-                    CompactStories();
-                } catch (const EznPictureLost&) {
-                    throw;
-                } catch (...) {
-                    // the pass is skipped
-                }
+                });
+                skippable([&] { CompactStories(); });
             }
         } catch (const EznPictureLost& e) {
             throw EznError(QStringLiteral("Cannot compact \"%1\": %2").arg(node->Path, e.Message()));
@@ -210,10 +217,7 @@ void TznDocslim::ConvertFile(TznBatch* batch, TznNode* node)
         node->Status = nsSuccess;
         batch->AddSuccess();
     } catch (const std::exception& e) {
-        const QString message = dynamic_cast<const EznError*>(&e)
-                                    ? static_cast<const EznError&>(e).Message()
-                                    : QString::fromLocal8Bit(e.what());
-        node->Message = ReadableLocalPath(message);
+        node->Message = ReadableLocalPath(messageOf(e));
         node->Status = nsFailure;
         batch->AddFailure(node->Message);
     }
@@ -234,20 +238,8 @@ void TznDocslim::CompactStories()
         }
         // Each story of the type once: the sections' headers, the text boxes.
         while (!story.IsEmpty()) {
-            try {
-                CompactDensePictures(OleGet(story, QStringLiteral("InlineShapes")), wdInlineShapePicture, true);
-            } catch (const EznPictureLost&) {
-                throw;
-            } catch (...) {
-                // a story without inline pictures
-            }
-            try {
-                CompactDensePictures(OleGet(story, QStringLiteral("ShapeRange")), msoPicture, true);
-            } catch (const EznPictureLost&) {
-                throw;
-            } catch (...) {
-                // a story without floating pictures
-            }
+            skippable([&] { CompactDensePictures(OleGet(story, QStringLiteral("InlineShapes")), wdInlineShapePicture, true); });
+            skippable([&] { CompactDensePictures(OleGet(story, QStringLiteral("ShapeRange")), msoPicture, true); });
             story = OleGet(story, QStringLiteral("NextStoryRange"));
         }
     }
@@ -258,31 +250,24 @@ void TznDocslim::CompactDensePictures(const TznVariant& collection, int shapeTyp
     const int count = OleGet(collection, QStringLiteral("Count")).ToInt();
     const double threshold = Project->Resolution() * kOverResolutionMargin;
     for (int i = count; i >= 1; --i) {
-        try {
+        skippable([&] {
             const TznVariant shape = OleCall(collection, QStringLiteral("Item"), {TznVariant(i)});
             if (OleGet(shape, QStringLiteral("Type")).ToInt() != shapeType)
-                continue;
+                return;
             // Outside the main text the pictures shown below their size are
             // this pass's too, when their media is above the resolution at
             // all: a copy at the same pixels would only duplicate shared media.
             bool reduced = false;
             if (alsoReduced) {
-                try {
+                skippable([&] {
                     reduced = OleGet(shape, QStringLiteral("ScaleWidth")).ToDouble() < 100
                               && OleGet(shape, QStringLiteral("ScaleHeight")).ToDouble() < 100;
-                } catch (...) {
-                    // no scale: only the density decides
-                }
+                });
             }
             const double density = OleGet(shape, QStringLiteral("EffectiveResolution")).ToDouble();
-            if (!(density > threshold) && !(reduced && density > Project->Resolution()))
-                continue;
-            ReinsertPicture(shape);
-        } catch (const EznPictureLost&) {
-            throw;
-        } catch (...) {
-            // a picture that cannot be measured or copied stays as it is
-        }
+            if (density > threshold || (reduced && density > Project->Resolution()))
+                ReinsertPicture(shape);
+        });
     }
 }
 
@@ -298,10 +283,8 @@ void TznDocslim::ReinsertPicture(const TznVariant& shape)
         OleCall(OleGet(FApp, QStringLiteral("Selection")), QStringLiteral("PasteSpecial"),
                 {TznVariant(0), TznVariant(0), TznVariant(0), TznVariant(0), TznVariant(FPasteType)});
     } catch (const std::exception& e) {
-        const QString reason = dynamic_cast<const EznError*>(&e) ? static_cast<const EznError&>(e).Message()
-                                                                 : QString::fromLocal8Bit(e.what());
         throw EznPictureLost(QStringLiteral("a picture was removed and could not be put back (%1); nothing was saved.")
-                                 .arg(reason));
+                                 .arg(messageOf(e)));
     }
 }
 
@@ -311,19 +294,12 @@ void TznDocslim::CompactPictures(const TznVariant& collection, int shapeType)
     if (count < 1)
         return;
     for (int i = count; i >= 1; --i) {
-        try {
+        skippable([&] {
             const TznVariant shape = OleCall(collection, QStringLiteral("Item"), {TznVariant(i)});
-            if (OleGet(shape, QStringLiteral("Type")).ToInt() != shapeType)
-                continue;
-            if (!(OleGet(shape, QStringLiteral("ScaleWidth")).ToDouble() < 100))
-                continue;
-            if (!(OleGet(shape, QStringLiteral("ScaleHeight")).ToDouble() < 100))
-                continue;
-            ReinsertPicture(shape);
-        } catch (const EznPictureLost&) {
-            throw;
-        } catch (...) {
-            // a picture that cannot be measured or copied stays as it is
-        }
+            if (OleGet(shape, QStringLiteral("Type")).ToInt() == shapeType
+                && OleGet(shape, QStringLiteral("ScaleWidth")).ToDouble() < 100
+                && OleGet(shape, QStringLiteral("ScaleHeight")).ToDouble() < 100)
+                ReinsertPicture(shape);
+        });
     }
 }
