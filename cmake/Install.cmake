@@ -69,6 +69,7 @@ add_custom_command(
 set(lp_screenshots ${lp_share}/leafpress/screenshots)
 add_custom_command(
   OUTPUT ${lp_screenshots}/main.png
+  BYPRODUCTS ${lp_screenshots}/config.png ${lp_screenshots}/about.png
   COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen $<TARGET_FILE:lp_screenshot> ${lp_screenshots}
   DEPENDS lp_screenshot
   COMMENT "Taking the window's screenshot"
