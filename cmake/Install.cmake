@@ -7,6 +7,9 @@ include(GNUInstallDirs)
 # The desktop id, also the name of the icon, the metainfo and the MIME package.
 set(LP_APP_ID com.example.leafpress.Compactor)
 set(LP_DOC_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/leafpress)
+# Placeholder of the product's web site, for the metainfo and the package;
+# the screenshots of a release are published under it.
+set(LP_HOMEPAGE https://example.com/)
 set(lp_data ${CMAKE_SOURCE_DIR}/data)
 set(lp_share ${CMAKE_BINARY_DIR}/share)
 
@@ -17,7 +20,11 @@ set(LP_VERSION ${PROJECT_VERSION})
 # the metainfo and the package's changelog carry it.
 set(LP_RELEASE_DATE 2026-12-08)
 set(LP_RELEASE_DATE_RFC2822 "Tue, 08 Dec 2026 12:00:00 +0000")
-set(LP_DEB_REVISION 1)
+# The package's own revision of that release, raised with every change of
+# the packaging alone; its changelog entry (data/debian/changelog.in) is
+# dated LP_DEB_DATE_RFC2822.
+set(LP_DEB_REVISION 2)
+set(LP_DEB_DATE_RFC2822 "Wed, 09 Dec 2026 12:00:00 +0000")
 set(LP_DEB_VERSION ${LP_VERSION}-${LP_DEB_REVISION})
 
 # Where the help action looks for the manual when nothing is beside the
@@ -57,8 +64,23 @@ add_custom_command(
   COMMENT "Rendering the icons"
   VERBATIM)
 
+# The main window with sample rows, the picture the metainfo's screenshot
+# entry shows, taken by the screenshot tool.
+set(lp_screenshots ${lp_share}/leafpress/screenshots)
+add_custom_command(
+  OUTPUT ${lp_screenshots}/main.png
+  BYPRODUCTS ${lp_screenshots}/config.png ${lp_screenshots}/about.png
+  COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen $<TARGET_FILE:lp_screenshot> ${lp_screenshots}
+  DEPENDS lp_screenshot
+  COMMENT "Taking the window's screenshot"
+  VERBATIM)
+
 add_custom_target(lp_install_data ALL DEPENDS
-  ${lp_icons} ${lp_share}/man/leafpress.1.gz ${lp_share}/doc/changelog.Debian.gz)
+  ${lp_icons} ${lp_share}/man/leafpress.1.gz ${lp_share}/doc/changelog.Debian.gz ${lp_screenshots}/main.png)
+# Everything the install rules take from the build, and nothing else: the
+# package's build makes only this.
+add_custom_target(lp_package_files)
+add_dependencies(lp_package_files leafpress lp_help lp_install_data)
 
 install(TARGETS leafpress RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${lp_data}/${LP_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/applications)
@@ -72,11 +94,15 @@ foreach(size ${lp_icon_sizes})
           DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/icons/hicolor/${size}x${size}/apps)
 endforeach()
 install(FILES ${lp_share}/man/leafpress.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${lp_screenshots}/main.png DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/leafpress/screenshots)
 # The help action finds the manual here when nothing is beside the program.
 install(FILES ${CMAKE_BINARY_DIR}/bin/leafpress.pdf
               ${lp_data}/debian/copyright
               ${lp_share}/doc/changelog.Debian.gz
         DESTINATION ${LP_DOC_DIR})
+
+# The manual's entry in the system's documentation index (doc-base).
+install(FILES ${lp_data}/debian/doc-base DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc-base RENAME leafpress)
 
 # Why the package's lintian report is as it is; Debian's tools read it here.
 install(FILES ${lp_data}/debian/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides

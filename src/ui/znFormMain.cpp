@@ -459,6 +459,7 @@ void TznFrmMain::aStopExecute()
 // hidden Start button becomes Stop; while it ends neither can be pressed.
 void TznFrmMain::RunStateChanged(TznRunControl::TznRunState state)
 {
+    prgRun->setVisible(state != TznRunControl::TznRunState::Idle);
     switch (state) {
     case TznRunControl::TznRunState::Running:
         aConvert->setEnabled(false);

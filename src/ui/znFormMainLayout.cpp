@@ -12,8 +12,11 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QProgressBar>
+#include <QResizeEvent>
+#include <QStyledItemDelegate>
 #include <QToolBar>
 #include <QToolButton>
+#include <QToolTip>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -52,6 +55,70 @@ void prepareBound(QWidget* control, const QString& property)
     control->setToolTip(property);
     control->setProperty("tag", -1);
 }
+
+// Cells of the result list whose text does not fit show it whole as their
+// tool tip; other cells leave the list's own hint to the list.
+class TznElidedTipDelegate : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                   const QModelIndex& index) override
+    {
+        if (event->type() == QEvent::ToolTip && index.isValid() && index.data(Qt::ToolTipRole).isNull()) {
+            QStyleOptionViewItem cell = option;
+            initStyleOption(&cell, index);
+            const QStyle* style = cell.widget ? cell.widget->style() : view->style();
+            const QRect textRect = style->subElementRect(QStyle::SE_ItemViewItemText, &cell, cell.widget);
+            // The style keeps a margin inside the text rectangle on each side.
+            const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, cell.widget) + 1;
+            if (!cell.text.isEmpty() && cell.fontMetrics.horizontalAdvance(cell.text) > textRect.width() - 2 * margin) {
+                QToolTip::showText(event->globalPos(), cell.text, view->viewport(), option.rect);
+                return true;
+            }
+        }
+        return QStyledItemDelegate::helpEvent(event, view, option, index);
+    }
+};
+
+// "File Name" and "Result" share the list's width after the fixed status
+// column, "Result" taking whatever is left; when the list is resized,
+// "File Name" keeps its share of the width, which a drag of its edge sets.
+class TznColumnShare : public QObject
+{
+public:
+    TznColumnShare(QTreeWidget* list, int fixedWidth)
+        : QObject(list), FList(list), FFixed(fixedWidth)
+    {
+        list->viewport()->installEventFilter(this);
+        connect(list->header(), &QHeaderView::sectionResized, this, [this](int section, int, int size) {
+            const int rest = FList->viewport()->width() - FFixed;
+            if (section == 1 && !FApplying && rest > 0)
+                FShare = qBound(0.1, double(size) / rest, 0.9);
+        });
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Resize) {
+            const int rest = static_cast<QResizeEvent*>(event)->size().width() - FFixed;
+            if (rest > 0) {
+                FApplying = true;
+                FList->header()->resizeSection(1, int(rest * FShare));
+                FApplying = false;
+            }
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    QTreeWidget* FList;
+    int FFixed;
+    double FShare = 0.5;
+    bool FApplying = false;
+};
 
 } // namespace
 
@@ -100,19 +167,21 @@ void TznFrmMain::build()
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
 
-    // Tool bar: captions beside the images, every button 101 wide.
+    // Tool bar: captions beside the images. Each button is as wide as its
+    // image and caption (a drop-down arrow stays beside its caption), and
+    // the same gap parts every two neighbours, separators included.
     ToolBar = new QToolBar(this);
     ToolBar->setObjectName(QStringLiteral("ToolBar"));
     ToolBar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     ToolBar->setIconSize(QSize(16, 16));
     ToolBar->setMovable(false);
     ToolBar->setFloatable(false);
+    ToolBar->layout()->setSpacing(8);
     layout->addWidget(ToolBar);
     auto addTool = [this](QAction* action, const char* name) {
         ToolBar->addAction(action);
         auto* button = qobject_cast<QToolButton*>(ToolBar->widgetForAction(action));
         button->setObjectName(QLatin1String(name));
-        button->setFixedWidth(101);
         button->setAutoRaise(true);
         button->installEventFilter(this);
         return button;
@@ -185,6 +254,12 @@ void TznFrmMain::build()
     prgRun->setTextVisible(false);
     prgRun->setRange(0, 1);
     prgRun->setValue(0);
+    // Shown only while a run goes on (RunStateChanged); its place stays, so
+    // the status line does not move when a run starts or ends.
+    QSizePolicy keepPlace = prgRun->sizePolicy();
+    keepPlace.setRetainSizeWhenHidden(true);
+    prgRun->setSizePolicy(keepPlace);
+    prgRun->setVisible(false);
     othersLayout->addWidget(prgRun);
     lblRun = new QLabel(pOthers);
     lblRun->setObjectName(QStringLiteral("lblRun"));
@@ -218,12 +293,17 @@ void TznFrmMain::build()
     lViewer->setContextMenuPolicy(Qt::CustomContextMenu);
     lViewer->setToolTip(QStringLiteral("Drag & drop file(s) here and click \"Convert\" to convert them"));
     QHeaderView* header = lViewer->header();
-    header->setStretchLastSection(false);
     header->setMinimumSectionSize(30);
     header->setSectionResizeMode(0, QHeaderView::Fixed);
     header->resizeSection(0, 30);
     header->resizeSection(1, 370);
-    header->resizeSection(2, 370);
+    // "Result" stretches to the list's right edge; the header never makes a
+    // stretched section narrower than it was when stretching began, so it
+    // begins at the smallest width.
+    header->resizeSection(2, header->minimumSectionSize());
+    header->setStretchLastSection(true);
+    new TznColumnShare(lViewer, 30);
+    lViewer->setItemDelegate(new TznElidedTipDelegate(lViewer));
     viewerLayout->addWidget(lViewer);
 
     pm1 = new QMenu(this);

@@ -143,6 +143,7 @@ const QList<InstalledFile>& installedFiles()
         {"Manual", QStringLiteral("share/doc/leafpress/leafpress.pdf")},
         {"Copyright", QStringLiteral("share/doc/leafpress/copyright")},
         {"LintianOverrides", QStringLiteral("share/lintian/overrides/leafpress")},
+        {"Screenshot", QStringLiteral("share/leafpress/screenshots/main.png")},
     };
     return files;
 }
@@ -187,6 +188,11 @@ TEST_P(InstalledFileTest, IsInPlaceAndWhole)
     if (row.iconSize > 0) {
         EXPECT_EQ(QImage(info.filePath()).size(), QSize(row.iconSize, row.iconSize));
     }
+    if (row.path.startsWith(QStringLiteral("share/leafpress/screenshots/"))) {
+        const QImage shot(info.filePath());
+        EXPECT_GE(shot.width(), 640) << "no picture of the window";
+        EXPECT_GE(shot.height(), 400) << "no picture of the window";
+    }
     if (row.path.endsWith(QStringLiteral(".pdf"))) {
         EXPECT_TRUE(ReadBytes(info.filePath()).startsWith("%PDF-"));
     }
@@ -218,6 +224,13 @@ TEST_F(InstallTest, DesktopEntryIsValidAndNamesInstalledFiles)
         return match.captured(1);
     };
     EXPECT_TRUE(QFileInfo(prefix(QStringLiteral("bin/") + value("Exec").section(u' ', 0, 0))).isExecutable());
+    // A file manager hands over every chosen file, not only the first.
+    EXPECT_EQ(value("Exec"), QStringLiteral("leafpress %F"));
+    // Desktops that rank the handlers of a type by InitialPreference (1
+    // unless given) must rank the user's word processor first for documents.
+    bool ranked = false;
+    EXPECT_LT(value("InitialPreference").toInt(&ranked), 1);
+    EXPECT_TRUE(ranked) << "no InitialPreference: the program may become the documents' default";
     EXPECT_TRUE(QFile::exists(prefix(QStringLiteral("share/icons/hicolor/scalable/apps/%1.svg").arg(value("Icon")))));
     // "Open with" offers the program for the three document kinds and its own projects.
     const QStringList types = value("MimeType").split(u';', Qt::SkipEmptyParts);
@@ -227,6 +240,35 @@ TEST_F(InstallTest, DesktopEntryIsValidAndNamesInstalledFiles)
         EXPECT_TRUE(types.contains(QLatin1String(type))) << type;
 }
 
+// The validator's issues, one "tag hint" per line, from its text report.
+QStringList validatorIssues(const QByteArray& report)
+{
+    QStringList issues;
+    const QStringList lines = QString::fromUtf8(report).split(u'\n');
+    static const QRegularExpression issueLine(QStringLiteral("^[EWIP]: [^:]+:\\d+: (.*)$"));
+    for (const QString& line : lines) {
+        const auto match = issueLine.match(line);
+        if (match.hasMatch())
+            issues << match.captured(1);
+        else if (!issues.isEmpty() && line.startsWith(QStringLiteral("     ")))
+            issues.last() += u' ' + line.trimmed();
+    }
+    return issues;
+}
+
+// Issues of the metainfo that the file is not at fault for: the id keeps its
+// capital letter (see the metainfo's comment), and a machine without network
+// reaches no URL, which says nothing about the URL.
+bool excusedIssue(const QString& issue)
+{
+    if (issue.startsWith(QStringLiteral("cid-contains-uppercase-letter ")))
+        return true;
+    static const QRegularExpression offline(
+        QStringLiteral("^(url-not-reachable|screenshot-image-not-found) .* - Failed to download file: "
+                       "(Could not resolve host|Couldn't resolve host|Couldn't connect to server|Failed to connect)"));
+    return offline.match(issue).hasMatch();
+}
+
 TEST_F(InstallTest, MetainfoValidatesWithTheInstalledTree)
 {
     // validate-tree checks the metainfo file and that its launchable desktop
@@ -234,10 +276,28 @@ TEST_F(InstallTest, MetainfoValidatesWithTheInstalledTree)
     const TznToolRun r = runTool(requiredTool("appstreamcli"),
                                  {QStringLiteral("validate-tree"), QStringLiteral("--no-net"), prefix()});
     EXPECT_EQ(r.status, 0) << r.out.constData() << r.err.constData();
-    const QString metainfo = QString::fromUtf8(ReadBytes(prefix(QStringLiteral("share/metainfo/%1.metainfo.xml").arg(appId))));
+    const QString metainfoFile = prefix(QStringLiteral("share/metainfo/%1.metainfo.xml").arg(appId));
+    const QString metainfo = QString::fromUtf8(ReadBytes(metainfoFile));
     EXPECT_TRUE(metainfo.contains(QStringLiteral("<release version=\"%1\"")
                                       .arg(programVersion(prefix(QStringLiteral("bin/leafpress"))))))
         << "the metainfo's release is not the program's version";
+    // The screenshot entry names the picture the package installs.
+    EXPECT_TRUE(metainfo.contains(QStringLiteral("/leafpress/screenshots/main.png</image>")));
+
+    // Every hint counts, pedantic ones too, with and without the URL checks.
+    for (const bool net : {false, true}) {
+        QStringList args = {QStringLiteral("validate"), QStringLiteral("--pedantic"), QStringLiteral("--strict")};
+        if (!net)
+            args << QStringLiteral("--no-net");
+        const TznToolRun v = runTool(requiredTool("appstreamcli"), args << metainfoFile);
+        QStringList issues = validatorIssues(v.out + v.err);
+        issues.removeIf(excusedIssue);
+        EXPECT_TRUE(issues.isEmpty()) << (net ? "with" : "without") << " network checks:\n" << v.out.constData();
+        ASSERT_NE(v.status, -1) << "appstreamcli did not run";
+        if (!net) {
+            EXPECT_EQ(v.status, 0) << v.out.constData();
+        }
+    }
 }
 
 TEST_F(InstallTest, ProjectFilesGetTheirOwnMimeType)
@@ -317,7 +377,7 @@ TEST_F(PackageTest, HoldsEveryInstalledFileUnderUsr)
 TEST_F(PackageTest, ControlFieldsComeFromTheProgramAndItsLibraries)
 {
     EXPECT_EQ(field("Package"), QStringLiteral("leafpress"));
-    EXPECT_EQ(field("Version"), programVersion(prefix(QStringLiteral("bin/leafpress"))) + QStringLiteral("-1"));
+    EXPECT_EQ(field("Version"), programVersion(prefix(QStringLiteral("bin/leafpress"))) + QStringLiteral("-" LP_DEB_REVISION));
     EXPECT_EQ(field("Section"), QStringLiteral("text"));
     const QString depends = field("Depends");
     for (const char* library : {"libc6", "libqt6core6", "libqt6widgets6", "libzip4", "libpugixml1v5", "libqt6svg6"})
@@ -333,6 +393,26 @@ TEST_F(PackageTest, LintianFindsNoError)
     const TznToolRun r = runTool(requiredTool("lintian"), {QStringLiteral("--fail-on"), QStringLiteral("error"), FDeb});
     EXPECT_EQ(r.status, 0) << r.out.constData() << r.err.constData();
     EXPECT_FALSE(r.out.contains("\nE: ") || r.out.startsWith("E: ")) << r.out.constData();
+}
+
+// With its pedantic hints too, lintian names nothing the overrides do not
+// explain: no bare initial upload in the changelog, no .comment section, the
+// manual registered. Fortified C library functions need Debian's build flags
+// (`make package` builds with them); a tree built without them may lack them.
+TEST_F(PackageTest, LintianPedanticReportsOnlyTheBuildFlags)
+{
+    const TznToolRun r = runTool(requiredTool("lintian"),
+                                 {QStringLiteral("--pedantic"), QStringLiteral("--display-info"), FDeb});
+    ASSERT_NE(r.status, -1);
+    QStringList tags;
+    static const QRegularExpression tagLine(QStringLiteral("^[EWIPX]: leafpress[^:]*: (\\S+)"),
+                                            QRegularExpression::MultilineOption);
+    auto it = tagLine.globalMatch(QString::fromUtf8(r.out));
+    while (it.hasNext())
+        tags << it.next().captured(1);
+    if (!QStringLiteral(LP_CXX_FLAGS).contains(QStringLiteral("-D_FORTIFY_SOURCE=")))
+        tags.removeAll(QStringLiteral("hardening-no-fortify-functions"));
+    EXPECT_TRUE(tags.isEmpty()) << r.out.constData();
 }
 
 TEST_F(PackageTest, UnpackedProgramCompactsTheExamples)

@@ -15,10 +15,15 @@
 #include <QDir>
 #include <QLineEdit>
 #include <QMenu>
+#include <QHeaderView>
+#include <QHelpEvent>
+#include <QLabel>
 #include <QMouseEvent>
+#include <QProgressBar>
 #include <QToolBar>
 #include <QToolButton>
 #include <QScreen>
+#include <QToolTip>
 #include <QTreeWidget>
 
 #include <memory>
@@ -428,6 +433,104 @@ TEST_F(FormMainTest, ErrorOfSaveReachesHandlerWithoutChangingWindow)
     EXPECT_TRUE(FShell->Links()[0].startsWith(TznInfo::SiteUrl + QStringLiteral("/net/?a=err&e=")));
     EXPECT_EQ(Window().eSource->text(), QStringLiteral("/s/*.doc?"));
     EXPECT_EQ(Window().eTarget->text(), QStringLiteral("/out/"));
+}
+
+} // namespace
+
+namespace {
+
+struct ListWidthCase
+{
+    const char* name;
+    int windowWidth;
+};
+
+class ResultListWidthTest : public FormMainTest, public ::testing::WithParamInterface<ListWidthCase>
+{
+};
+
+// "@" keeps 30 pixels; "File Name" and "Result" share the rest of the list
+// to the last pixel, at any width of the window and after it changes.
+TEST_P(ResultListWidthTest, ColumnsFillTheList)
+{
+    TznFrmDocslimMain& w = Window();
+    AddRows({QStringLiteral("/in/one.docx")});
+    w.show();
+    for (const int width : {GetParam().windowWidth, GetParam().windowWidth + 250}) {
+        w.resize(width, 600);
+        QCoreApplication::processEvents();
+        const QHeaderView* header = w.lViewer->header();
+        const int listWidth = w.lViewer->viewport()->width();
+        EXPECT_EQ(header->sectionSize(0), 30) << width;
+        EXPECT_EQ(header->sectionSize(0) + header->sectionSize(1) + header->sectionSize(2), listWidth) << width;
+        EXPECT_LE(std::abs(header->sectionSize(1) - header->sectionSize(2)), 1) << width;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(FormMain, ResultListWidthTest,
+                         ::testing::Values(ListWidthCase{"Narrow", 600}, ListWidthCase{"Medium", 810},
+                                           ListWidthCase{"Wide", 1600}),
+                         RowName());
+
+TEST_F(FormMainTest, ProgressBarShowsOnlyWhileARunGoesOn)
+{
+    TznFrmDocslimMain& w = Window();
+    w.show();
+    EXPECT_FALSE(w.prgRun->isVisible());
+    emit w.RunControl()->RunStateChanged(TznRunControl::TznRunState::Running);
+    EXPECT_TRUE(w.prgRun->isVisible());
+    const QPoint statusAt = w.lblRun->pos();
+    emit w.RunControl()->RunStateChanged(TznRunControl::TznRunState::Idle);
+    EXPECT_FALSE(w.prgRun->isVisible());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(w.lblRun->pos(), statusAt) << "the status line moved when the bar went";
+}
+
+// No button is wider than its image and caption (with the Open button's
+// arrow) and the same gap parts all neighbours, separators included, so
+// that no caption sits apart from its button or crowds the next one.
+TEST_F(FormMainTest, ToolBarGapsAreEven)
+{
+    TznFrmDocslimMain& w = Window();
+    w.show();
+    QCoreApplication::processEvents();
+    QList<QWidget*> items;
+    for (QAction* action : w.ToolBar->actions())
+        if (QWidget* item = w.ToolBar->widgetForAction(action); item && item->isVisible())
+            items << item;
+    ASSERT_EQ(items.size(), 12);
+    for (QWidget* item : items)
+        if (auto* button = qobject_cast<QToolButton*>(item))
+            EXPECT_EQ(button->width(), button->sizeHint().width()) << button->objectName().toStdString();
+    const int gap = items[1]->x() - items[0]->geometry().right();
+    EXPECT_GT(gap, 1);
+    for (int i = 1; i < items.size(); ++i)
+        EXPECT_EQ(items[i]->x() - items[i - 1]->geometry().right(), gap) << items[i]->objectName().toStdString();
+}
+
+// A result cut by its column shows whole in the tool tip over it; one that
+// fits leaves the list's own hint.
+TEST_F(FormMainTest, CutResultShowsWholeInItsToolTip)
+{
+    TznFrmDocslimMain& w = Window();
+    const QString reason = QStringLiteral("The document is protected by a password, which the user must remove "
+                                          "in the word processor before it can be compacted");
+    AddRows({QStringLiteral("/in/locked.docx"), QStringLiteral("/in/short.docx")});
+    w.lViewer->topLevelItem(0)->setText(2, reason);
+    w.lViewer->topLevelItem(1)->setText(2, QStringLiteral("[12%]"));
+    w.show();
+    w.resize(700, 600);
+    QCoreApplication::processEvents();
+    auto tipAt = [&](int row) {
+        QToolTip::hideText();
+        const QRect cell = w.lViewer->visualItemRect(w.lViewer->topLevelItem(row));
+        const QPoint at(w.lViewer->header()->sectionViewportPosition(2) + 10, cell.center().y());
+        QHelpEvent help(QEvent::ToolTip, at, w.lViewer->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(w.lViewer->viewport(), &help);
+        return QToolTip::isVisible() ? QToolTip::text() : QString();
+    };
+    EXPECT_EQ(tipAt(0), reason);
+    EXPECT_NE(tipAt(1), QStringLiteral("[12%]"));
 }
 
 } // namespace
