@@ -99,3 +99,30 @@ QString LogFileError(const QString& logFile, const QString& source, const QStrin
     }
     return {};
 }
+
+QString WebTargetError(const QString& source, const QString& target)
+{
+    if (!IsWebSource(source) || (!target.isEmpty() && !IsWebSource(target)))
+        return {};
+    return QStringLiteral("a web source has no local folder: set Target to the folder its document goes to "
+                          "(-pTarget=FOLDER)");
+}
+
+QString RunRefusal(const TznProject& project, const QStringList& sources)
+{
+    const QStringList all = sources.isEmpty() ? QStringList{project.Source()} : sources;
+    for (const QString& source : all)
+        if (QString reason = SourceError(source); !reason.isEmpty())
+            return reason;
+    for (const QString& source : all)
+        if (QString reason = WebTargetError(source, project.Target()); !reason.isEmpty())
+            return reason;
+    if (QString reason = RegExtError(project.RegExt()); !reason.isEmpty())
+        return reason;
+    for (const QString& source : all)
+        if (QString reason = LogFileError(project.LogFile(), source, project.Target(), project.Subdir(),
+                                          project.RegExt(), project.ProductCode);
+            !reason.isEmpty())
+            return reason;
+    return {};
+}
