@@ -1,6 +1,8 @@
 #include "app/znCommandLine.h"
 
 #include "engine/znShard.h"
+#include "platform/znLocalPath.h"
+#include "platform/znPath.h"
 
 #include <QCommandLineParser>
 #include <QDir>
@@ -169,13 +171,12 @@ TznCommandLine ParseConventionalCommandLine(const QStringList& params, const QSt
             return result;
         }
         const QString path = absolutePath(given);
-        const QFileInfo info(path);
-        if (info.isDir()) {
+        if (LocalFileInfo(path).IsDir) {
             scanned << path + u'/' + fileMask;
             folders << path;
         } else {
             scanned << path;
-            folders << info.path();
+            folders << QDir::cleanPath(FolderPart(path));
         }
     }
     if (scanned.size() > 1)

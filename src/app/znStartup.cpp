@@ -6,6 +6,7 @@
 #include "info/znInfo.h"
 #include "platform/znApp.h"
 #include "platform/znAppFiles.h"
+#include "platform/znLocalPath.h"
 #include "project/znProject.h"
 #include "runner/znMain.h"
 #include "ui/znWindowStartup.h"
@@ -159,9 +160,11 @@ QString HelpText()
 int RunProgram(int argc, char** argv)
 {
     QCoreApplication::setApplicationName(QStringLiteral("leafpress"));
+    // A name that is not valid UTF-8 keeps its bytes (DecodeLocalPath), so
+    // that the document it names can be found and opened by them.
     QStringList params;
     for (int i = 1; i < argc; ++i)
-        params << QString::fromLocal8Bit(argv[i]);
+        params << DecodeLocalPath(QByteArray(argv[i]));
 
     TznProcessObjects objects;
     objects.app = std::make_unique<TznApp>(ExecutablePath(), params);

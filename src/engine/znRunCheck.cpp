@@ -4,6 +4,7 @@
 #include "engine/znBatch.h"
 #include "platform/znDirSearch.h"
 #include "platform/znError.h"
+#include "platform/znLocalPath.h"
 #include "platform/znPath.h"
 #include "project/znProject.h"
 
@@ -65,12 +66,14 @@ QString SourceError(const QString& source)
     if (IsWebSource(source))
         return {};
     const QString path = NormalizePath(source);
+    // Names are asked for by their bytes: one that is not valid UTF-8
+    // exists as much as any other.
     const QString folder = FolderPart(path);
-    if (!QFileInfo(folder.isEmpty() ? QStringLiteral(".") : folder).isDir())
-        return QStringLiteral("the source folder \"%1\" does not exist").arg(folder);
+    if (!LocalFileInfo(folder.isEmpty() ? QStringLiteral(".") : folder).IsDir)
+        return QStringLiteral("the source folder \"%1\" does not exist").arg(ReadableLocalPath(folder));
     const QString name = FileNamePart(path);
-    if (!name.contains(u'*') && !name.contains(u'?') && !QFileInfo::exists(path))
-        return QStringLiteral("the source \"%1\" does not exist").arg(path);
+    if (!name.contains(u'*') && !name.contains(u'?') && !LocalFileInfo(path).Exists)
+        return QStringLiteral("the source \"%1\" does not exist").arg(ReadableLocalPath(path));
     return {};
 }
 

@@ -13,6 +13,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QThread>
 
 #include <cstdio>
@@ -93,7 +94,12 @@ int TznMain::Run()
         else
             Batch->StartScan(Sources, target, subdir);
     } catch (const EznError& e) {
-        printLine(stderr, QStringLiteral("leafpress: %1: %2").arg(target, e.Message()));
+        // The target comes first while it is not a folder (the error is
+        // about it); a refused mask is told by its own message.
+        if (QFileInfo(target).isDir())
+            printLine(stderr, QStringLiteral("leafpress: ") + e.Message());
+        else
+            printLine(stderr, QStringLiteral("leafpress: %1: %2").arg(target, e.Message()));
         return 2;
     }
 

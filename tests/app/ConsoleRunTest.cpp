@@ -17,6 +17,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 namespace {
 
 // Every file below root by relative path, with the SHA-256 of its bytes.
@@ -275,6 +277,10 @@ INSTANTIATE_TEST_SUITE_P(Runs, OutcomeTest, ::testing::Values(
                 {QStringLiteral("--dry-run"), QStringLiteral("-q"), QStringLiteral("in/d0"), QStringLiteral("in/d1")}, 0,
                 {QStringLiteral("Success => {dir}/in/d1/doc1.docx => ["), QStringLiteral("] {dir}/in/d1/doc1.docx\n")}, {},
                 {QStringLiteral("{dir}/in/d0/doc1.docx")}, 0},
+    OutcomeCase{"MaskOverTheLengthLimitIsToldAlone",
+                {QStringLiteral("-o"), QStringLiteral("out"), QStringLiteral("in/") + QString(300, u'*') + QStringLiteral(".docx")},
+                2, {}, {QStringLiteral("leafpress: The file mask has 305 characters, more than the 255")},
+                {QStringLiteral("out/: The file mask")}, 0},
     OutcomeCase{"WebWithoutTargetIsRefused", {seedWeb}, 2, {},
                 {QStringLiteral("leafpress: a web source has no local folder")}, {}, 0},
     OutcomeCase{"WebResultLineAndSummary", {seedWeb + QStringLiteral(",Target={dir}/out")}, 0,
@@ -291,6 +297,65 @@ INSTANTIATE_TEST_SUITE_P(Runs, OutcomeTest, ::testing::Values(
                 {QStringLiteral("leafpress: the log file was not written")}, {}, 1},
     OutcomeCase{"WebDryRunIsRefused", {seedWeb + QStringLiteral(",Target={dir}/out,DryRun=1")}, 2, {},
                 {QStringLiteral("leafpress: the project asks for a dry run")}, {}, 0}),
+    RowName());
+
+// A document whose name is not valid UTF-8 or holds a control character,
+// named by its bytes on either command line: it is converted, and its
+// result line and JSON record show each such byte as \xHH, never raw.
+struct EscapedNameCase
+{
+    const char* name;
+    QByteArray fileName; // bytes below in/
+    const char* params; // before the source; "seed" for the first-parameter form
+    const char* shown; // what standard output holds; {dir} is the test's folder
+    const char* result; // and after the result's share in percent
+};
+
+class EscapedNameTest : public ConsoleRunTest, public ::testing::WithParamInterface<EscapedNameCase>
+{
+};
+
+TEST_P(EscapedNameTest, ShowsEveryByteItCannotPrint)
+{
+    const EscapedNameCase& c = GetParam();
+    addDocuments(1, 0);
+    QFile sample(path(QStringLiteral("in/d0/doc0.docx")));
+    ASSERT_TRUE(sample.open(QIODevice::ReadOnly));
+    const QByteArray bytes = sample.readAll();
+    const QByteArray file = QFile::encodeName(path(QStringLiteral("in/"))) + c.fileName;
+    std::FILE* out = std::fopen(file.constData(), "wb");
+    ASSERT_NE(out, nullptr);
+    ASSERT_EQ(std::fwrite(bytes.constData(), 1, size_t(bytes.size()), out), size_t(bytes.size()));
+    std::fclose(out);
+    // The name goes to the program by its bytes, through printf's octal
+    // escapes, which QProcess's text arguments could not carry.
+    QString octal;
+    for (const char b : c.fileName)
+        octal += QStringLiteral("\\%1").arg(uint(uchar(b)), 3, 8, QLatin1Char('0'));
+    const QString name = QStringLiteral("\"$PWD/in/$(printf '%1')\"").arg(octal);
+    const QString command = QString::fromUtf8(c.params) == QStringLiteral("seed")
+                                ? QStringLiteral("exec \"$0\" \"-pPureConsole=1,Source=\"%1\",Target=$PWD/out\"").arg(name)
+                                : QStringLiteral("exec \"$0\" %1 %2").arg(QString::fromUtf8(c.params), name);
+    const TznProcessResult r = RunProcess(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), command, exe()}, FDir.path());
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    const QString shown = QString::fromUtf8(c.shown).replace(QStringLiteral("{dir}"), FDir.path());
+    EXPECT_TRUE(r.out.contains(shown)) << shown.toStdString() << "\n" << r.out.toStdString();
+    const QString result = QString::fromUtf8(c.result).replace(QStringLiteral("{dir}"), FDir.path());
+    EXPECT_TRUE(r.out.contains(result)) << result.toStdString() << "\n" << r.out.toStdString();
+    EXPECT_FALSE(r.out.contains(u'\x1b'));
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, EscapedNameTest, ::testing::Values(
+    EscapedNameCase{"Latin1ByteConventional", QByteArray("caf\xe9.docx"), "-q -o out",
+                    "Success => {dir}/in/caf\\xE9.docx => [", "%] {dir}/out/caf\\xE9.docx\n"},
+    EscapedNameCase{"Latin1ByteSeed", QByteArray("caf\xe9.docx"), "seed",
+                    "Success => {dir}/in/caf\\xE9.docx => [", "%] {dir}/out/caf\\xE9.docx\n"},
+    EscapedNameCase{"Latin1ByteJson", QByteArray("caf\xe9.docx"), "-q --json -o out",
+                    "\"source\":\"{dir}/in/caf\\\\xE9.docx\"", "%] {dir}/out/caf\\\\xE9.docx\""},
+    EscapedNameCase{"EscapeSequenceConventional", QByteArray("red\x1b[31m.docx"), "-q -o out",
+                    "Success => {dir}/in/red\\x1B[31m.docx => [", "%] {dir}/out/red\\x1B[31m.docx\n"},
+    EscapedNameCase{"EscapeSequenceJson", QByteArray("red\x1b[31m.docx"), "-q --json -o out",
+                    "\"source\":\"{dir}/in/red\\\\x1B[31m.docx\"", "%] {dir}/out/red\\\\x1B[31m.docx\""}),
     RowName());
 
 // A log on a disk that is full: the run says why it could not write it and
