@@ -139,7 +139,7 @@ void TznRunControl::fileDone(quint64 serial, TznBatch* batch, TznNode* node)
     const int status = node->Status.load();
     const QString message = node->Message;
     const qint64 saved = SavedBytes(*node);
-    if (printsResults()) {
+    if (FPrintResults) {
         printLine(RunnerResultLine(status, node->Path, message));
         std::lock_guard lock(FPrintLock);
         if (CountsBytes(*node)) {
@@ -172,6 +172,8 @@ void TznRunControl::Start(const QString& target)
     }));
     FStopped = false;
     FRefused = false;
+    // Read here, on the control's thread; the workers only look at it.
+    FPrintResults = printsResults();
     {
         std::lock_guard lock(FPrintLock);
         FTotals = TznRunTotals();
@@ -222,7 +224,7 @@ void TznRunControl::onFinish()
         if (FBatch->Failures() > 0)
             guarded(this, [this] { Info->OpenLink(QString(), FailureReport(FBatch->Reasons()), QString()); });
     }
-    if (FBatch && printsResults()) {
+    if (FBatch && FPrintResults) {
         TznRunTotals totals;
         {
             std::lock_guard lock(FPrintLock);

@@ -122,6 +122,7 @@ private:
     // runner prints: a result line per document as it ends, on any
     // worker, and the summary line at the end.
     bool printsResults() const;
+    bool FPrintResults = false;
     void printLine(const QString& line);
     // The reason on standard error; the exit status becomes 2.
     void printError(const QString& reason);
