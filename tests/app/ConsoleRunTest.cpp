@@ -283,6 +283,8 @@ INSTANTIATE_TEST_SUITE_P(Runs, OutcomeTest, ::testing::Values(
                 {QStringLiteral("out/: The file mask")}, 0},
     OutcomeCase{"WebWithoutTargetIsRefused", {seedWeb}, 2, {},
                 {QStringLiteral("leafpress: a web source has no local folder")}, {}, 0},
+    OutcomeCase{"WebWithoutTargetIsRefusedByTheWindow", {QStringLiteral("-pRunAndClose=1,Source={web}/a.docx")}, 2, {},
+                {QStringLiteral("leafpress: a web source has no local folder")}, {}, 0},
     OutcomeCase{"WebResultLineAndSummary", {seedWeb + QStringLiteral(",Target={dir}/out")}, 0,
                 {QStringLiteral("Success => {web}/a.docx => "), QStringLiteral("\n1 documents, 1 converted, 0 skipped, 0 failed, ")},
                 {}, {}, 1},
