@@ -6,7 +6,6 @@
 
 #include <QCommandLineParser>
 #include <QDir>
-#include <QFileInfo>
 
 #include <algorithm>
 
@@ -75,10 +74,6 @@ void addOptions(QCommandLineParser& parser)
     parser.addPositionalArgument(QStringLiteral("SOURCE"), QStringLiteral("a document, a folder or a mask"),
                                  QStringLiteral("SOURCE..."));
 }
-
-} // namespace
-
-namespace {
 
 // A parameter that reads as an option: "-" and at least one more character.
 bool isOption(const QString& param)
