@@ -8,11 +8,11 @@
 
 int main(int argc, char** argv)
 {
-    if (argc > 1 && std::strcmp(argv[1], "--help") == 0) {
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
         std::fputs(HelpText().toLocal8Bit().constData(), stdout);
         return 0;
     }
-    if (argc > 1 && std::strcmp(argv[1], "--version") == 0) {
+    if (argc == 2 && (std::strcmp(argv[1], "--version") == 0 || std::strcmp(argv[1], "-V") == 0)) {
         std::printf("Leafpress Compactor %s\n", ProductVersion);
         return 0;
     }

@@ -1,10 +1,13 @@
 #include "app/znCommandLine.h"
 
 #include "engine/znShard.h"
+#include "platform/znLocalPath.h"
+#include "platform/znPath.h"
 
 #include <QCommandLineParser>
 #include <QDir>
-#include <QFileInfo>
+
+#include <algorithm>
 
 namespace {
 
@@ -53,8 +56,8 @@ const TznOptionSpec kOptions[] = {
                        "0 <= I < N (Shard)"},
     {{"json"}, nullptr, "one JSON object per document on standard output, then a summary object"},
     {{"q", "quiet"}, nullptr, "show nothing but the result lines and the summary (no progress line)"},
-    {{"help"}, nullptr, "show the help text"},
-    {{"version"}, nullptr, "show the version"},
+    {{"h", "help"}, nullptr, "show the help text"},
+    {{"V", "version"}, nullptr, "show the version"},
 };
 
 void addOptions(QCommandLineParser& parser)
@@ -72,6 +75,12 @@ void addOptions(QCommandLineParser& parser)
                                  QStringLiteral("SOURCE..."));
 }
 
+// A parameter that reads as an option: "-" and at least one more character.
+bool isOption(const QString& param)
+{
+    return param.size() >= 2 && param[0] == u'-';
+}
+
 } // namespace
 
 bool IsConventionalCommandLine(const QStringList& params)
@@ -81,12 +90,25 @@ bool IsConventionalCommandLine(const QStringList& params)
     const QString& first = params.first();
     if (first.startsWith(QStringLiteral("--")))
         return params.size() > 1 || (first != QStringLiteral("--help") && first != QStringLiteral("--version"));
-    return first.size() >= 2 && first[0] == u'-' && QStringLiteral("orjq").contains(first[1]);
+    // The first-parameter form has the switches -p, -i and -u (either
+    // case); any other option, also one after a first source, belongs to
+    // this form, which reads it or says why it cannot.
+    if (isOption(first))
+        return !QStringLiteral("pPiIuU").contains(first[1]);
+    return std::any_of(params.cbegin() + 1, params.cend(), isOption);
 }
 
 TznCommandLine ParseConventionalCommandLine(const QStringList& params, const QString& fileMask, int cores)
 {
     TznCommandLine result;
+    if (!params.isEmpty() && !isOption(params.first())) {
+        const auto option = std::find_if(params.cbegin(), params.cend(), isOption);
+        if (option != params.cend()) {
+            result.Error = QStringLiteral("'%1' after the source '%2': options go before the first SOURCE")
+                               .arg(*option, params.first());
+            return result;
+        }
+    }
     QCommandLineParser parser;
     addOptions(parser);
     if (!parser.parse(QStringList{QStringLiteral("leafpress")} + params)) {
@@ -144,13 +166,12 @@ TznCommandLine ParseConventionalCommandLine(const QStringList& params, const QSt
             return result;
         }
         const QString path = absolutePath(given);
-        const QFileInfo info(path);
-        if (info.isDir()) {
+        if (LocalFileInfo(path).IsDir) {
             scanned << path + u'/' + fileMask;
             folders << path;
         } else {
             scanned << path;
-            folders << info.path();
+            folders << QDir::cleanPath(FolderPart(path));
         }
     }
     if (scanned.size() > 1)

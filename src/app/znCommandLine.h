@@ -28,7 +28,9 @@ struct TznCommandLine
 
 // True when params (without the program name) are meant as a conventional
 // command line: the first one starts with "--" (but is not --help or
-// --version alone) or with one of the short options -o, -r, -j, -q.
+// --version alone) or is a short option other than the first-parameter
+// switches -p, -i and -u, or a later one is an option (which this form
+// then refuses: options go before the sources).
 bool IsConventionalCommandLine(const QStringList& params);
 
 // Reads params (without the program name). A folder source is scanned for

@@ -6,6 +6,7 @@
 #include "info/znInfo.h"
 #include "platform/znApp.h"
 #include "platform/znAppFiles.h"
+#include "platform/znLocalPath.h"
 #include "project/znProject.h"
 #include "runner/znMain.h"
 #include "ui/znWindowStartup.h"
@@ -16,6 +17,7 @@
 
 #include <cstdio>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -85,6 +87,15 @@ int OpenConventional(const QStringList& params)
     Runner->Sources = line.Sources;
     Runner->Json = line.Json;
     Runner->Quiet = line.Quiet;
+    // A batch command line runs under cron, ssh or a job runner: nobody
+    // would see a browser, and the report would carry local paths away.
+    Runner->ReportFailures = false;
+    const auto hasLine = [&line](const QString& key) {
+        return std::any_of(line.OptionLines.cbegin(), line.OptionLines.cend(),
+                           [&key](const QString& option) { return option.startsWith(key); });
+    };
+    Runner->ResultsInPlace = line.ProjectFile.isEmpty() && hasLine(QStringLiteral("DryRun="))
+                             && !hasLine(QStringLiteral("Target="));
     return -1;
 }
 
@@ -109,6 +120,17 @@ void AllowRunWithoutDisplay()
 #endif
 }
 
+bool HasDisplay()
+{
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    // A platform the user chose is taken at its word.
+    return !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || !qEnvironmentVariableIsEmpty("DISPLAY")
+           || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+#else
+    return true;
+#endif
+}
+
 QString HelpText()
 {
     return QStringLiteral(
@@ -121,11 +143,15 @@ QString HelpText()
                "  -pOPTIONS    inline options, name=value pairs separated by ',' or ';'\n"
                "               e.g. -pSource=/in/*.doc?,Target=/out,PureConsole=1\n"
                "  -i, -u       open the product's web site\n"
-               "  --help       show this text\n"
-               "  --version    show the version\n\n"
-               "A project with PureConsole=1 runs without a window and ends when done.\n\n"
-               "The second form runs without a window. SOURCE is a document, a folder\n"
-               "(its *.doc? documents) or a mask; several sources make one batch.\n"
+               "  -h, --help   show this text\n"
+               "  -V, --version  show the version\n\n"
+               "A project with PureConsole=1 runs without a window and ends when done;\n"
+               "a Source beginning with http:// or https:// needs a Target folder.\n"
+               "After failures it opens an error report naming the documents' file names.\n\n"
+               "The second form runs without a window and opens no report; its options\n"
+               "go before the first SOURCE. SOURCE is a document, a folder (its *.doc?\n"
+               "documents) or a mask; several sources make one batch. Without -o,\n"
+               "--dry-run names each result where --in-place would put it.\n"
                "e.g. leafpress --in-place ~/Reports\n"
                "     leafpress -r -j 2 -o /out /in\n\n")
         + ConventionalUsage();
@@ -134,9 +160,11 @@ QString HelpText()
 int RunProgram(int argc, char** argv)
 {
     QCoreApplication::setApplicationName(QStringLiteral("leafpress"));
+    // A name that is not valid UTF-8 keeps its bytes (DecodeLocalPath), so
+    // that the document it names can be found and opened by them.
     QStringList params;
     for (int i = 1; i < argc; ++i)
-        params << QString::fromLocal8Bit(argv[i]);
+        params << DecodeLocalPath(QByteArray(argv[i]));
 
     TznProcessObjects objects;
     objects.app = std::make_unique<TznApp>(ExecutablePath(), params);
@@ -171,7 +199,13 @@ int RunProgram(int argc, char** argv)
         return Runner->Run();
     }
 
-    if (Project->RunAndClose())
+    if (Project->RunAndClose()) {
         AllowRunWithoutDisplay();
+    } else if (!HasDisplay()) {
+        // Qt would end the process with an abort; the user gets the way
+        // to run without the window instead.
+        printText(stderr, QStringLiteral("leafpress: no display: use -o DIR for a run without the window\n"));
+        return 2;
+    }
     return RunWindow(argc, argv);
 }

@@ -12,5 +12,10 @@ int RunProgram(int argc, char** argv);
 // process. A platform set in QT_QPA_PLATFORM is kept.
 void AllowRunWithoutDisplay();
 
+// Whether the window can be shown: a platform is set in QT_QPA_PLATFORM
+// or a display is named (DISPLAY, WAYLAND_DISPLAY). Always true where the
+// system has no such variables.
+bool HasDisplay();
+
 // Text of --help.
 QString HelpText();

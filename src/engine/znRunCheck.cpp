@@ -4,6 +4,7 @@
 #include "engine/znBatch.h"
 #include "platform/znDirSearch.h"
 #include "platform/znError.h"
+#include "platform/znLocalPath.h"
 #include "platform/znPath.h"
 #include "project/znProject.h"
 
@@ -65,12 +66,14 @@ QString SourceError(const QString& source)
     if (IsWebSource(source))
         return {};
     const QString path = NormalizePath(source);
+    // Names are asked for by their bytes: one that is not valid UTF-8
+    // exists as much as any other.
     const QString folder = FolderPart(path);
-    if (!QFileInfo(folder.isEmpty() ? QStringLiteral(".") : folder).isDir())
-        return QStringLiteral("the source folder \"%1\" does not exist").arg(folder);
+    if (!LocalFileInfo(folder.isEmpty() ? QStringLiteral(".") : folder).IsDir)
+        return QStringLiteral("the source folder \"%1\" does not exist").arg(ReadableLocalPath(folder));
     const QString name = FileNamePart(path);
-    if (!name.contains(u'*') && !name.contains(u'?') && !QFileInfo::exists(path))
-        return QStringLiteral("the source \"%1\" does not exist").arg(path);
+    if (!name.contains(u'*') && !name.contains(u'?') && !LocalFileInfo(path).Exists)
+        return QStringLiteral("the source \"%1\" does not exist").arg(ReadableLocalPath(path));
     return {};
 }
 
@@ -97,5 +100,32 @@ QString LogFileError(const QString& logFile, const QString& source, const QStrin
         if (!targetFolder.isEmpty() && liesIn(logFile, targetFolder, true) && MatchesWildcard(unprefixed, mask))
             return QStringLiteral("the log file \"%1\" is a target of the run").arg(logFile);
     }
+    return {};
+}
+
+QString WebTargetError(const QString& source, const QString& target)
+{
+    if (!IsWebSource(source) || (!target.isEmpty() && !IsWebSource(target)))
+        return {};
+    return QStringLiteral("a web source has no local folder: set Target to the folder its document goes to "
+                          "(-pTarget=FOLDER)");
+}
+
+QString RunRefusal(const TznProject& project, const QStringList& sources)
+{
+    const QStringList all = sources.isEmpty() ? QStringList{project.Source()} : sources;
+    for (const QString& source : all)
+        if (QString reason = SourceError(source); !reason.isEmpty())
+            return reason;
+    for (const QString& source : all)
+        if (QString reason = WebTargetError(source, project.Target()); !reason.isEmpty())
+            return reason;
+    if (QString reason = RegExtError(project.RegExt()); !reason.isEmpty())
+        return reason;
+    for (const QString& source : all)
+        if (QString reason = LogFileError(project.LogFile(), source, project.Target(), project.Subdir(),
+                                          project.RegExt(), project.ProductCode);
+            !reason.isEmpty())
+            return reason;
     return {};
 }

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+class TznProject;
+
 // Checks the front ends make before a run starts. Each gives the reason a
 // run must not go ahead, or the empty text when it may.
 
@@ -22,3 +24,13 @@ QString SourceError(const QString& source);
 // without the product's "-code-" prefix, the mask accepts).
 QString LogFileError(const QString& logFile, const QString& source, const QString& targetFolder, bool subdirs,
                      const QString& regExt, const QString& productCode);
+
+// A run of a web source has no local folder to take its target from: it
+// needs a Target, and one that is not itself a web address (the project
+// makes the source's own folder the target when none is given).
+QString WebTargetError(const QString& source, const QString& target);
+
+// Every check above for the project's options, for each of sources (the
+// project's Source alone when empty), in the order the runner makes them:
+// the first reason, or empty.
+QString RunRefusal(const TznProject& project, const QStringList& sources);

@@ -401,8 +401,10 @@ void TznInfo::OpenLink(const QString& page, const QString& action, const QString
             link += QStringLiteral("/net/");
         }
 
+        // What the site is sent never carries a password of a web source,
+        // nor the folders of the user's documents.
         QString query;
-        addAction(query, action);
+        addAction(query, action.isEmpty() ? action : CutLocalPaths(WithoutCredentials(action)));
         // Without a project the report still goes out with what it can carry.
         if (Project) {
             addParam(query, productCode, QStringLiteral("p"));
@@ -414,7 +416,7 @@ void TznInfo::OpenLink(const QString& page, const QString& action, const QString
         }
         addParam(query, QString::number(InstallStamp), QStringLiteral("i"));
         if (!extra.isEmpty())
-            query += u'&' + extra;
+            query += u'&' + WithoutCredentials(extra);
         link += u'?' + query;
     }
     Shell().Open(link);

@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QUrl>
 
 namespace {
@@ -21,7 +22,18 @@ public:
             const QUrl url = QFileInfo::exists(link) ? QUrl::fromLocalFile(link) : QUrl(link);
             return QDesktopServices::openUrl(url);
         }
-        return QProcess::startDetached(QStringLiteral("xdg-open"), {link});
+        // Without xdg-open there is nothing to do. Its own messages would
+        // land in whatever the caller's terminal or pipe shows next.
+        const QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+        if (opener.isEmpty())
+            return false;
+        QProcess process;
+        process.setProgram(opener);
+        process.setArguments({link});
+        process.setStandardInputFile(QProcess::nullDevice());
+        process.setStandardOutputFile(QProcess::nullDevice());
+        process.setStandardErrorFile(QProcess::nullDevice());
+        return process.startDetached();
     }
 };
 

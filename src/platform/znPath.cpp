@@ -1,5 +1,7 @@
 #include "platform/znPath.h"
 
+#include <QRegularExpression>
+
 namespace {
 
 qsizetype lastDelimiter(const QString& path, PathStyle style)
@@ -57,4 +59,51 @@ QString ChangeFileExt(const QString& path, const QString& ext, PathStyle style)
     const qsizetype start = lastDelimiter(path, style) + 1;
     const qsizetype dot = path.lastIndexOf(u'.');
     return (dot >= start ? path.left(dot) : path) + ext;
+}
+
+QString WithoutCredentials(const QString& text)
+{
+    // The user-info ends at the last "@" before the end of the authority
+    // ("/", "?", "#" or a blank); a password may itself hold "@" or ":".
+    static const QRegularExpression address(QStringLiteral("(https?://)[^/?#\\s\"]*@"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    QString result = text;
+    result.replace(address, QStringLiteral("\\1"));
+    return result;
+}
+
+namespace {
+
+// The last name of an absolute path, the folder's own for one that ends in
+// a delimiter; both delimiters count, as a reason may name either kind.
+QString lastName(QString path)
+{
+    while (path.size() > 1 && (path.endsWith(u'/') || path.endsWith(u'\\')))
+        path.chop(1);
+    const qsizetype at = qMax(path.lastIndexOf(u'/'), path.lastIndexOf(u'\\'));
+    return path.mid(at + 1);
+}
+
+} // namespace
+
+QString CutLocalPaths(const QString& text)
+{
+    static const QRegularExpression quoted(QStringLiteral("\"((?:/|[A-Za-z]:[\\\\/]|\\\\\\\\)[^\"]*)\""));
+    static const QRegularExpression bare(QStringLiteral("(^|[\\s(\\[])(/[^\\s\"]+)"));
+    QString result;
+    qsizetype from = 0;
+    for (auto it = quoted.globalMatch(text); it.hasNext();) {
+        const QRegularExpressionMatch m = it.next();
+        result += text.mid(from, m.capturedStart() - from) + u'"' + lastName(m.captured(1)) + u'"';
+        from = m.capturedEnd();
+    }
+    result += text.mid(from);
+    QString cut;
+    from = 0;
+    for (auto it = bare.globalMatch(result); it.hasNext();) {
+        const QRegularExpressionMatch m = it.next();
+        cut += result.mid(from, m.capturedStart(2) - from) + lastName(m.captured(2));
+        from = m.capturedEnd();
+    }
+    return cut + result.mid(from);
 }

@@ -40,3 +40,14 @@ QString ChangeFileExt(const QString& path, const QString& ext, PathStyle style =
 
 // The extension of the file-name part including its ".", empty when it has none.
 QString ExtractFileExt(const QString& path, PathStyle style = NativePathStyle());
+
+// The text with the user-info part ("user:password@") taken out of every
+// web address in it (http:// or https://, letter case ignored), so that a
+// password given in a source address is never shown, logged or sent.
+QString WithoutCredentials(const QString& text);
+
+// The text with every absolute local path in it cut to its last name: a
+// path in double quotes, or one standing alone that begins with "/" after
+// a blank, "(", "[" or the start. A report that leaves the machine then
+// names the document, not the folders of the user.
+QString CutLocalPaths(const QString& text);

@@ -17,7 +17,8 @@ public:
 
 // The shell every link of the program goes through. The default opens links
 // for real (in the window through the desktop services, elsewhere by running
-// xdg-open with the link as its only argument, never through a command shell).
+// xdg-open with the link as its only argument, never through a command shell,
+// its output thrown away; without xdg-open on PATH nothing is opened).
 IznShell& Shell();
 
 // Replaces the shell (tests install a recording one); nullptr restores the

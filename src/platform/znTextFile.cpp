@@ -4,9 +4,13 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QTemporaryFile>
 #include <QStringDecoder>
 #include <QStringEncoder>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 QString DecodeText(const QByteArray& bytes)
 {
@@ -99,17 +103,39 @@ void writeInPlace(const QString& path, const QByteArray& bytes)
 
 } // namespace
 
-void WriteTextFile(const QString& path, const QStringList& lines)
+void WriteTextFile(const QString& given, const QStringList& lines)
 {
-    const QFileInfo existing(path);
+    const QFileInfo existing(given);
+    const QByteArray bytes = EncodeText(JoinLines(lines));
     if (existing.exists() && !existing.isFile() && !existing.isDir()) {
-        writeInPlace(path, EncodeText(JoinLines(lines)));
+        writeInPlace(given, bytes);
         return;
     }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    // A link is followed, so that the file it names gets the lines.
+    const QString path = existing.isSymLink() && existing.exists() ? existing.canonicalFilePath() : given;
+    // Every step is checked by itself: a full disk may refuse the bytes at
+    // the write, at the flush or only at the close, and an older file must
+    // stay as it was until the new one is whole.
+    QTemporaryFile file(path + QStringLiteral(".XXXXXX"));
+    if (!file.open())
         throw EznError(QStringLiteral("Cannot create file \"%1\". %2").arg(path, file.errorString()));
-    const QByteArray bytes = EncodeText(JoinLines(lines));
-    if (file.write(bytes) != bytes.size() || !file.commit())
+    if (file.write(bytes) != bytes.size() || !file.flush())
         throw EznError(QStringLiteral("Cannot write file \"%1\". %2").arg(path, file.errorString()));
+    const QString temporary = file.fileName();
+    // The new file gets the older one's permissions, or those a new file
+    // would get; the temporary name starts out readable by its owner only.
+    file.setPermissions(existing.isFile() ? existing.permissions()
+                                          : QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
+                                                | QFileDevice::ReadOther);
+    file.close();
+    if (file.error() != QFileDevice::NoError)
+        throw EznError(QStringLiteral("Cannot write file \"%1\". %2").arg(path, file.errorString()));
+    // The system's rename replaces the older file in one step where it can;
+    // where it refuses an existing name, the older file goes first.
+    if (std::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(path).constData()) != 0) {
+        const QString reason = QString::fromLocal8Bit(std::strerror(errno));
+        if (!existing.isFile() || !QFile::remove(path) || !QFile::rename(temporary, path))
+            throw EznError(QStringLiteral("Cannot write file \"%1\". %2").arg(path, reason));
+    }
+    file.setAutoRemove(false);
 }

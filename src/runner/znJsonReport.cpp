@@ -11,8 +11,8 @@ QByteArray JsonDocumentRecord(const TznNode& node, const QString& message)
     QJsonObject record{
         {QStringLiteral("type"), QStringLiteral("document")},
         {QStringLiteral("status"), StatusWord(node.Status.load())},
-        {QStringLiteral("source"), node.Path},
-        {QStringLiteral("message"), message},
+        {QStringLiteral("source"), ShownText(node.Path)},
+        {QStringLiteral("message"), ShownText(message)},
     };
     if (node.SourceSize >= 0 && node.TargetSize >= 0) {
         record.insert(QStringLiteral("sourceBytes"), node.SourceSize);
@@ -29,6 +29,7 @@ QByteArray JsonSummaryRecord(const TznRunTotals& totals)
         {QStringLiteral("type"), QStringLiteral("summary")},
         {QStringLiteral("documents"), totals.Documents},
         {QStringLiteral("converted"), totals.Converted},
+        {QStringLiteral("skipped"), totals.Skipped},
         {QStringLiteral("failed"), totals.Failed},
         {QStringLiteral("sourceBytes"), totals.BytesBefore},
         {QStringLiteral("targetBytes"), totals.BytesAfter},

@@ -13,6 +13,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QThread>
 
 #include <cstdio>
@@ -21,16 +22,12 @@ TznMain* Runner = nullptr;
 
 namespace {
 
+// Every line goes out without the credentials of a web address.
 void printLine(FILE* stream, const QString& line)
 {
-    const QByteArray bytes = EncodeText(line + u'\n');
+    const QByteArray bytes = EncodeText(WithoutCredentials(line) + u'\n');
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
     std::fflush(stream);
-}
-
-QString megabytes(qint64 bytes)
-{
-    return QString::number(double(bytes) / (1024.0 * 1024.0), 'f', 1) + QStringLiteral(" MB");
 }
 
 } // namespace
@@ -78,7 +75,9 @@ int TznMain::Run()
             return 2;
         }
         target = FDryPrefix = QDir(FDryFolder->path()).absolutePath() + u'/';
-        FShownTarget = Project->Target().isEmpty() ? QString() : IncludeTrailingDelimiter(NormalizePath(Project->Target()));
+        FShownTarget = Project->Target().isEmpty() || ResultsInPlace
+                           ? QString()
+                           : IncludeTrailingDelimiter(NormalizePath(Project->Target()));
     } else {
         target = Project->TargetFolder();
     }
@@ -95,7 +94,12 @@ int TznMain::Run()
         else
             Batch->StartScan(Sources, target, subdir);
     } catch (const EznError& e) {
-        printLine(stderr, QStringLiteral("leafpress: %1: %2").arg(target, e.Message()));
+        // The target comes first while it is not a folder (the error is
+        // about it); a refused mask is told by its own message.
+        if (QFileInfo(target).isDir())
+            printLine(stderr, QStringLiteral("leafpress: ") + e.Message());
+        else
+            printLine(stderr, QStringLiteral("leafpress: %1: %2").arg(target, e.Message()));
         return 2;
     }
 
@@ -129,7 +133,7 @@ void TznMain::showProgress()
     FProgress->Show(counts);
 }
 
-void TznMain::OnFileDone(TznBatch*, TznNode* node)
+void TznMain::OnFileDone(TznBatch* batch, TznNode* node)
 {
     QString message = node->Message;
     if (!FDryPrefix.isEmpty()) {
@@ -138,7 +142,15 @@ void TznMain::OnFileDone(TznBatch*, TznNode* node)
         const qsizetype at = message.indexOf(FDryPrefix);
         if (at >= 0) {
             QFile::remove(message.mid(at));
-            message.replace(at, FDryPrefix.size(), FShownTarget);
+            // Without a target the run it stands for compacts in place: the
+            // result keeps its place below its own source's folder.
+            QString shown = FShownTarget;
+            if (shown.isEmpty()) {
+                shown = batch ? batch->SourceFolderOf(*node) : QString();
+                if (shown.isEmpty())
+                    shown = FolderPart(node->Path);
+            }
+            message.replace(at, FDryPrefix.size(), shown);
         }
     }
     const QString line = RunnerResultLine(node->Status, node->Path, message);
@@ -160,18 +172,7 @@ void TznMain::OnFileDone(TznBatch*, TznNode* node)
 
 QString TznMain::RefusalReason() const
 {
-    const QStringList sources = Sources.isEmpty() ? QStringList{Project->Source()} : Sources;
-    for (const QString& source : sources)
-        if (QString reason = SourceError(source); !reason.isEmpty())
-            return reason;
-    if (QString reason = RegExtError(Project->RegExt()); !reason.isEmpty())
-        return reason;
-    for (const QString& source : sources)
-        if (QString reason = LogFileError(Project->LogFile(), source, Project->Target(), Project->Subdir(),
-                                          Project->RegExt(), Project->ProductCode);
-            !reason.isEmpty())
-            return reason;
-    return {};
+    return RunRefusal(*Project, Sources);
 }
 
 int TznMain::Finish()
@@ -181,35 +182,21 @@ int TznMain::Finish()
         Info->Tally(RunCounterDocuments, 0, count);
         Info->Tally(RunCounterSuccesses, 0, Batch->Successes());
         Info->Tally(RunCounterFailures, 0, Batch->Failures());
-        if (Batch->Failures() > 0)
+        if (Batch->Failures() > 0 && ReportFailures)
             Info->OpenLink(QString(), FailureReport(Batch->Reasons()), QString());
     }
-    // The batch counts a failure for every reason recorded, so a document
-    // can count twice there; the summary counts documents by their status.
-    int successes = 0;
-    int failures = 0;
-    for (int i = 0; i < count; ++i) {
-        const TznNode* node = Batch->NodeAt(i);
-        successes += node->Status.load() == nsSuccess;
-        failures += node->Status.load() == nsFailure;
-    }
+    TznRunTotals totals;
+    CountDocuments(*Batch, totals);
+    totals.BytesBefore = FBytesBefore;
+    totals.BytesAfter = FBytesAfter;
+    totals.ElapsedMs = FClock.elapsed();
+    totals.DryRun = FDryFolder != nullptr;
     if (FProgress)
         FProgress->Clear();
-    const bool dryRun = FDryFolder != nullptr;
-    if (Json) {
-        const TznRunTotals totals{count, successes, failures, FBytesBefore, FBytesAfter, FClock.elapsed(), dryRun};
+    if (Json)
         printLine(stdout, QString::fromUtf8(JsonSummaryRecord(totals)));
-    } else {
-        // Scripts read the line up to the time; what follows was added later.
-        const qint64 saved = FBytesBefore - FBytesAfter;
-        const qint64 percent = FBytesBefore > 0 ? qRound64(100.0 * double(saved) / double(FBytesBefore)) : 0;
-        printLine(stdout, QStringLiteral("%1 documents, %2 converted, %3 failed, %4 -> %5, %6 s, saved %7 (%8 %)%9")
-                              .arg(count).arg(successes).arg(failures)
-                              .arg(megabytes(FBytesBefore), megabytes(FBytesAfter))
-                              .arg(double(FClock.elapsed()) / 1000.0, 0, 'f', 1)
-                              .arg(megabytes(saved)).arg(percent)
-                              .arg(dryRun ? QStringLiteral(" (dry run: nothing written)") : QString()));
-    }
+    else
+        printLine(stdout, RunSummaryLine(totals));
     // The private folder and whatever a failed save left in it.
     FDryFolder.reset();
 

@@ -30,9 +30,9 @@ public:
     void OnFileDone(TznBatch* batch, TznNode* node);
     // Counters, failure report, log file; returns the exit status.
     int Finish();
-    // Why the project's options must not run (a missing source, each of
-    // Sources too, an invalid RegExt, a log file over a document, source or
-    // target), or empty.
+    // Why the project's options must not run (RunRefusal: a missing source,
+    // each of Sources too, a web source without a local Target, an invalid
+    // RegExt, a log file over a document, source or target), or empty.
     QString RefusalReason() const;
 
     // Several sources (folders with their mask, masks, documents) listed
@@ -43,6 +43,12 @@ public:
     bool Json = false;
     // No progress line on the terminal.
     bool Quiet = false;
+    // Failures open the error report in the browser. A batch command line
+    // has nobody watching and turns it off.
+    bool ReportFailures = true;
+    // A dry run without a target names each result where compacting in
+    // place would put it, below its own source's folder.
+    bool ResultsInPlace = false;
 
     std::unique_ptr<TznBatch> Batch;
     TznChainRef Converter;

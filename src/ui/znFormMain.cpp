@@ -31,6 +31,10 @@
 
 namespace {
 
+// The source path of a row as it was listed; the column shows it as
+// ShownText gives it.
+const int PathRole = Qt::UserRole + 1;
+
 const char* const imageFiles[16] = {
     "00-pending", "01-success", "02-failure", "03-open", "04-new", "05-save",
     "06-saveas", "07-update", "08-help", "09-home", "10-support", "11-about",
@@ -186,7 +190,8 @@ void TznFrmMain::OpenSelected(bool folderOnly)
             row = lViewer->topLevelItem(i);
     if (!row)
         return;
-    QString path = row->text(1);
+    const QVariant listed = row->data(1, PathRole);
+    QString path = listed.isValid() ? listed.toString() : row->text(1);
     if (folderOnly)
         path = FolderPart(path);
     Shell().Open(path);
@@ -270,7 +275,8 @@ QTreeWidgetItem* TznFrmMain::PutRow(const QString& path, TznBatch* batch, TznNod
             auto* row = new QTreeWidgetItem;
             row->setIcon(0, Image(nsPending));
             row->setData(0, StatusRole, int(nsPending));
-            row->setText(1, nodes[i]->Path);
+            row->setText(1, ShownText(nodes[i]->Path));
+            row->setData(1, PathRole, nodes[i]->Path);
             lViewer->addTopLevelItem(row);
         }
         batch->UnlockNodes();
@@ -310,7 +316,7 @@ void TznFrmMain::setResult(QTreeWidgetItem* row, int status, const QString& mess
     }
     row->setData(0, StatusRole, image);
     row->setIcon(0, Image(image));
-    row->setText(2, FirstLine(message));
+    row->setText(2, ShownText(FirstLine(message)));
     updateRunStatus();
 }
 
@@ -391,8 +397,7 @@ void TznFrmMain::showRefusal(const QString& error)
     QString text = error;
     text[0] = text[0].toUpper();
     lblRun->setText(text + u'.');
-    if (Project->RunAndClose())
-        std::fprintf(stderr, "leafpress: %s\n", qPrintable(error));
+    FRun->Refuse(error);
 }
 
 void TznFrmMain::aConvertExecute()
@@ -400,6 +405,11 @@ void TznFrmMain::aConvertExecute()
     if (IsRunning())
         return;
     if (RefuseInvalidRegExt() || refuseDryRun()) {
+        RunEnded();
+        return;
+    }
+    if (const QString reason = FRun->StartRefusal(eSource->text(), eTarget->text()); !reason.isEmpty()) {
+        showRefusal(reason);
         RunEnded();
         return;
     }

@@ -4,6 +4,7 @@
 #include "engine/znRunReport.h"
 #include "info/znInfo.h"
 #include "platform/znError.h"
+#include "platform/znPath.h"
 #include "platform/znTextFile.h"
 #include "project/znProject.h"
 #include "ui/znWindowStartup.h"
@@ -94,12 +95,58 @@ void TznRunControl::nodeAdded(quint64 serial, TznBatch* batch, TznNode* node)
     });
 }
 
+bool TznRunControl::printsResults() const
+{
+    return Project && Project->RunAndClose() && Project->PureConsole();
+}
+
+void TznRunControl::printLine(const QString& line)
+{
+    std::lock_guard lock(FPrintLock);
+    const QByteArray bytes = EncodeText(line + u'\n');
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    std::fflush(stdout);
+}
+
+QString TznRunControl::StartRefusal(const QString& source, const QString& target) const
+{
+    if (QString reason = WebTargetError(source, target); !reason.isEmpty())
+        return reason;
+    if (Project && Project->RunAndClose())
+        return RunRefusal(*Project, {});
+    return {};
+}
+
+void TznRunControl::Refuse(const QString& reason)
+{
+    if (!Project || !Project->RunAndClose())
+        return;
+    printError(reason);
+    FRefused = true;
+}
+
+void TznRunControl::printError(const QString& reason)
+{
+    const QByteArray bytes = EncodeText(QStringLiteral("leafpress: ") + WithoutCredentials(reason) + u'\n');
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    std::fflush(stderr);
+    FExitStatus = 2;
+}
+
 void TznRunControl::fileDone(quint64 serial, TznBatch* batch, TznNode* node)
 {
     // The worker holding the node wrote these; the window gets copies.
     const int status = node->Status.load();
     const QString message = node->Message;
     const qint64 saved = SavedBytes(*node);
+    if (FPrintResults) {
+        printLine(RunnerResultLine(status, node->Path, message));
+        std::lock_guard lock(FPrintLock);
+        if (CountsBytes(*node)) {
+            FTotals.BytesBefore += node->SourceSize;
+            FTotals.BytesAfter += node->TargetSize;
+        }
+    }
     post([this, alive = FAlive, serial, batch, node, status, message, saved] {
         if (*alive && serial == FBatchSerial && batch == FBatch)
             emit RowChanged(batch, node, true, status, message, saved);
@@ -124,6 +171,14 @@ void TznRunControl::Start(const QString& target)
             guarded(this, [this] { onFinish(); });
     }));
     FStopped = false;
+    FRefused = false;
+    // Read here, on the control's thread; the workers only look at it.
+    FPrintResults = printsResults();
+    {
+        std::lock_guard lock(FPrintLock);
+        FTotals = TznRunTotals();
+    }
+    FClock.start();
     setState(TznRunState::Running);
     FConvertor->Start();
     if (Info)
@@ -169,6 +224,16 @@ void TznRunControl::onFinish()
         if (FBatch->Failures() > 0)
             guarded(this, [this] { Info->OpenLink(QString(), FailureReport(FBatch->Reasons()), QString()); });
     }
+    if (FBatch && FPrintResults) {
+        TznRunTotals totals;
+        {
+            std::lock_guard lock(FPrintLock);
+            totals = FTotals;
+        }
+        CountDocuments(*FBatch, totals);
+        totals.ElapsedMs = FClock.elapsed();
+        printLine(RunSummaryLine(totals));
+    }
     if (stopped)
         freeBatch();
     emit RunEnded();
@@ -181,15 +246,16 @@ void TznRunControl::EndRun()
     const QString logFile = Project->LogFile();
     const QString logError = LogFileError(logFile, Project->Source(), Project->Target(), Project->Subdir(),
                                           Project->RegExt(), Project->ProductCode);
-    if (!logError.isEmpty()) {
-        std::fprintf(stderr, "leafpress: %s\n", qPrintable(logError));
-    } else if (!logFile.isEmpty()) {
+    // A refused start wrote nothing, and its log is no exception. Nobody
+    // watches an unattended run: a reason goes where its caller can read
+    // it, and the run still ends.
+    if (!FRefused && !logError.isEmpty()) {
+        printError(logError);
+    } else if (!FRefused && !logFile.isEmpty()) {
         try {
             WriteTextFile(logFile, ListLines ? ListLines() : QStringList());
         } catch (const EznError& error) {
-            // Nobody watches an unattended run: the reason goes where its
-            // caller can read it, and the run still ends.
-            std::fprintf(stderr, "leafpress: the log file was not written: %s\n", qPrintable(error.Message()));
+            printError(QStringLiteral("the log file was not written: ") + error.Message());
         }
     }
     if (Project->Daemon() < 1) {

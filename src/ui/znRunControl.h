@@ -2,12 +2,16 @@
 
 #include "engine/znConvertor.h"
 
+#include "engine/znRunReport.h"
+
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 
 #include <functional>
 #include <memory>
+#include <mutex>
 
 class QTimer;
 
@@ -65,6 +69,18 @@ public:
     // The lines of the log file: the window's rows.
     std::function<QStringList()> ListLines;
 
+    // Why the next run must not start, or empty. Every run: a web source
+    // whose target is no local folder. A run of an unattended project
+    // (RunAndClose) also takes every check of the unattended runner
+    // (RunRefusal): sources, RegExt, LogFile.
+    QString StartRefusal(const QString& source, const QString& target) const;
+    // A run that does not start: an unattended one tells its caller on
+    // standard error and ends with status 2, writing no log.
+    void Refuse(const QString& reason);
+    // The process's exit status after the window closes: 2 after a
+    // refused start or a log file that could not be written, else 0.
+    int ExitStatus() const { return FExitStatus; }
+
 signals:
     // A node of the current batch was listed (hasResult false) or its
     // document ended; on the control's thread.
@@ -100,4 +116,17 @@ private:
     int FDone = 0;
     int FFailed = 0;
     qint64 FSaved = 0;
+    int FExitStatus = 0;
+    bool FRefused = false;
+    // A project without a window (PureConsole) prints what the unattended
+    // runner prints: a result line per document as it ends, on any
+    // worker, and the summary line at the end.
+    bool printsResults() const;
+    bool FPrintResults = false;
+    void printLine(const QString& line);
+    // The reason on standard error; the exit status becomes 2.
+    void printError(const QString& reason);
+    std::mutex FPrintLock;
+    TznRunTotals FTotals;
+    QElapsedTimer FClock;
 };

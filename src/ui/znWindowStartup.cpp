@@ -5,6 +5,7 @@
 #include "project/znProject.h"
 #include "ui/znDocslimAbout.h"
 #include "ui/znDocslimMain.h"
+#include "ui/znRunControl.h"
 
 #include <QIcon>
 
@@ -54,7 +55,10 @@ int RunWindow(int& argc, char** argv)
     about->ShowAbout();
     mainWindow->show();
     const int status = app.exec();
+    // An unattended run ends with the status the runner would give it.
+    const auto* run = mainWindow->findChild<TznRunControl*>();
+    const int runStatus = run ? run->ExitStatus() : 0;
     about.reset();
     mainWindow.reset();
-    return status;
+    return status != 0 ? status : runStatus;
 }

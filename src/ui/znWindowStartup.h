@@ -23,5 +23,7 @@ public:
 
 // The window path of the program: the application object with the product's
 // title, the main window, the about box and its start-up call, then the
-// message loop until the main window closes. Returns the exit status.
+// message loop until the main window closes. Returns the exit status: the
+// run control's (2 after a refused or badly logged unattended run) when the
+// message loop ends with 0.
 int RunWindow(int& argc, char** argv);

@@ -52,7 +52,12 @@ INSTANTIATE_TEST_SUITE_P(FirstParams, DetectTest, ::testing::Values(
     DetectCase{"VersionAlone", args({"--version"}), false},
     DetectCase{"InlineOptions", args({"-pSource=/in,Target=/out"}), false},
     DetectCase{"Install", args({"-i"}), false},
-    DetectCase{"Document", args({"/in/a.docx", "-o"}), false},
+    DetectCase{"UnknownShortOption", args({"-x", "-o", "/out", "/in"}), true},
+    DetectCase{"ShortHelp", args({"-h"}), true},
+    DetectCase{"ShortVersion", args({"-V"}), true},
+    DetectCase{"InlineOptionsCapital", args({"-PSource=/in"}), false},
+    DetectCase{"OptionAfterADocument", args({"/in/a.docx", "-o", "/out"}), true},
+    DetectCase{"DocumentThenAWord", args({"/in/a.docx", "ignored"}), false},
     DetectCase{"Nothing", QStringList(), false}),
     RowName());
 
@@ -182,6 +187,8 @@ INSTANTIATE_TEST_SUITE_P(Lines, BadLineTest, ::testing::Values(
     BadCase{"ShardNegative", args({"--shard=-1/4", "-o", "/out", "/in"}), "invalid shard '-1/4'"},
     BadCase{"ShardNoFraction", args({"--shard", "2", "-o", "/out", "/in"}), "invalid shard '2'"},
     BadCase{"NoSource", args({"-o", "/out"}), "no SOURCE given"},
+    BadCase{"OptionAfterTheFirstSource", args({"/in", "-o", "/out"}),
+            "'-o' after the source '/in': options go before the first SOURCE"},
     BadCase{"TargetAndInPlace", args({"--in-place", "-o", "/out", "/in"}), "--target and --in-place exclude each other"},
     BadCase{"ThreadsZero", args({"-j", "0", "-o", "/out", "/in"}), "invalid value '0' for --threads"},
     BadCase{"ThreadsWord", args({"-j", "many", "-o", "/out", "/in"}), "invalid value 'many' for --threads"},

@@ -1,6 +1,7 @@
 #include "znTestDocx.h"
 #include "znTestProcess.h"
 #include "znTestRows.h"
+#include "znTestWebServer.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -12,8 +13,11 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
+
+#include <cstdio>
 
 namespace {
 
@@ -105,7 +109,7 @@ TEST_P(DryRunTest, TouchesNothingAndTellsTheSavings)
     EXPECT_TRUE(r.out.contains(QStringLiteral("(dry run: nothing written)"))) << r.out.toStdString();
     // The summary's "before -> after" and what was saved show a saving.
     const QRegularExpression sizes(QStringLiteral(
-        "\n%1 documents, 2 converted, %2 failed, ([0-9.]+) MB -> ([0-9.]+) MB, [0-9.]+ s, saved [0-9.]+ MB \\(([0-9]+) %\\) "
+        "\n%1 documents, 2 converted, 0 skipped, %2 failed, ([0-9.]+) MB -> ([0-9.]+) MB, [0-9.]+ s, saved [0-9.]+ MB \\(([0-9]+) %\\) "
         "\\(dry run: nothing written\\)\n").arg(GetParam().damaged ? 3 : 2).arg(GetParam().damaged ? 1 : 0));
     const auto m = sizes.match(r.out);
     ASSERT_TRUE(m.hasMatch()) << r.out.toStdString();
@@ -149,10 +153,239 @@ TEST_F(ConsoleRunTest, SeveralSourcesNeverShareATarget)
                                    .arg(path(QStringLiteral("in/d2/doc1.docx")), path(QStringLiteral("out/doc1.docx")),
                                         path(QStringLiteral("in/d1/doc1.docx")))))
         << r.out.toStdString();
-    EXPECT_TRUE(r.out.contains(QStringLiteral("5 documents, 4 converted, 1 failed, "))) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains(QStringLiteral("5 documents, 4 converted, 0 skipped, 1 failed, "))) << r.out.toStdString();
     EXPECT_EQ(checksums(path(QStringLiteral("out"))).keys(),
               QStringList({QStringLiteral("doc0.docx"), QStringLiteral("doc1.docx"), QStringLiteral("doc2.docx"),
                            QStringLiteral("doc3.docx")}));
+}
+
+// What a run prints and how it ends, by either command line and on either
+// way a run takes (the runner, the invisible window of a web source). In
+// the texts {dir} is the test's folder, {web} the local web server's
+// address and {cred} the same with a user and password in it.
+struct OutcomeCase
+{
+    const char* name;
+    QStringList params;
+    int status;
+    QStringList out; // standard output holds each
+    QStringList err; // standard error holds each
+    QStringList never; // neither output, the log nor an error report holds any
+    int written = -1; // documents outside in/ and web/ afterwards; -1: not counted
+    bool rerun = false; // the same line ran once before
+    bool damaged = false; // a broken document among the sources
+    int reports = 0; // error reports handed to xdg-open
+};
+
+class OutcomeTest : public ConsoleRunTest, public ::testing::WithParamInterface<OutcomeCase>
+{
+protected:
+    QString expand(QString text) const
+    {
+        text.replace(QStringLiteral("{dir}"), FDir.path());
+        text.replace(QStringLiteral("{cred}"), QString(FWeb).replace(0, 7, QStringLiteral("http://admin:s3cret@")));
+        text.replace(QStringLiteral("{web}"), FWeb);
+        return text;
+    }
+    QString FWeb;
+};
+
+TEST_P(OutcomeTest, PrintsCountsAndEndsWithItsStatus)
+{
+    const OutcomeCase& c = GetParam();
+    addDocuments(2, 0);
+    if (c.damaged) {
+        QFile damaged(path(QStringLiteral("in/d0/broken.docx")));
+        ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
+        damaged.write("PK\x03\x04 not a document");
+    }
+    ASSERT_TRUE(QDir(FDir.path()).mkpath(QStringLiteral("web")));
+    ASSERT_TRUE(QFile::copy(path(QStringLiteral("in/d0/doc0.docx")), path(QStringLiteral("web/a.docx"))));
+    TznTestWebServer server(path(QStringLiteral("web")));
+    ASSERT_TRUE(server.IsRunning());
+    FWeb = server.Url(QStringLiteral("/")).chopped(1);
+    // A browser that only notes the address it was given.
+    ASSERT_TRUE(QDir(FDir.path()).mkpath(QStringLiteral("browser")));
+    const QString opener = path(QStringLiteral("browser/xdg-open"));
+    QFile script(opener);
+    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+    script.write("#!/bin/sh\nprintf '%s\\n' \"$1\" >> \"$(dirname \"$0\")/opened.txt\"\n");
+    script.close();
+    ASSERT_TRUE(script.setPermissions(script.permissions() | QFileDevice::ExeOwner));
+
+    QStringList params;
+    for (const QString& param : c.params)
+        params << expand(param);
+    if (c.rerun) {
+        ASSERT_EQ(RunProcess(exe(), params, FDir.path(), path(QStringLiteral("browser"))).status, 0);
+    }
+    QFile::remove(path(QStringLiteral("browser/opened.txt")));
+    const TznProcessResult r = RunProcess(exe(), params, FDir.path(), path(QStringLiteral("browser")));
+    EXPECT_EQ(r.status, c.status) << r.err.toStdString() << r.out.toStdString();
+    for (const QString& text : c.out)
+        EXPECT_TRUE(r.out.contains(expand(text))) << expand(text).toStdString() << "\n" << r.out.toStdString();
+    for (const QString& text : c.err)
+        EXPECT_TRUE(r.err.contains(expand(text))) << expand(text).toStdString() << "\n" << r.err.toStdString();
+
+    // The browser starts detached from the run: give it a moment.
+    QFile opened(path(QStringLiteral("browser/opened.txt")));
+    for (int i = 0; i < 40 && opened.size() == 0; ++i)
+        QThread::msleep(c.reports > 0 ? 50 : 10);
+    QString reports;
+    if (opened.open(QIODevice::ReadOnly))
+        reports = QString::fromUtf8(opened.readAll());
+    EXPECT_EQ(reports.count(u'\n'), c.reports) << reports.toStdString();
+    // A report that leaves the machine names documents, never their folders.
+    EXPECT_FALSE(reports.contains(FDir.path())) << reports.toStdString();
+    QFile log(path(QStringLiteral("run.log")));
+    const QString logged = log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QString();
+    for (const QString& text : c.never)
+        for (const QString& where : {r.out, r.err, logged, reports})
+            EXPECT_FALSE(where.contains(expand(text))) << expand(text).toStdString() << "\n" << where.toStdString();
+    if (c.written >= 0) {
+        int written = 0;
+        QDirIterator it(FDir.path(), {QStringLiteral("*.docx")}, QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString file = QDir(FDir.path()).relativeFilePath(it.next());
+            written += !file.startsWith(QStringLiteral("in/")) && !file.startsWith(QStringLiteral("web/"));
+        }
+        EXPECT_EQ(written, c.written);
+    }
+}
+
+const QString seedLocal = QStringLiteral("-pPureConsole=1,Subdir=1,Source={dir}/in/*.doc?,Target={dir}/out");
+const QString seedWeb = QStringLiteral("-pPureConsole=1,Source={web}/a.docx");
+
+INSTANTIATE_TEST_SUITE_P(Runs, OutcomeTest, ::testing::Values(
+    OutcomeCase{"ConventionalSkipsCountApart",
+                {QStringLiteral("--overwrite=skip"), QStringLiteral("-r"), QStringLiteral("-o"), QStringLiteral("out"),
+                 QStringLiteral("in")},
+                0, {QStringLiteral("\n2 documents, 0 converted, 2 skipped, 0 failed, ")}, {}, {}, 2, true},
+    OutcomeCase{"ConventionalJsonCountsSkips",
+                {QStringLiteral("--json"), QStringLiteral("--overwrite=skip"), QStringLiteral("-r"), QStringLiteral("-o"),
+                 QStringLiteral("out"), QStringLiteral("in")},
+                0, {QStringLiteral("\"converted\":0,"), QStringLiteral("\"failed\":0,"), QStringLiteral("\"skipped\":2,")}, {},
+                {QStringLiteral("\"converted\":2")}, 2, true},
+    OutcomeCase{"SeedSkipsCountApart", {seedLocal + QStringLiteral(",IsOverwrite=skip")}, 0,
+                {QStringLiteral("\n2 documents, 0 converted, 2 skipped, 0 failed, ")}, {}, {}, 2, true},
+    OutcomeCase{"ConventionalFailureOpensNoBrowser",
+                {QStringLiteral("-r"), QStringLiteral("-o"), QStringLiteral("out"), QStringLiteral("in")}, 0,
+                {QStringLiteral("\n3 documents, 2 converted, 0 skipped, 1 failed, ")}, {}, {}, 2, false, true, 0},
+    OutcomeCase{"SeedFailureReportNamesTheFileOnly", {seedLocal}, 0,
+                {QStringLiteral("\n3 documents, 2 converted, 0 skipped, 1 failed, ")}, {}, {}, 2, false, true, 1},
+    OutcomeCase{"ConventionalDryRunNamesResultsInPlace",
+                {QStringLiteral("--dry-run"), QStringLiteral("-q"), QStringLiteral("in/d0"), QStringLiteral("in/d1")}, 0,
+                {QStringLiteral("Success => {dir}/in/d1/doc1.docx => ["), QStringLiteral("] {dir}/in/d1/doc1.docx\n")}, {},
+                {QStringLiteral("{dir}/in/d0/doc1.docx")}, 0},
+    OutcomeCase{"MaskOverTheLengthLimitIsToldAlone",
+                {QStringLiteral("-o"), QStringLiteral("out"), QStringLiteral("in/") + QString(300, u'*') + QStringLiteral(".docx")},
+                2, {}, {QStringLiteral("leafpress: The file mask has 305 characters, more than the 255")},
+                {QStringLiteral("out/: The file mask")}, 0},
+    OutcomeCase{"WebWithoutTargetIsRefused", {seedWeb}, 2, {},
+                {QStringLiteral("leafpress: a web source has no local folder")}, {}, 0},
+    OutcomeCase{"WebWithoutTargetIsRefusedByTheWindow", {QStringLiteral("-pRunAndClose=1,Source={web}/a.docx")}, 2, {},
+                {QStringLiteral("leafpress: a web source has no local folder")}, {}, 0},
+    OutcomeCase{"WebResultLineAndSummary", {seedWeb + QStringLiteral(",Target={dir}/out")}, 0,
+                {QStringLiteral("Success => {web}/a.docx => "), QStringLiteral("\n1 documents, 1 converted, 0 skipped, 0 failed, ")},
+                {}, {}, 1},
+    OutcomeCase{"WebCredentialsAreNeverShown",
+                {QStringLiteral("-pPureConsole=1,Source={cred}/a.docx,Target={dir}/out,LogFile={dir}/run.log")}, 0,
+                {QStringLiteral("Success => {web}/a.docx => ")}, {}, {QStringLiteral("s3cret")}, 1},
+    OutcomeCase{"WebLogOverADocumentIsRefused",
+                {seedWeb + QStringLiteral(",Target={dir}/out,LogFile={dir}/out/a.docx")}, 2, {},
+                {QStringLiteral("would be written over a document")}, {}, 0},
+    OutcomeCase{"WebLogOnAFullDevice", {seedWeb + QStringLiteral(",Target={dir}/out,LogFile=/dev/full")}, 2,
+                {QStringLiteral("Success => {web}/a.docx => "), QStringLiteral("\n1 documents, 1 converted, 0 skipped, 0 failed, ")},
+                {QStringLiteral("leafpress: the log file was not written")}, {}, 1},
+    OutcomeCase{"WebDryRunIsRefused", {seedWeb + QStringLiteral(",Target={dir}/out,DryRun=1")}, 2, {},
+                {QStringLiteral("leafpress: the project asks for a dry run")}, {}, 0}),
+    RowName());
+
+// A document whose name is not valid UTF-8 or holds a control character,
+// named by its bytes on either command line: it is converted, and its
+// result line and JSON record show each such byte as \xHH, never raw.
+struct EscapedNameCase
+{
+    const char* name;
+    QByteArray fileName; // bytes below in/
+    const char* params; // before the source; "seed" for the first-parameter form
+    const char* shown; // what standard output holds; {dir} is the test's folder
+    const char* result; // and after the result's share in percent
+};
+
+class EscapedNameTest : public ConsoleRunTest, public ::testing::WithParamInterface<EscapedNameCase>
+{
+};
+
+TEST_P(EscapedNameTest, ShowsEveryByteItCannotPrint)
+{
+    const EscapedNameCase& c = GetParam();
+    addDocuments(1, 0);
+    QFile sample(path(QStringLiteral("in/d0/doc0.docx")));
+    ASSERT_TRUE(sample.open(QIODevice::ReadOnly));
+    const QByteArray bytes = sample.readAll();
+    const QByteArray file = QFile::encodeName(path(QStringLiteral("in/"))) + c.fileName;
+    std::FILE* out = std::fopen(file.constData(), "wb");
+    ASSERT_NE(out, nullptr);
+    ASSERT_EQ(std::fwrite(bytes.constData(), 1, size_t(bytes.size()), out), size_t(bytes.size()));
+    std::fclose(out);
+    // The name goes to the program by its bytes, through printf's octal
+    // escapes, which QProcess's text arguments could not carry.
+    QString octal;
+    for (const char b : c.fileName)
+        octal += QStringLiteral("\\%1").arg(uint(uchar(b)), 3, 8, QLatin1Char('0'));
+    const QString name = QStringLiteral("\"$PWD/in/$(printf '%1')\"").arg(octal);
+    const QString command = QString::fromUtf8(c.params) == QStringLiteral("seed")
+                                ? QStringLiteral("exec \"$0\" \"-pPureConsole=1,Source=\"%1\",Target=$PWD/out\"").arg(name)
+                                : QStringLiteral("exec \"$0\" %1 %2").arg(QString::fromUtf8(c.params), name);
+    const TznProcessResult r = RunProcess(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), command, exe()}, FDir.path());
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    const QString shown = QString::fromUtf8(c.shown).replace(QStringLiteral("{dir}"), FDir.path());
+    EXPECT_TRUE(r.out.contains(shown)) << shown.toStdString() << "\n" << r.out.toStdString();
+    const QString result = QString::fromUtf8(c.result).replace(QStringLiteral("{dir}"), FDir.path());
+    EXPECT_TRUE(r.out.contains(result)) << result.toStdString() << "\n" << r.out.toStdString();
+    EXPECT_FALSE(r.out.contains(u'\x1b'));
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, EscapedNameTest, ::testing::Values(
+    EscapedNameCase{"Latin1ByteConventional", QByteArray("caf\xe9.docx"), "-q -o out",
+                    "Success => {dir}/in/caf\\xE9.docx => [", "%] {dir}/out/caf\\xE9.docx\n"},
+    EscapedNameCase{"Latin1ByteSeed", QByteArray("caf\xe9.docx"), "seed",
+                    "Success => {dir}/in/caf\\xE9.docx => [", "%] {dir}/out/caf\\xE9.docx\n"},
+    EscapedNameCase{"Latin1ByteJson", QByteArray("caf\xe9.docx"), "-q --json -o out",
+                    "\"source\":\"{dir}/in/caf\\\\xE9.docx\"", "%] {dir}/out/caf\\\\xE9.docx\""},
+    EscapedNameCase{"EscapeSequenceConventional", QByteArray("red\x1b[31m.docx"), "-q -o out",
+                    "Success => {dir}/in/red\\x1B[31m.docx => [", "%] {dir}/out/red\\x1B[31m.docx\n"},
+    EscapedNameCase{"EscapeSequenceJson", QByteArray("red\x1b[31m.docx"), "-q --json -o out",
+                    "\"source\":\"{dir}/in/red\\\\x1B[31m.docx\"", "%] {dir}/out/red\\\\x1B[31m.docx\""}),
+    RowName());
+
+// A log on a disk that is full: the run says why it could not write it and
+// ends with 2, and the older log is still there as it was, with nothing
+// beside it. The disk is a small memory file system of a private mount
+// namespace, which needs root.
+TEST_F(ConsoleRunTest, LogOnAFullDiskKeepsTheOlderLog)
+{
+    const QString unshare = QStandardPaths::findExecutable(QStringLiteral("unshare"));
+    if (unshare.isEmpty())
+        GTEST_SKIP() << "unshare (util-linux) is not installed";
+    addDocuments(1, 0);
+    ASSERT_TRUE(QDir(FDir.path()).mkpath(QStringLiteral("full")));
+    const QString script = QStringLiteral(
+        "mount -t tmpfs -o size=64k tmpfs full || exit 99\n"
+        "printf 'older log\\n' > full/run.log\n"
+        "dd if=/dev/zero of=full/fill bs=1k 2>/dev/null\n"
+        "\"$0\" -q -r -o out --log full/run.log in\n"
+        "echo \"status=$?\"\n"
+        "ls -A full\n"
+        "cat full/run.log\n");
+    const TznProcessResult r = RunProcess(unshare, {QStringLiteral("-m"), QStringLiteral("sh"), QStringLiteral("-c"),
+                                                    script, exe()}, FDir.path());
+    if (r.status == 99 || !r.out.contains(QStringLiteral("status=")))
+        GTEST_SKIP() << "no private mount namespace here: " << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains(QStringLiteral("\nstatus=2\nfill\nrun.log\nolder log\n"))) << r.out.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("leafpress: the log file was not written: ")));
+    EXPECT_TRUE(r.err.contains(QStringLiteral("No space left on device"))) << r.err.toStdString();
 }
 
 // Reads a JSON Lines stream: one object a line, none malformed.

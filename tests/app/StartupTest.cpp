@@ -72,6 +72,56 @@ INSTANTIATE_TEST_SUITE_P(Switches, ProgramTest, ::testing::Values(
     ProgramCase{"Help", {QStringLiteral("--help")}, 0, "Usage: leafpress"}),
     RowName());
 
+struct BareCase
+{
+    const char* name;
+    QStringList args;
+    int status;
+    const char* out; // text standard output must hold
+    const char* err; // text standard error must hold
+};
+
+class BareEnvironmentTest : public ::testing::TestWithParam<BareCase>
+{
+};
+
+// Nothing but PATH, as a job runner may start it: no display, no platform
+// named, no HOME. Whatever the line says, the program answers and ends; it
+// never aborts trying to open the window.
+TEST_P(BareEnvironmentTest, AnswersWithoutAborting)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString exe = dir.filePath(QStringLiteral("leafpress"));
+    ASSERT_TRUE(QFile::copy(QStringLiteral(LP_EXE_PATH), exe));
+    ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("in")));
+    QProcess p;
+    QProcessEnvironment env;
+    env.insert(QStringLiteral("PATH"), QStringLiteral("/usr/bin:/bin"));
+    p.setProcessEnvironment(env);
+    p.setWorkingDirectory(dir.path());
+    p.start(exe, GetParam().args);
+    ASSERT_TRUE(p.waitForFinished(30000));
+    const QString out = QString::fromLocal8Bit(p.readAllStandardOutput());
+    const QString err = QString::fromLocal8Bit(p.readAllStandardError());
+    ASSERT_EQ(p.exitStatus(), QProcess::NormalExit) << err.toStdString();
+    EXPECT_EQ(p.exitCode(), GetParam().status) << err.toStdString();
+    EXPECT_TRUE(out.contains(QString::fromUtf8(GetParam().out))) << out.toStdString();
+    EXPECT_TRUE(err.contains(QString::fromUtf8(GetParam().err))) << err.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, BareEnvironmentTest, ::testing::Values(
+    BareCase{"ShortHelp", {QStringLiteral("-h")}, 0, "Usage: leafpress", ""},
+    BareCase{"ShortVersion", {QStringLiteral("-V")}, 0, ProductVersion, ""},
+    BareCase{"UnknownShortOption", {QStringLiteral("-x"), QStringLiteral("-o"), QStringLiteral("out"), QStringLiteral("in")},
+             2, "", "leafpress: Unknown option 'x'."},
+    BareCase{"OptionsAfterTheSource", {QStringLiteral("in"), QStringLiteral("-o"), QStringLiteral("out")}, 2, "",
+             "options go before the first SOURCE"},
+    BareCase{"FolderForTheWindow", {QStringLiteral("in")}, 2, "",
+             "leafpress: no display: use -o DIR for a run without the window"},
+    BareCase{"NoParameter", {}, 2, "", "leafpress: no display: use -o DIR for a run without the window"}),
+    RowName());
+
 struct UnattendedCase
 {
     const char* name;

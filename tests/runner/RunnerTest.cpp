@@ -128,7 +128,7 @@ TEST_F(RunnerTest, ThreeDocumentsOneFailing)
 
     // The result lines went to the terminal too, with one summary line.
     EXPECT_EQ(r.out.count(QStringLiteral(" => ")), 6);
-    EXPECT_TRUE(r.out.contains(QStringLiteral("3 documents, 2 converted, 1 failed")));
+    EXPECT_TRUE(r.out.contains(QStringLiteral("3 documents, 2 converted, 0 skipped, 1 failed")));
     // What was saved, over the converted documents only, ends the line.
     const auto size = [&](const char* name) { return QFileInfo(path(name)).size(); };
     const qint64 before = size("in/a.docx") + size("in/b.docx");
@@ -354,7 +354,7 @@ TEST_F(RunnerTest, SummaryCountsEachDocumentOnce)
     writeText(path("out/sub"), "in the way");
     const Result r = run(standardOptions() + QStringLiteral(",Subdir=1"));
     EXPECT_EQ(r.status, 0);
-    EXPECT_TRUE(r.out.contains(QStringLiteral("2 documents, 0 converted, 2 failed"))) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains(QStringLiteral("2 documents, 0 converted, 0 skipped, 2 failed"))) << r.out.toStdString();
 }
 
 TEST_F(RunnerTest, UnwritableLogKeepsTheResults)
