@@ -1,8 +1,10 @@
 #include "engine/znConvertor.h"
 
+#include "platform/znDirSearch.h"
 #include "platform/znFileTimes.h"
 #include "platform/znLocalPath.h"
 #include "platform/znMainThread.h"
+#include "platform/znPath.h"
 #include "project/znFileUtils.h"
 #include "project/znProject.h"
 
@@ -10,6 +12,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryFile>
+#include <QUrl>
 
 #include <algorithm>
 
@@ -204,9 +207,32 @@ bool TznConvertor::HasMacros()
     return true;
 }
 
+QString WebDocumentName(const QString& address)
+{
+    const QUrl url(address);
+    if (!url.isValid())
+        return QString();
+    // Encoded, so that an encoded "/" stays inside its segment and is
+    // refused below instead of making a segment of its own.
+    const QString path = url.path(QUrl::FullyEncoded);
+    const QByteArray segment = QByteArray::fromPercentEncoding(path.mid(path.lastIndexOf(u'/') + 1).toLatin1());
+    if (segment.isEmpty() || segment == "." || segment == "..")
+        return QString();
+    for (const char c : segment) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F || c == '/' || c == '\\')
+            return QString();
+    }
+    return DecodeLocalPath(segment);
+}
+
 QString TargetRelativeName(const QString& path, const QString& sourceFolder, bool keepSubdirs, PathStyle style)
 {
     const Qt::CaseSensitivity cs = style == PathStyle::Windows ? Qt::CaseInsensitive : Qt::CaseSensitive;
+    // A web address has no folder here: only the document's own name is
+    // taken, never a host, a query or a "..".
+    if (style == PathStyle::Posix && IsWebSource(path))
+        return WebDocumentName(path);
     QString name;
     // A path outside the source folder (added by hand to a scanned batch)
     // has no part below it; cutting it would give a mangled name.
@@ -229,7 +255,21 @@ QString RenamedTarget(const QString& target, const QString& productCode, PathSty
 QString TznConvertor::TargetPath(TznBatch* batch, TznNode* node)
 {
     const bool keepSubdirs = Project ? Project->KeepTargetSubdirs() : true;
-    QString target = batch->TargetFolder() + TargetRelativeName(node->Path, batch->SourceFolderOf(*node), keepSubdirs);
+    const QString relative = TargetRelativeName(node->Path, batch->SourceFolderOf(*node), keepSubdirs);
+    if (IsWebSource(node->Path)) {
+        // The address is the server's: only a name of a document the run
+        // looks for may become a file here.
+        const QString name = WebDocumentName(node->Path);
+        const QString mask = Project ? Project->FileMask : QString();
+        if (name.isEmpty() || !name.contains(u'.') || (!mask.isEmpty() && !MatchesWildcard(name, mask))) {
+            node->Message = QStringLiteral("Cannot open \"%1\": the address names no document.")
+                                .arg(AddressWithoutUserInfo(node->Path));
+            node->Status = nsFailure;
+            batch->AddFailure(node->Message);
+            return QString();
+        }
+    }
+    QString target = batch->TargetFolder() + relative;
     target = AdjustTarget(target);
 
     const QString folder = FolderPart(target);

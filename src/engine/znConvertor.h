@@ -157,9 +157,15 @@ private:
 // True when both paths name one file, however they are written.
 bool IsSameFile(const QString& a, const QString& b);
 
+// The local name of the document a web address names: the last segment of
+// its path (never its query or fragment), percent-decoded; empty when that
+// is empty, "." or "..", or holds "/", "\", NUL or a control character.
+QString WebDocumentName(const QString& address);
+
 // The part of path below the target folder: without keepSubdirs or source
 // folder, or when path does not lie in sourceFolder, its file-name part.
-// On Windows every ":" and "/" of it becomes "_".
+// A web address on POSIX gives its WebDocumentName; on Windows every ":"
+// and "/" of the name becomes "_".
 QString TargetRelativeName(const QString& path, const QString& sourceFolder, bool keepSubdirs,
                            PathStyle style = NativePathStyle());
 

@@ -58,3 +58,20 @@ QString ChangeFileExt(const QString& path, const QString& ext, PathStyle style)
     const qsizetype dot = path.lastIndexOf(u'.');
     return (dot >= start ? path.left(dot) : path) + ext;
 }
+
+QString AddressWithoutUserInfo(const QString& address)
+{
+    const qsizetype scheme = address.indexOf(QLatin1String("://"));
+    if (scheme <= 0)
+        return address;
+    const qsizetype start = scheme + 3;
+    qsizetype end = start;
+    while (end < address.size() && address[end] != u'/' && address[end] != u'?' && address[end] != u'#')
+        ++end;
+    // The user name and password may hold "@" themselves only encoded, so
+    // the last "@" of the authority ends them.
+    const qsizetype at = address.lastIndexOf(u'@', end - 1);
+    if (at < start)
+        return address;
+    return address.left(start) + address.mid(at + 1);
+}

@@ -162,7 +162,7 @@ void TznDocslim::ConvertFile(TznBatch* batch, TznNode* node)
                 skippable([&] { CompactStories(); });
             }
         } catch (const EznPictureLost& e) {
-            throw EznError(QStringLiteral("Cannot compact \"%1\": %2").arg(node->Path, e.Message()));
+            throw EznError(QStringLiteral("Cannot compact \"%1\": %2").arg(AddressWithoutUserInfo(node->Path), e.Message()));
         }
         // Measured before anything is written: in place, the target is the
         // source. A web source is measured by the server's downloaded copy,
@@ -195,7 +195,7 @@ void TznDocslim::ConvertFile(TznBatch* batch, TznNode* node)
         const bool inPlace = keepSource && IsSameFile(node->Path, target);
         QString reason;
         if (keepSource && !inPlace && !TznFileUtils::CopyFileOver(sourceFile, work, &reason))
-            throw EznError(QStringLiteral("Cannot copy \"%1\" over \"%2\": %3").arg(node->Path, target, reason));
+            throw EznError(QStringLiteral("Cannot copy \"%1\" over \"%2\": %3").arg(AddressWithoutUserInfo(node->Path), target, reason));
         CloseDocument();
         if (!saved)
             throw EznError(QStringLiteral("Cannot save \"%1\": the word processor wrote no file.").arg(target));
@@ -208,7 +208,7 @@ void TznDocslim::ConvertFile(TznBatch* batch, TznNode* node)
             if (Project->KeepFileTime())
                 CopyFileTimes(node->Path, work);
             if (!TznFileUtils::ReplaceFile(work, target, &reason))
-                throw EznError(keepSource ? QStringLiteral("Cannot copy \"%1\" over \"%2\": %3").arg(node->Path, target, reason)
+                throw EznError(keepSource ? QStringLiteral("Cannot copy \"%1\" over \"%2\": %3").arg(AddressWithoutUserInfo(node->Path), target, reason)
                                           : QStringLiteral("Cannot save \"%1\": %2").arg(target, reason));
         }
         work.clear();

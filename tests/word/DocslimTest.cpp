@@ -1,12 +1,14 @@
 #include "WordFixture.h"
 
 #include "automation/znOle.h"
+#include "ooxml/znWebDocument.h"
 #include "word/znDocslim.h"
 
 #include "znTestDocx.h"
 #include "znTestWebServer.h"
 #include "znTestRows.h"
 
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -491,6 +493,90 @@ TEST_P(DocslimWebTest, ServedDocumentIsMeasuredByItsDownload)
 INSTANTIATE_TEST_SUITE_P(Served, DocslimWebTest, ::testing::Values(
     WebCase{"Compactable", true},
     WebCase{"NothingToGain", false}),
+    RowName());
+
+struct HostileWebCase
+{
+    const char* name;
+    const char* path;     // on the test server
+    bool credentials;     // the address carries admin:s3cret@
+    const char* written;  // the file the run writes in out/; empty: none
+    const char* failure;  // in the node's message; empty when it succeeds
+};
+
+class DocslimHostileWebTest : public DocslimTest, public ::testing::WithParamInterface<HostileWebCase>
+{
+protected:
+    void TearDown() override
+    {
+        const TznDownloadLimits defaults;
+        SetServerDownloadTimes(defaults.TimeoutMs, defaults.DeadlineMs);
+        DocslimTest::TearDown();
+    }
+
+    // Every file below the test's folder, relative to it.
+    QStringList files() const
+    {
+        QStringList out;
+        QDirIterator it(FDir.path(), QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            out << QDir(FDir.path()).relativeFilePath(it.next());
+        out.sort();
+        return out;
+    }
+};
+
+// A web source writes only the document its address names, by the last
+// segment of its path, into the target folder; its user name and password
+// reach the server and no message; a server that trickles, stops short or
+// sends it round in circles ends the document with what happened.
+TEST_P(DocslimHostileWebTest, WritesOnlyTheNamedDocumentAndSaysWhatHappened)
+{
+    const HostileWebCase& row = GetParam();
+    TznTestApplication application;
+    SetServerDownloadTimes(1000, 1500);
+    TznDocxBuilder b;
+    b.Picture(photo(30, 30));
+    save(b, "a.docx");
+    TznTestWebServer server(path(QStringLiteral("in")));
+    ASSERT_TRUE(server.IsRunning());
+    QString url = server.Url(QString::fromUtf8(row.path));
+    const QString shown = url;
+    if (row.credentials)
+        url.insert(url.indexOf(QLatin1String("://")) + 3, QStringLiteral("admin:s3cret@"));
+    FProject->FileMask = QStringLiteral("*.doc?");
+
+    QStringList expected = files();
+    TznNode* node = convert(url);
+    EXPECT_FALSE(node->Message.contains(QStringLiteral("s3cret"))) << node->Message.toStdString();
+    if (*row.written)
+        expected << QStringLiteral("out/") + QString::fromUtf8(row.written);
+    expected.sort();
+    EXPECT_EQ(files(), expected);
+    if (!*row.failure) {
+        ASSERT_EQ(node->Status, nsSuccess) << node->Message.toStdString();
+        EXPECT_TRUE(node->Message.endsWith(path(QStringLiteral("out/")) + QString::fromUtf8(row.written)))
+            << node->Message.toStdString();
+        return;
+    }
+    EXPECT_EQ(node->Status, nsFailure);
+    EXPECT_TRUE(node->Message.startsWith(QStringLiteral("Cannot open \"%1\": ").arg(shown))) << node->Message.toStdString();
+    EXPECT_TRUE(node->Message.contains(QString::fromUtf8(row.failure))) << node->Message.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, DocslimHostileWebTest, ::testing::Values(
+    HostileWebCase{"DotDotSegments", "/../../../a.docx", false, "a.docx", ""},
+    HostileWebCase{"QueryNeverNamesTheFile", "/a.docx?next=../../b.docx", false, "a.docx", ""},
+    HostileWebCase{"EncodedSlashRefused", "/..%2F..%2Fa.docx", false, "", "the address names no document"},
+    HostileWebCase{"QueryOnlyName", "/download.php?id=5", false, "", "the address names no document"},
+    HostileWebCase{"BareHost", "", false, "", "the address names no document"},
+    HostileWebCase{"PercentDecoded", "/%61.docx", false, "a.docx", ""},
+    HostileWebCase{"CredentialsReachTheServer", "/private/a.docx", true, "a.docx", ""},
+    HostileWebCase{"CredentialsLeftOutOfMessages", "/private/gone.docx", true, "", "the server answered 404"},
+    HostileWebCase{"Trickle", "/trickle/a.docx", false, "", "the download took longer than 1.5 seconds"},
+    HostileWebCase{"ShortBody", "/short/a.docx", false, "", "the download ended after "},
+    HostileWebCase{"StallAfterHeaders", "/stall/a.docx", false, "", "(no data for 1 second)"},
+    HostileWebCase{"RedirectLoop", "/loop/a.docx", false, "", "more than 5 redirects"}),
     RowName());
 
 // --- the size check and the save form, against a scripted word processor ---
