@@ -1,6 +1,7 @@
 #include "WordFixture.h"
 
 #include "automation/znOle.h"
+#include "engine/znMatch.h"
 #include "ooxml/znWebDocument.h"
 #include "word/znDocslim.h"
 
@@ -388,6 +389,19 @@ struct RawNameCase
 
 class DocslimRawNameTest : public DocslimTest, public ::testing::WithParamInterface<RawNameCase>
 {
+protected:
+    // The program's own matcher decides what the scan takes, as in a run.
+    void SetUp() override
+    {
+        DocslimTest::SetUp();
+        Matcher = &FMatcher;
+    }
+    void TearDown() override
+    {
+        Matcher = nullptr;
+        DocslimTest::TearDown();
+    }
+    TznMatch FMatcher;
 };
 
 // A Latin-1 name found by a folder scan is opened, saved, timed and
