@@ -8,10 +8,10 @@
 #include "project/znFileUtils.h"
 #include "project/znProject.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryFile>
 #include <QUrl>
 
 #include <algorithm>
@@ -363,17 +363,15 @@ QString TznConvertor::WorkPath(const QString& target)
 {
     const QFileInfo info(target);
     const QString suffix = info.suffix();
-    QTemporaryFile reserve(info.absolutePath() + QStringLiteral("/.~lp-XXXXXX.tmp")
-                           + (suffix.isEmpty() ? QString() : u'.' + suffix));
-    reserve.setAutoRemove(false);
-    if (!reserve.open())
-        return info.absolutePath() + QStringLiteral("/.~lp-") + QString::number(QDateTime::currentMSecsSinceEpoch())
+    const QString name = ReserveLocalFileName(info.absolutePath(), WorkFilePrefix(),
+                                              QStringLiteral(".tmp") + (suffix.isEmpty() ? QString() : u'.' + suffix));
+    // A folder that takes no file: the save fails there and says why.
+    if (name.isEmpty())
+        return info.absolutePath() + u'/' + WorkFilePrefix() + QString::number(QDateTime::currentMSecsSinceEpoch())
                + QStringLiteral(".tmp.") + suffix;
-    const QString name = reserve.fileName();
-    reserve.close();
     // Only the name is wanted: the save creates the file itself, with the
     // permissions of a new file rather than those of a private temporary.
-    QFile::remove(name);
+    RemoveLocalFile(name);
     return name;
 }
 
@@ -393,11 +391,19 @@ void TznConvertor::RemoveStaleWork(const QString& folder)
     // The document server's save writes '.~lp-XXXXXX.tmp' (and the zip
     // library '.~lp-XXXXXX.tmp.XXXXXX' beside it); this worker saves to
     // '.~lp-XXXXXX.tmp.ext'. A killed save leaves any of them behind.
+    // The owner's process id in the name tells a killed run's files, of any
+    // age, from those of a run still saving here; of this process only what
+    // is older than the run, and what no process holds open, ever goes.
+    const qint64 self = QCoreApplication::applicationPid();
     const QFileInfoList stale = QDir(key).entryInfoList({QStringLiteral(".~lp-*.tmp*")},
                                                         QDir::Files | QDir::Hidden | QDir::System);
-    for (const QFileInfo& file : stale)
-        if (file.lastModified().toUTC() < started && !TznFileUtils::IsFileOpen(file.absoluteFilePath()))
+    for (const QFileInfo& file : stale) {
+        const qint64 owner = WorkFileOwner(file.fileName());
+        const bool ended = owner == 0 || (owner != self && !IsProcessRunning(owner));
+        const bool earlier = owner == self && file.lastModified().toUTC() < started;
+        if ((ended || earlier) && !TznFileUtils::IsFileOpen(file.absoluteFilePath()))
             QFile::remove(file.absoluteFilePath());
+    }
 }
 
 void TznConvertor::CopyFileTimes(const QString& source, const QString& target)

@@ -6,7 +6,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QTemporaryFile>
 
 #include <zip.h>
 
@@ -257,24 +256,25 @@ void TznPackage::SaveAs(const QString& path) const
     for (const TznEntry& entry : FEntries)
         if (!entry.Changed && !entry.Checked)
             ReadEntry(entry, nullptr);
-    QString tempPath;
-    {
-        QTemporaryFile temp(QFileInfo(target).absolutePath() + QStringLiteral("/.~lp-XXXXXX.tmp"));
-        temp.setAutoRemove(false);
-        if (!temp.open())
-            failSave(QStringLiteral("the folder cannot be written (%1).").arg(temp.errorString()));
-        tempPath = temp.fileName();
-    }
+    QString reserveError;
+    const QString tempPath = ReserveLocalFileName(QFileInfo(target).absolutePath(), WorkFilePrefix(),
+                                                  QStringLiteral(".tmp"), &reserveError);
+    if (tempPath.isEmpty())
+        failSave(QStringLiteral("the folder cannot be written (%1).").arg(reserveError));
     // The name is ours now; the zip library creates the file itself so that
     // it gets the permissions of a new file, not those of a private temporary.
-    QFile::remove(tempPath);
-    auto removeTemp = [&] { QFile::remove(tempPath); };
+    RemoveLocalFile(tempPath);
+    auto removeTemp = [&] { RemoveLocalFile(tempPath); };
 
     int error = 0;
-    zip_t* out = zip_open(QFile::encodeName(tempPath).constData(), ZIP_CREATE | ZIP_EXCL, &error);
+    zip_t* out = zip_open(EncodeLocalPath(tempPath).constData(), ZIP_CREATE | ZIP_EXCL, &error);
     if (!out) {
         removeTemp();
-        failSave(QStringLiteral("the file cannot be created."));
+        zip_error_t zerr;
+        zip_error_init_with_code(&zerr, error);
+        const QString reason = QString::fromUtf8(zip_error_strerror(&zerr));
+        zip_error_fini(&zerr);
+        failSave(QStringLiteral("the file cannot be created (%1).").arg(reason));
     }
     for (const TznEntry& entry : FEntries) {
         zip_source_t* source = entry.Changed

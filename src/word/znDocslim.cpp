@@ -8,6 +8,7 @@
 #include "project/znFileUtils.h"
 #include "project/znProject.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -171,10 +172,19 @@ void TznDocslim::ConvertFile(TznBatch* batch, TznNode* node)
         const qint64 sourceSize = TznFileUtils::FileSizeOf(sourceFile);
         RemoveStaleWork(FolderPart(target));
         work = WorkPath(target);
-        if (!FDocToDocx && FVersion >= 12 && ExtractFileExt(target) == QStringLiteral(".doc"))
-            OleCall(FDoc, QStringLiteral("SaveAs"), {TznVariant(work), TznVariant(0)});
-        else
-            OleCall(FDoc, QStringLiteral("SaveAs"), {TznVariant(work)});
+        try {
+            if (!FDocToDocx && FVersion >= 12 && ExtractFileExt(target) == QStringLiteral(".doc"))
+                OleCall(FDoc, QStringLiteral("SaveAs"), {TznVariant(work), TznVariant(0)});
+            else
+                OleCall(FDoc, QStringLiteral("SaveAs"), {TznVariant(work)});
+        } catch (const EznError& e) {
+            // The name under which the result is written first is ours; the
+            // user asked for the target.
+            QString message = e.Message();
+            message.replace(QDir::toNativeSeparators(work), target);
+            message.replace(work, target);
+            throw EznError(message);
+        }
         const bool saved = QFileInfo(work).isFile();
         const qint64 savedSize = saved ? TznFileUtils::FileSizeOf(work) : 0;
 
