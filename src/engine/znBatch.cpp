@@ -43,6 +43,39 @@ QString MaskToPattern(const QString& mask)
 
 namespace {
 
+// The path as the matcher sees it: a byte of a name that is not valid UTF-8
+// is one character that no letter matches, where the regular expression
+// engine would refuse the whole path as invalid text and match nothing.
+QString matchableText(const QString& path)
+{
+    if (!HasRawBytes(path))
+        return path;
+    QString text = path;
+    for (QChar& c : text)
+        if (c.unicode() >= 0xDC80 && c.unicode() <= 0xDCFF)
+            c = QChar::ReplacementCharacter;
+    return text;
+}
+
+// True when path names something that exists and is neither a regular file
+// nor a folder: a pipe, a device or a socket, which no scan lists.
+bool isSpecialFile(const QString& path)
+{
+    const TznLocalFileInfo info = LocalFileInfo(path);
+    return info.Exists && !info.IsFile && !info.IsDir;
+}
+
+bool hasWildcard(const QString& name)
+{
+    return name.contains(u'*') || name.contains(u'?');
+}
+
+// The failure of a source named by itself that is no document file.
+QString notRegularReason(const QString& path)
+{
+    return QStringLiteral("Cannot open \"%1\": not a regular file").arg(ReadableLocalPath(path));
+}
+
 QString normalizeWindows(const QString& text)
 {
     QString path = Regex::Replace(QStringLiteral("^file:/*"), text, QString(), 0);
@@ -192,6 +225,9 @@ void TznBatch::Execute()
     try {
         if (several) {
             scanSources(target, allowed);
+        } else if (!hasWildcard(mask) && isSpecialFile(folder + mask)) {
+            // Named by itself, it would list nothing and leave no trace.
+            AddListingFailure(folder + mask, notRegularReason(folder + mask));
         } else {
             prepareTargetRule(folder, target);
             Scan(folder, mask, subdirs, allowed);
@@ -209,10 +245,15 @@ void TznBatch::scanSources(const QString& target, int allowed)
     for (const QString& source : FSources) {
         if (Terminated())
             return;
-        const QFileInfo info(source);
-        if (info.isFile() && !FileNamePart(source, style).contains(u'*') && !FileNamePart(source, style).contains(u'?')) {
+        // By its bytes: Qt's file classes do not find a name that is not
+        // valid UTF-8.
+        const TznLocalFileInfo info = LocalFileInfo(source);
+        if (info.Exists && !info.IsDir && !hasWildcard(FileNamePart(source, style))) {
             // A document given by itself: its target is its file name.
-            addFromSource(source, QString(), MaskToPattern(QString()));
+            if (info.IsFile)
+                addFromSource(source, QString(), MaskToPattern(QString()));
+            else
+                AddListingFailure(source, notRegularReason(source));
             continue;
         }
         const QString folder = FolderPart(source, style);
@@ -330,9 +371,10 @@ bool TznBatch::accept(const QString& path, const QString& root, const QString& m
     }
     if (!Matcher)
         return true;
-    bool r = Matcher->MatchName(path, maskPattern);
+    const QString text = matchableText(path);
+    bool r = Matcher->MatchName(text, maskPattern);
     if (r && !FRegExt.isEmpty())
-        r = Matcher->MatchName(path, FRegExt);
+        r = Matcher->MatchName(text, FRegExt);
     return r;
 }
 

@@ -1,15 +1,18 @@
 #include "engine/znConvertor.h"
 
+#include "platform/znDirSearch.h"
 #include "platform/znFileTimes.h"
 #include "platform/znLocalPath.h"
 #include "platform/znMainThread.h"
+#include "platform/znPath.h"
 #include "project/znFileUtils.h"
 #include "project/znProject.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryFile>
+#include <QUrl>
 
 #include <algorithm>
 
@@ -204,9 +207,32 @@ bool TznConvertor::HasMacros()
     return true;
 }
 
+QString WebDocumentName(const QString& address)
+{
+    const QUrl url(address);
+    if (!url.isValid())
+        return QString();
+    // Encoded, so that an encoded "/" stays inside its segment and is
+    // refused below instead of making a segment of its own.
+    const QString path = url.path(QUrl::FullyEncoded);
+    const QByteArray segment = QByteArray::fromPercentEncoding(path.mid(path.lastIndexOf(u'/') + 1).toLatin1());
+    if (segment.isEmpty() || segment == "." || segment == "..")
+        return QString();
+    for (const char c : segment) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F || c == '/' || c == '\\')
+            return QString();
+    }
+    return DecodeLocalPath(segment);
+}
+
 QString TargetRelativeName(const QString& path, const QString& sourceFolder, bool keepSubdirs, PathStyle style)
 {
     const Qt::CaseSensitivity cs = style == PathStyle::Windows ? Qt::CaseInsensitive : Qt::CaseSensitive;
+    // A web address has no folder here: only the document's own name is
+    // taken, never a host, a query or a "..".
+    if (style == PathStyle::Posix && IsWebSource(path))
+        return WebDocumentName(path);
     QString name;
     // A path outside the source folder (added by hand to a scanned batch)
     // has no part below it; cutting it would give a mangled name.
@@ -229,7 +255,21 @@ QString RenamedTarget(const QString& target, const QString& productCode, PathSty
 QString TznConvertor::TargetPath(TznBatch* batch, TznNode* node)
 {
     const bool keepSubdirs = Project ? Project->KeepTargetSubdirs() : true;
-    QString target = batch->TargetFolder() + TargetRelativeName(node->Path, batch->SourceFolderOf(*node), keepSubdirs);
+    const QString relative = TargetRelativeName(node->Path, batch->SourceFolderOf(*node), keepSubdirs);
+    if (IsWebSource(node->Path)) {
+        // The address is the server's: only a name of a document the run
+        // looks for may become a file here.
+        const QString name = WebDocumentName(node->Path);
+        const QString mask = Project ? Project->FileMask : QString();
+        if (name.isEmpty() || !name.contains(u'.') || (!mask.isEmpty() && !MatchesWildcard(name, mask))) {
+            node->Message = QStringLiteral("Cannot open \"%1\": the address names no document.")
+                                .arg(WithoutCredentials(node->Path));
+            node->Status = nsFailure;
+            batch->AddFailure(node->Message);
+            return QString();
+        }
+    }
+    QString target = batch->TargetFolder() + relative;
     target = AdjustTarget(target);
 
     const QString folder = FolderPart(target);
@@ -323,17 +363,15 @@ QString TznConvertor::WorkPath(const QString& target)
 {
     const QFileInfo info(target);
     const QString suffix = info.suffix();
-    QTemporaryFile reserve(info.absolutePath() + QStringLiteral("/.~lp-XXXXXX.tmp")
-                           + (suffix.isEmpty() ? QString() : u'.' + suffix));
-    reserve.setAutoRemove(false);
-    if (!reserve.open())
-        return info.absolutePath() + QStringLiteral("/.~lp-") + QString::number(QDateTime::currentMSecsSinceEpoch())
+    const QString name = ReserveLocalFileName(info.absolutePath(), WorkFilePrefix(),
+                                              QStringLiteral(".tmp") + (suffix.isEmpty() ? QString() : u'.' + suffix));
+    // A folder that takes no file: the save fails there and says why.
+    if (name.isEmpty())
+        return info.absolutePath() + u'/' + WorkFilePrefix() + QString::number(QDateTime::currentMSecsSinceEpoch())
                + QStringLiteral(".tmp.") + suffix;
-    const QString name = reserve.fileName();
-    reserve.close();
     // Only the name is wanted: the save creates the file itself, with the
     // permissions of a new file rather than those of a private temporary.
-    QFile::remove(name);
+    RemoveLocalFile(name);
     return name;
 }
 
@@ -353,11 +391,19 @@ void TznConvertor::RemoveStaleWork(const QString& folder)
     // The document server's save writes '.~lp-XXXXXX.tmp' (and the zip
     // library '.~lp-XXXXXX.tmp.XXXXXX' beside it); this worker saves to
     // '.~lp-XXXXXX.tmp.ext'. A killed save leaves any of them behind.
+    // The owner's process id in the name tells a killed run's files, of any
+    // age, from those of a run still saving here; of this process only what
+    // is older than the run, and what no process holds open, ever goes.
+    const qint64 self = QCoreApplication::applicationPid();
     const QFileInfoList stale = QDir(key).entryInfoList({QStringLiteral(".~lp-*.tmp*")},
                                                         QDir::Files | QDir::Hidden | QDir::System);
-    for (const QFileInfo& file : stale)
-        if (file.lastModified().toUTC() < started && !TznFileUtils::IsFileOpen(file.absoluteFilePath()))
+    for (const QFileInfo& file : stale) {
+        const qint64 owner = WorkFileOwner(file.fileName());
+        const bool ended = owner == 0 || (owner != self && !IsProcessRunning(owner));
+        const bool earlier = owner == self && file.lastModified().toUTC() < started;
+        if ((ended || earlier) && !TznFileUtils::IsFileOpen(file.absoluteFilePath()))
             QFile::remove(file.absoluteFilePath());
+    }
 }
 
 void TznConvertor::CopyFileTimes(const QString& source, const QString& target)

@@ -127,12 +127,13 @@ public:
     // source could not be deleted or renamed (" (source not deleted: ...)").
     static QString FinishSource(TznBatch* batch, TznNode* node, const QString& target);
     // A free name in target's folder, ending in target's extension, for the
-    // result before it replaces the target ('.~lp-*.tmp.ext', the family of
-    // the document server's own temporary files).
+    // result before it replaces the target ('.~lp-<pid>-*.tmp.ext', the
+    // family of the document server's own temporary files).
     static QString WorkPath(const QString& target);
     // Removes, once per run and folder, the temporary files of this
-    // product's saves in folder that a killed run left: older than this run
-    // and not open in any process.
+    // product's saves in folder that a killed run left, whatever their age:
+    // those of a process that no longer runs (or that name none), and this
+    // process's own from before this run; never one open in any process.
     void RemoveStaleWork(const QString& folder);
     // Copies the source's times to the target, those the platform can set;
     // failures ignored.
@@ -157,9 +158,15 @@ private:
 // True when both paths name one file, however they are written.
 bool IsSameFile(const QString& a, const QString& b);
 
+// The local name of the document a web address names: the last segment of
+// its path (never its query or fragment), percent-decoded; empty when that
+// is empty, "." or "..", or holds "/", "\", NUL or a control character.
+QString WebDocumentName(const QString& address);
+
 // The part of path below the target folder: without keepSubdirs or source
 // folder, or when path does not lie in sourceFolder, its file-name part.
-// On Windows every ":" and "/" of it becomes "_".
+// A web address on POSIX gives its WebDocumentName; on Windows every ":"
+// and "/" of the name becomes "_".
 QString TargetRelativeName(const QString& path, const QString& sourceFolder, bool keepSubdirs,
                            PathStyle style = NativePathStyle());
 

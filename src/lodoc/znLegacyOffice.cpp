@@ -1,6 +1,7 @@
 #include "lodoc/znLegacyOffice.h"
 
 #include "lodoc/znOfficeProcess.h"
+#include "platform/znLocalPath.h"
 #include "platform/znReplaceFile.h"
 #include "platform/znError.h"
 
@@ -8,7 +9,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
-#include <QTemporaryFile>
 #include <QUrl>
 
 #include <atomic>
@@ -136,7 +136,11 @@ QString TznLegacyOffice::TznImpl::Start()
     if (!local.is())
         return QStringLiteral("LibreOffice's UNO runtime cannot be started (%1); %2.").arg(reason, QLatin1String(kInstallHint));
 
-    Profile = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/leafpress-office-XXXXXX"));
+    // In the run's own scratch folder: when the run is killed, a later run
+    // finds the profile by the run's process id and removes it.
+    const QString scratch = ScratchFolder();
+    Profile = std::make_unique<QTemporaryDir>((scratch.isEmpty() ? QDir::tempPath() + QStringLiteral("/leafpress-") : scratch + u'/')
+                                              + QStringLiteral("office-XXXXXX"));
     if (!Profile->isValid())
         return QStringLiteral("no profile folder for LibreOffice can be made (%1).").arg(Profile->errorString());
     const QString pipe = uniquePipeName();
@@ -170,6 +174,10 @@ QString TznLegacyOffice::TznImpl::Start()
                         return QStringLiteral("LibreOffice cannot be started (%1).").arg(reason);
                     continue;
                 }
+                // Ended by a signal: someone or something killed the instance
+                // this conversion waits for.
+                if (Process.ExitSignal() != 0)
+                    return QStringLiteral("LibreOffice ended while converting (signal %1).").arg(Process.ExitSignal());
                 return QStringLiteral("LibreOffice ended while starting (exit code %1).").arg(Process.ExitCode());
             }
             if (std::chrono::steady_clock::now() >= deadline)
@@ -316,14 +324,11 @@ void TznLegacyOffice::Convert(const QString& source, const QString& target, TznO
     }
 
     const QString absTarget = QFileInfo(target).absoluteFilePath();
-    QString tempPath;
-    {
-        QTemporaryFile temp(QFileInfo(absTarget).absolutePath() + QStringLiteral("/.~lp-XXXXXX.tmp"));
-        temp.setAutoRemove(false);
-        if (!temp.open())
-            fail(QStringLiteral("the folder cannot be written (%1).").arg(temp.errorString()));
-        tempPath = temp.fileName();
-    }
+    QString reserveError;
+    const QString tempPath = ReserveLocalFileName(QFileInfo(absTarget).absolutePath(), WorkFilePrefix(),
+                                                  QStringLiteral(".tmp"), &reserveError);
+    if (tempPath.isEmpty())
+        fail(QStringLiteral("the folder cannot be written (%1).").arg(reserveError));
     auto removeTemp = [&] { QFile::remove(tempPath); };
 
     QString reason;

@@ -31,10 +31,13 @@ public:
     qint64 Pid() const { return FPid; }
     // The exit code of the process that ended last, -1 when it was killed or none ended.
     int ExitCode() const { return FExitCode; }
+    // The signal that ended the process that ended last, 0 when it exited by itself.
+    int ExitSignal() const { return FExitSignal; }
 
 private:
     int FPid = 0;
     int FExitCode = -1;
+    int FExitSignal = 0;
 };
 
 // Kills a process's group when it is not disarmed within its time: the guard of a call

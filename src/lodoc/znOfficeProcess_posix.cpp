@@ -23,6 +23,7 @@ bool TznOfficeProcess::Start(const QString& program, const QStringList& args, co
 {
     Kill();
     FExitCode = -1;
+    FExitSignal = 0;
     // Everything the child needs is built before the fork: between fork and exec only
     // async-signal-safe calls are allowed, and other threads may hold any lock.
     std::vector<QByteArray> argBytes{QFile::encodeName(program)};
@@ -111,6 +112,7 @@ bool TznOfficeProcess::IsAlive()
     const pid_t r = waitpid(FPid, &status, WNOHANG);
     if (r == FPid || (r < 0 && errno == ECHILD)) {
         FExitCode = r == FPid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        FExitSignal = r == FPid && WIFSIGNALED(status) ? WTERMSIG(status) : 0;
         // The group may still hold children of the ended process.
         kill(-FPid, SIGKILL);
         FPid = 0;

@@ -23,7 +23,11 @@ QString label(const QString& path) { return QDir::toNativeSeparators(path); }
 
 std::unique_ptr<QTemporaryDir> newScratch()
 {
-    auto dir = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/leafpress-doc-XXXXXX"));
+    // In the run's own scratch folder, which a later run removes when this
+    // one was killed.
+    const QString scratch = ScratchFolder();
+    auto dir = std::make_unique<QTemporaryDir>((scratch.isEmpty() ? QDir::tempPath() + QStringLiteral("/leafpress-") : scratch + u'/')
+                                               + QStringLiteral("doc-XXXXXX"));
     if (!dir->isValid())
         throw EznError(QStringLiteral("No temporary folder can be made (%1).").arg(dir->errorString()));
     return dir;

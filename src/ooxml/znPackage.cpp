@@ -6,7 +6,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QTemporaryFile>
 
 #include <zip.h>
 
@@ -149,30 +148,45 @@ QByteArray TznPackage::Read(const TznPartName& part) const
             || name.endsWith(QLatin1String(".rels"), Qt::CaseInsensitive)))
         Fail(QStringLiteral("the part %1 holds %2 of XML, more than the %3 a part may have.")
                  .arg(name, sizeText(entry.Size), sizeText(FLimits.MaxXmlSize)));
+    QByteArray bytes;
+    ReadEntry(entry, &bytes);
+    return bytes;
+}
+
+void TznPackage::ReadEntry(const TznEntry& entry, QByteArray* bytes) const
+{
+    const QString name = entry.Name.Name();
     TznZipFile file;
     file.File = zip_fopen_index(FZip, zip_uint64_t(entry.Index), 0);
     if (!file.File)
-        Fail(QStringLiteral("the part %1 cannot be read (%2).").arg(part.Name(), QString::fromUtf8(zip_strerror(FZip))));
+        Fail(QStringLiteral("the part %1 cannot be read (%2).").arg(name, QString::fromUtf8(zip_strerror(FZip))));
     // The declared size may lie: never read more than it, and treat more data as damage.
-    // The buffer grows with the data that really arrives, not with what the directory claims.
+    // The buffer grows with the data that really arrives, not with what the directory claims;
+    // a check alone reads through one chunk.
     constexpr qint64 kChunk = qint64(1) << 20;
-    QByteArray bytes;
+    QByteArray scratch;
+    QByteArray& out = bytes ? *bytes : scratch;
     qint64 got = 0;
     while (got < entry.Size) {
         const qint64 want = std::min(kChunk, entry.Size - got);
-        bytes.resize(qsizetype(got + want));
-        const zip_int64_t n = zip_fread(file.File, bytes.data() + got, zip_uint64_t(want));
+        const qint64 at = bytes ? got : 0;
+        out.resize(qsizetype(at + want));
+        const zip_int64_t n = zip_fread(file.File, out.data() + at, zip_uint64_t(want));
         if (n < 0)
-            Fail(QStringLiteral("the part %1 is damaged (%2).").arg(part.Name(), QString::fromUtf8(zip_file_strerror(file.File))));
+            Fail(QStringLiteral("the part %1 is damaged (%2).").arg(name, QString::fromUtf8(zip_file_strerror(file.File))));
         got += n;
         if (n == 0)
             break;
     }
-    bytes.resize(qsizetype(got));
+    if (bytes)
+        bytes->resize(qsizetype(got));
     char extra = 0;
-    if (got < entry.Size || zip_fread(file.File, &extra, 1) != 0)
-        Fail(QStringLiteral("the part %1 is damaged: its size does not match the package's directory.").arg(part.Name()));
-    return bytes;
+    const zip_int64_t more = got < entry.Size ? 0 : zip_fread(file.File, &extra, 1);
+    if (more < 0)
+        Fail(QStringLiteral("the part %1 is damaged (%2).").arg(name, QString::fromUtf8(zip_file_strerror(file.File))));
+    if (got < entry.Size || more != 0)
+        Fail(QStringLiteral("the part %1 is damaged: its size does not match the package's directory.").arg(name));
+    entry.Checked = true;
 }
 
 void TznPackage::Write(const TznPartName& part, const QByteArray& bytes)
@@ -237,24 +251,30 @@ void TznPackage::SaveAs(const QString& path) const
     auto failSave = [&](const QString& reason) {
         throw EznError(QStringLiteral("Cannot save \"%1\": %2").arg(fileLabel(path), reason));
     };
-    QString tempPath;
-    {
-        QTemporaryFile temp(QFileInfo(target).absolutePath() + QStringLiteral("/.~lp-XXXXXX.tmp"));
-        temp.setAutoRemove(false);
-        if (!temp.open())
-            failSave(QStringLiteral("the folder cannot be written (%1).").arg(temp.errorString()));
-        tempPath = temp.fileName();
-    }
+    // Copied entries keep their compressed bytes, so the zip library would
+    // never look at them: a damaged one would pass into the result unseen.
+    for (const TznEntry& entry : FEntries)
+        if (!entry.Changed && !entry.Checked)
+            ReadEntry(entry, nullptr);
+    QString reserveError;
+    const QString tempPath = ReserveLocalFileName(QFileInfo(target).absolutePath(), WorkFilePrefix(),
+                                                  QStringLiteral(".tmp"), &reserveError);
+    if (tempPath.isEmpty())
+        failSave(QStringLiteral("the folder cannot be written (%1).").arg(reserveError));
     // The name is ours now; the zip library creates the file itself so that
     // it gets the permissions of a new file, not those of a private temporary.
-    QFile::remove(tempPath);
-    auto removeTemp = [&] { QFile::remove(tempPath); };
+    RemoveLocalFile(tempPath);
+    auto removeTemp = [&] { RemoveLocalFile(tempPath); };
 
     int error = 0;
-    zip_t* out = zip_open(QFile::encodeName(tempPath).constData(), ZIP_CREATE | ZIP_EXCL, &error);
+    zip_t* out = zip_open(EncodeLocalPath(tempPath).constData(), ZIP_CREATE | ZIP_EXCL, &error);
     if (!out) {
         removeTemp();
-        failSave(QStringLiteral("the file cannot be created."));
+        zip_error_t zerr;
+        zip_error_init_with_code(&zerr, error);
+        const QString reason = QString::fromUtf8(zip_error_strerror(&zerr));
+        zip_error_fini(&zerr);
+        failSave(QStringLiteral("the file cannot be created (%1).").arg(reason));
     }
     for (const TznEntry& entry : FEntries) {
         zip_source_t* source = entry.Changed

@@ -61,7 +61,9 @@ public:
     qint64 SizeOf(const TznPartName& part) const;
 
     // Writes the package to a temporary file in the target's folder and renames it into place,
-    // so a failed save leaves neither a half-written target nor a stray file.
+    // so a failed save leaves neither a half-written target nor a stray file. Every part
+    // copied from the source is checked first: a damaged one raises EznError naming it, and
+    // nothing is written.
     void SaveAs(const QString& path) const;
 
 private:
@@ -73,8 +75,13 @@ private:
         int Method = 8;      // compression method in the source zip
         bool Changed = false;
         QByteArray Bytes;    // the written bytes when Changed
+        mutable bool Checked = false; // read whole once, sizes and checksum found sound
     };
     int IndexOf(const TznPartName& part) const;
+    // Inflates the source entry, keeping its bytes in bytes when given; raises EznError
+    // naming the part when the zip library finds it damaged (a checksum that does not
+    // match) or its size is not what the directory declares.
+    void ReadEntry(const TznEntry& entry, QByteArray* bytes) const;
     [[noreturn]] void Fail(const QString& reason) const;
 
     QString FSourcePath;

@@ -5,6 +5,7 @@
 #include "ooxml/znLegacyDocument.h"
 #include "ooxml/znWebDocument.h"
 #include "ooxml/znWordDocument.h"
+#include "platform/znPath.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -426,9 +427,7 @@ private:
     {
         QString local = name;
         if (IsWebAddress(name)) {
-            TznDownloadLimits limits;
-            limits.MaxSize = TznPackageLimits().MaxTotalSize;
-            entry.Download = DownloadDocument(name, limits);
+            entry.Download = DownloadDocument(name, ServerDownloadLimits(TznPackageLimits().MaxTotalSize));
             local = entry.Download->fileName();
         }
         try {
@@ -441,10 +440,12 @@ private:
         } catch (const EznError& e) {
             if (local == name)
                 throw;
-            // The message names the address the caller gave, not our copy.
+            // The message names the address the caller gave, not our copy,
+            // and without the user name and password it may hold.
+            const QString shown = WithoutCredentials(name);
             QString message = e.Message();
-            message.replace(QDir::toNativeSeparators(local), name);
-            message.replace(local, name);
+            message.replace(QDir::toNativeSeparators(local), shown);
+            message.replace(local, shown);
             throw EznError(message);
         }
     }

@@ -1,6 +1,7 @@
 #include "ooxml/znWebDocument.h"
 
 #include "platform/znError.h"
+#include "platform/znPath.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -10,7 +11,39 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QTemporaryFile>
+#include <QTimer>
 #include <QUrl>
+
+#include <atomic>
+
+namespace {
+
+std::atomic<int> serverTimeoutMs{TznDownloadLimits().TimeoutMs};
+std::atomic<int> serverDeadlineMs{TznDownloadLimits().DeadlineMs};
+
+QString durationText(int ms)
+{
+    if (ms >= 60000 && ms % 60000 == 0)
+        return ms == 60000 ? QStringLiteral("1 minute") : QStringLiteral("%1 minutes").arg(ms / 60000);
+    return ms == 1000 ? QStringLiteral("1 second") : QStringLiteral("%1 seconds").arg(double(ms) / 1000);
+}
+
+} // namespace
+
+void SetServerDownloadTimes(int timeoutMs, int deadlineMs)
+{
+    serverTimeoutMs = timeoutMs;
+    serverDeadlineMs = deadlineMs;
+}
+
+TznDownloadLimits ServerDownloadLimits(qint64 maxSize)
+{
+    TznDownloadLimits limits;
+    limits.MaxSize = maxSize;
+    limits.TimeoutMs = serverTimeoutMs;
+    limits.DeadlineMs = serverDeadlineMs;
+    return limits;
+}
 
 bool IsWebAddress(const QString& name)
 {
@@ -20,10 +53,17 @@ bool IsWebAddress(const QString& name)
 
 std::unique_ptr<QTemporaryFile> DownloadDocument(const QString& address, const TznDownloadLimits& limits)
 {
-    auto fail = [&](const QString& reason) -> void {
-        throw EznError(QStringLiteral("Cannot open \"%1\": %2").arg(address, reason));
-    };
     const QUrl url(address, QUrl::StrictMode);
+    // The user name and password are for the server alone: no message
+    // carries them, not even one of the network's that quotes the address.
+    const QString shown = WithoutCredentials(address);
+    auto fail = [&](QString reason) -> void {
+        if (url.isValid() && !url.userInfo().isEmpty()) {
+            for (const auto format : {QUrl::FullyEncoded, QUrl::PrettyDecoded})
+                reason.replace(url.userInfo(format) + u'@', QString());
+        }
+        throw EznError(QStringLiteral("Cannot open \"%1\": %2").arg(shown, reason));
+    };
     if (!url.isValid() || url.host().isEmpty())
         fail(QStringLiteral("the address is not valid."));
     // Qt's network replies need the process's application object.
@@ -46,8 +86,11 @@ std::unique_ptr<QTemporaryFile> DownloadDocument(const QString& address, const T
     std::unique_ptr<QNetworkReply> reply(manager.get(request));
 
     QString tooLarge, writeError;
+    bool tooLong = false;
     QEventLoop loop;
     auto take = [&] {
+        if (!reply->isOpen())
+            return;
         const QByteArray chunk = reply->readAll();
         if (chunk.isEmpty() || !tooLarge.isEmpty() || !writeError.isEmpty())
             return;
@@ -70,8 +113,19 @@ std::unique_ptr<QTemporaryFile> DownloadDocument(const QString& address, const T
     });
     QObject::connect(reply.get(), &QNetworkReply::readyRead, &loop, take);
     QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    // The silence limit alone never ends a server that sends a byte now and
+    // then: the whole download has a deadline of its own.
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, &loop, [&] {
+        tooLong = true;
+        reply->abort();
+    });
+    if (limits.DeadlineMs > 0)
+        deadline.start(limits.DeadlineMs);
     if (!reply->isFinished())
         loop.exec();
+    deadline.stop();
     if (!reply->isFinished())
         fail(QStringLiteral("the download did not finish."));
     take();
@@ -80,14 +134,36 @@ std::unique_ptr<QTemporaryFile> DownloadDocument(const QString& address, const T
         fail(tooLarge);
     if (!writeError.isEmpty())
         fail(writeError);
+    if (tooLong)
+        fail(QStringLiteral("the download took longer than %1 and was stopped.").arg(durationText(limits.DeadlineMs)));
+    const QNetworkReply::NetworkError error = reply->error();
+    if (error == QNetworkReply::TooManyRedirectsError)
+        fail(QStringLiteral("more than %1 redirects.").arg(limits.MaxRedirects));
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (reply->error() != QNetworkReply::NoError || (status != 0 && (status < 200 || status > 299))) {
+    const bool answered = status >= 200 && status <= 299;
+    // A length the server declared for bytes it sends as they are; with a
+    // content coding Qt hands over other bytes than were counted.
+    const QByteArray coding = reply->rawHeader("Content-Encoding").trimmed().toLower();
+    const qint64 declared = coding.isEmpty() || coding == "identity"
+        ? reply->header(QNetworkRequest::ContentLengthHeader).toLongLong()
+        : 0;
+    const qint64 received = file->size();
+    if (answered && (error != QNetworkReply::NoError || (declared > 0 && received < declared))) {
+        // The answer began and was cut short: by the server, the network or
+        // a silence.
+        QString reason = declared > 0 ? QStringLiteral("the download ended after %1 of %2 bytes").arg(received).arg(declared)
+                                      : QStringLiteral("the download ended after %1 bytes").arg(received);
+        if (error == QNetworkReply::OperationCanceledError)
+            reason += QStringLiteral(" (no data for %1)").arg(durationText(limits.TimeoutMs));
+        fail(reason + u'.');
+    }
+    if (error != QNetworkReply::NoError || (status != 0 && !answered)) {
         QString reason = reply->errorString();
         if (status != 0) {
             const QString phrase = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
             reason = QStringLiteral("the server answered %1 %2").arg(status).arg(phrase).trimmed();
-        } else if (reply->error() == QNetworkReply::OperationCanceledError) {
-            reason = QStringLiteral("no answer within %1 seconds").arg(limits.TimeoutMs / 1000);
+        } else if (error == QNetworkReply::OperationCanceledError) {
+            reason = QStringLiteral("no answer within %1").arg(durationText(limits.TimeoutMs));
         }
         fail(reason + u'.');
     }

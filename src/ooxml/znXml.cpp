@@ -14,9 +14,16 @@ void LoadXml(pugi::xml_document& doc, const QByteArray& bytes, const QString& pa
                            .arg(bytes.size() >> 20)
                            .arg(MaxXmlPartSize >> 20));
     const auto result = doc.load_buffer(bytes.constData(), size_t(bytes.size()),
-                                        pugi::parse_default | pugi::parse_declaration | pugi::parse_ws_pcdata_single);
+                                        pugi::parse_default | pugi::parse_declaration | pugi::parse_doctype
+                                            | pugi::parse_ws_pcdata_single);
     if (!result)
         throw EznError(QStringLiteral("the part %1 is damaged: %2.").arg(partName, QString::fromUtf8(result.description())));
+    // The parser reads a document type but never applies it: its entities
+    // would come back as literal "&x;" text and the declaration would be
+    // lost on save. Office documents may not carry one.
+    for (pugi::xml_node node = doc.first_child(); node; node = node.next_sibling())
+        if (node.type() == pugi::node_doctype)
+            throw EznError(QStringLiteral("the part %1 declares a document type, which Office documents may not.").arg(partName));
     // The walks over a part's elements recurse and look namespaces up through the
     // ancestors: a bound on the depth keeps both from running away.
     struct TznDepthCheck : pugi::xml_tree_walker

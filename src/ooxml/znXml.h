@@ -10,8 +10,8 @@
 inline constexpr int MaxXmlDepth = 2000;
 
 // Loads a part's XML so that whitespace-only text and the declaration survive; raises
-// EznError naming the part when it is no well-formed XML, larger than MaxXmlPartSize or
-// nested deeper than MaxXmlDepth.
+// EznError naming the part when it is no well-formed XML, declares a document type,
+// is larger than MaxXmlPartSize or nested deeper than MaxXmlDepth.
 void LoadXml(pugi::xml_document& doc, const QByteArray& bytes, const QString& partName);
 // The document as UTF-8 bytes exactly as it was read (no indentation added).
 QByteArray SaveXml(const pugi::xml_document& doc);

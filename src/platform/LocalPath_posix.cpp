@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -86,4 +87,25 @@ std::optional<std::pair<uint64_t, uint64_t>> LocalFileIdentity(const QString& pa
     if (path.isEmpty() || stat(EncodeLocalPath(path).constData(), &st) != 0)
         return std::nullopt;
     return std::make_pair(static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino));
+}
+
+QString ReserveLocalFileName(const QString& folder, const QString& prefix, const QString& suffix, QString* error)
+{
+    QByteArray name = EncodeLocalPath(folder + u'/' + prefix) + "XXXXXX" + EncodeLocalPath(suffix);
+    const int fd = mkostemps(name.data(), int(EncodeLocalPath(suffix).size()), O_CLOEXEC);
+    if (fd < 0) {
+        if (error)
+            *error = systemReason(errno);
+        return QString();
+    }
+    ::close(fd);
+    return DecodeLocalPath(name);
+}
+
+bool IsProcessRunning(qint64 pid)
+{
+    if (pid <= 0)
+        return false;
+    // A process of another user cannot be signalled but still runs.
+    return ::kill(pid_t(pid), 0) == 0 || errno == EPERM;
 }

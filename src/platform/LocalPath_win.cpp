@@ -1,6 +1,9 @@
 #include "platform/znLocalPath.h"
 
 #include <QFileInfo>
+#include <QTemporaryFile>
+
+#include <windows.h>
 
 // Windows names are UTF-16 text: there are no raw bytes, and Qt's classes
 // serve every path.
@@ -49,4 +52,29 @@ bool RenameLocalFile(const QString& from, const QString& to, QString* error)
 std::optional<std::pair<uint64_t, uint64_t>> LocalFileIdentity(const QString&)
 {
     return std::nullopt;
+}
+
+QString ReserveLocalFileName(const QString& folder, const QString& prefix, const QString& suffix, QString* error)
+{
+    QTemporaryFile file(folder + u'/' + prefix + QStringLiteral("XXXXXX") + suffix);
+    file.setAutoRemove(false);
+    if (!file.open()) {
+        if (error)
+            *error = file.errorString();
+        return QString();
+    }
+    return file.fileName();
+}
+
+bool IsProcessRunning(qint64 pid)
+{
+    if (pid <= 0)
+        return false;
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, DWORD(pid));
+    if (!process)
+        return GetLastError() == ERROR_ACCESS_DENIED;
+    DWORD code = 0;
+    const bool running = GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
+    CloseHandle(process);
+    return running;
 }

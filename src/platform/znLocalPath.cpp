@@ -1,5 +1,13 @@
 #include "platform/znLocalPath.h"
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <memory>
+#include <mutex>
+
 namespace {
 
 constexpr char16_t kEscapeBase = 0xDC00;
@@ -110,4 +118,70 @@ QString ReadableLocalPath(const QString& path)
         }
     }
     return text;
+}
+
+QString WorkFilePrefix()
+{
+    return QStringLiteral(".~lp-%1-").arg(QCoreApplication::applicationPid());
+}
+
+qint64 WorkFileOwner(const QString& name)
+{
+    static const QRegularExpression owned(QStringLiteral("^\\.~lp-([0-9]{1,10})-"));
+    const QRegularExpressionMatch m = owned.match(name);
+    return m.hasMatch() ? m.captured(1).toLongLong() : 0;
+}
+
+void RemoveStaleScratch(const QString& tempFolder, const QString& own)
+{
+    static const QRegularExpression owned(QStringLiteral("^(?:leafpress-run-|OSL_PIPE_[0-9]+_leafpress-)([0-9]{1,10})-"));
+    const qint64 self = QCoreApplication::applicationPid();
+    const QString ownName = QFileInfo(own).fileName();
+    QDir folder(tempFolder);
+    const QFileInfoList entries = folder.entryInfoList({QStringLiteral("leafpress-run-*"), QStringLiteral("OSL_PIPE_*_leafpress-*")},
+                                                       QDir::Dirs | QDir::Files | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot);
+    for (const QFileInfo& entry : entries) {
+        const QRegularExpressionMatch m = owned.match(entry.fileName());
+        if (!m.hasMatch() || entry.fileName() == ownName)
+            continue;
+        const qint64 pid = m.captured(1).toLongLong();
+        if (pid != self && IsProcessRunning(pid))
+            continue;
+        // Only what the run made is below its folder; links are removed,
+        // never followed.
+        if (entry.isDir() && !entry.isSymLink())
+            QDir(entry.absoluteFilePath()).removeRecursively();
+        else
+            QFile::remove(entry.absoluteFilePath());
+    }
+}
+
+namespace {
+
+struct TznScratch
+{
+    std::unique_ptr<QTemporaryDir> Folder;
+};
+
+} // namespace
+
+QString ScratchFolder()
+{
+    // Made once and kept for the life of the process; its destructor at the
+    // process's normal end removes it with everything left in it.
+    static TznScratch scratch;
+    static std::once_flag once;
+    std::call_once(once, [] {
+        const QString temp = QDir::tempPath();
+        RemoveStaleScratch(temp);
+        // The office makes its pipe sockets in /tmp whatever TMPDIR says.
+        const QString pipes = QStringLiteral("/tmp");
+        if (QDir(pipes).exists() && QDir(pipes) != QDir(temp))
+            RemoveStaleScratch(pipes);
+        auto folder = std::make_unique<QTemporaryDir>(
+            temp + QStringLiteral("/leafpress-run-%1-XXXXXX").arg(QCoreApplication::applicationPid()));
+        if (folder->isValid())
+            scratch.Folder = std::move(folder);
+    });
+    return scratch.Folder ? scratch.Folder->path() : QString();
 }

@@ -43,3 +43,29 @@ bool RemoveLocalFile(const QString& path, QString* error = nullptr);
 bool RenameLocalFile(const QString& from, const QString& to, QString* error = nullptr);
 // The same key for every path naming one file (device and node), or none.
 std::optional<std::pair<uint64_t, uint64_t>> LocalFileIdentity(const QString& path);
+// Reserves a new name in folder, prefix + six random characters + suffix, by
+// creating an empty file of that name that no one else had; empty, with the
+// system's reason for the failing call in error, when the folder cannot
+// take one.
+QString ReserveLocalFileName(const QString& folder, const QString& prefix, const QString& suffix, QString* error = nullptr);
+
+// The prefix of the temporary files this process writes beside documents:
+// ".~lp-" + its process id + "-", so that a later run can tell whose they are.
+QString WorkFilePrefix();
+// The process id in the name of such a temporary file; 0 for a name without one.
+qint64 WorkFileOwner(const QString& name);
+// True while a process of this id runs (or may run: one that cannot be asked counts).
+bool IsProcessRunning(qint64 pid);
+
+// This process's own folder for scratch files of the document engines,
+// leafpress-run-<pid>-XXXXXX in the temporary folder, made on first use;
+// empty when it cannot be made. Before it is made, the scratch that ended
+// processes left there is removed (RemoveStaleScratch). It goes when the
+// process ends normally.
+QString ScratchFolder();
+// Removes from tempFolder what runs killed before they could clean up left:
+// run folders leafpress-run-<pid>-* and the office pipe sockets
+// OSL_PIPE_<uid>_leafpress-<pid>-* whose process no longer runs, and those
+// of this process's own id except the folder own (an ended process whose id
+// came again).
+void RemoveStaleScratch(const QString& tempFolder, const QString& own = QString());

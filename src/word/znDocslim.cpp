@@ -8,6 +8,7 @@
 #include "project/znFileUtils.h"
 #include "project/znProject.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -162,7 +163,7 @@ void TznDocslim::ConvertFile(TznBatch* batch, TznNode* node)
                 skippable([&] { CompactStories(); });
             }
         } catch (const EznPictureLost& e) {
-            throw EznError(QStringLiteral("Cannot compact \"%1\": %2").arg(node->Path, e.Message()));
+            throw EznError(QStringLiteral("Cannot compact \"%1\": %2").arg(WithoutCredentials(node->Path), e.Message()));
         }
         // Measured before anything is written: in place, the target is the
         // source. A web source is measured by the server's downloaded copy,
@@ -171,10 +172,19 @@ void TznDocslim::ConvertFile(TznBatch* batch, TznNode* node)
         const qint64 sourceSize = TznFileUtils::FileSizeOf(sourceFile);
         RemoveStaleWork(FolderPart(target));
         work = WorkPath(target);
-        if (!FDocToDocx && FVersion >= 12 && ExtractFileExt(target) == QStringLiteral(".doc"))
-            OleCall(FDoc, QStringLiteral("SaveAs"), {TznVariant(work), TznVariant(0)});
-        else
-            OleCall(FDoc, QStringLiteral("SaveAs"), {TznVariant(work)});
+        try {
+            if (!FDocToDocx && FVersion >= 12 && ExtractFileExt(target) == QStringLiteral(".doc"))
+                OleCall(FDoc, QStringLiteral("SaveAs"), {TznVariant(work), TznVariant(0)});
+            else
+                OleCall(FDoc, QStringLiteral("SaveAs"), {TznVariant(work)});
+        } catch (const EznError& e) {
+            // The name under which the result is written first is ours; the
+            // user asked for the target.
+            QString message = e.Message();
+            message.replace(QDir::toNativeSeparators(work), target);
+            message.replace(work, target);
+            throw EznError(message);
+        }
         const bool saved = QFileInfo(work).isFile();
         const qint64 savedSize = saved ? TznFileUtils::FileSizeOf(work) : 0;
 
@@ -195,7 +205,7 @@ void TznDocslim::ConvertFile(TznBatch* batch, TznNode* node)
         const bool inPlace = keepSource && IsSameFile(node->Path, target);
         QString reason;
         if (keepSource && !inPlace && !TznFileUtils::CopyFileOver(sourceFile, work, &reason))
-            throw EznError(QStringLiteral("Cannot copy \"%1\" over \"%2\": %3").arg(node->Path, target, reason));
+            throw EznError(QStringLiteral("Cannot copy \"%1\" over \"%2\": %3").arg(WithoutCredentials(node->Path), target, reason));
         CloseDocument();
         if (!saved)
             throw EznError(QStringLiteral("Cannot save \"%1\": the word processor wrote no file.").arg(target));
@@ -208,7 +218,7 @@ void TznDocslim::ConvertFile(TznBatch* batch, TznNode* node)
             if (Project->KeepFileTime())
                 CopyFileTimes(node->Path, work);
             if (!TznFileUtils::ReplaceFile(work, target, &reason))
-                throw EznError(keepSource ? QStringLiteral("Cannot copy \"%1\" over \"%2\": %3").arg(node->Path, target, reason)
+                throw EznError(keepSource ? QStringLiteral("Cannot copy \"%1\" over \"%2\": %3").arg(WithoutCredentials(node->Path), target, reason)
                                           : QStringLiteral("Cannot save \"%1\": %2").arg(target, reason));
         }
         work.clear();

@@ -4,6 +4,7 @@
 #include "engine/znBatch.h"
 #include "engine/znConvertor.h"
 #include "platform/znError.h"
+#include "platform/znLocalPath.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -345,6 +346,63 @@ TEST_F(BatchScanTest, FolderWithoutReadPermissionIsAFailureOfItsOwn)
     chmod(QFile::encodeName(FRoot + "in/locked").constData(), 0755);
     EXPECT_EQ(paths, QStringList({"in/a.doc", "in/locked/"}));
 }
+
+struct ByBytesRow
+{
+    const char* name;
+    bool several;               // given as a list of sources
+    const char* source;         // below the root, as bytes
+    QList<QByteArray> expected; // "path" or "path failed: reason", paths below the root
+};
+
+class ScanByBytesTest : public BatchScanTest, public testing::WithParamInterface<ByBytesRow>
+{
+};
+
+// Names that are not valid UTF-8 are listed by their bytes, below the
+// source folder and in its sub-folders; a pipe or a device named by itself
+// is a failure of its own instead of an empty batch.
+TEST_P(ScanByBytesTest, ListsEveryDocumentByItsBytes)
+{
+    const ByBytesRow& row = GetParam();
+    MakeFiles(FRoot, {"in/b.docx", "in/sub/x.txt"});
+    const QByteArray root = QFile::encodeName(FRoot);
+    for (const char* name : {"in/caf\xe9.docx", "in/sub/caf\xe9.docx"}) {
+        const int fd = ::open((root + name).constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+        ASSERT_GE(fd, 0) << name;
+        ::close(fd);
+    }
+    ASSERT_EQ(mkfifo((root + "in/pipe.docx").constData(), 0600), 0);
+    ASSERT_EQ(symlink("/dev/null", (root + "in/null.docx").constData()), 0);
+
+    const QString source = DecodeLocalPath(root + row.source);
+    TznBatch batch;
+    if (row.several)
+        batch.StartScan(QStringList{source}, FRoot + "out", true);
+    else
+        batch.StartScan(source, FRoot + "out", true);
+    const QStringList paths = listed(batch);
+    QList<QByteArray> rows;
+    for (int i = 0; i < paths.size(); ++i) {
+        const TznNode* node = batch.NodeAt(i);
+        const QByteArray path = EncodeLocalPath(paths[i]);
+        rows << (node->ListingFailure ? path + " failed: " + QString(node->Message).remove(FRoot).toUtf8() : path);
+    }
+    EXPECT_EQ(rows, row.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, ScanByBytesTest,
+    testing::Values(
+        ByBytesRow{"FolderAndSubFolder", false, "in/*.doc?", {"in/b.docx", "in/caf\xe9.docx", "in/sub/caf\xe9.docx"}},
+        ByBytesRow{"FolderAndSubFolderAmongSources", true, "in/*.doc?", {"in/b.docx", "in/caf\xe9.docx", "in/sub/caf\xe9.docx"}},
+        // A name alone in a source is a mask that the sub-folders match too.
+        ByBytesRow{"NameAsMask", false, "in/caf\xe9.docx", {"in/caf\xe9.docx", "in/sub/caf\xe9.docx"}},
+        ByBytesRow{"NamedAloneAmongSources", true, "in/caf\xe9.docx", {"in/caf\xe9.docx"}},
+        ByBytesRow{"PipeNamedAlone", false, "in/pipe.docx", {"in/pipe.docx failed: Cannot open \"in/pipe.docx\": not a regular file"}},
+        ByBytesRow{"PipeNamedAmongSources", true, "in/pipe.docx", {"in/pipe.docx failed: Cannot open \"in/pipe.docx\": not a regular file"}},
+        ByBytesRow{"DeviceNamedAlone", false, "in/null.docx", {"in/null.docx failed: Cannot open \"in/null.docx\": not a regular file"}}),
+    RowName());
 
 struct TargetRow
 {

@@ -16,6 +16,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <condition_variable>
 #include <map>
 #include <mutex>
@@ -593,14 +596,25 @@ TEST_F(FinishSourceTest, KeepFileTimeCopiesTheSourceTimes)
     EXPECT_TRUE(QFile::exists(FSource));
 }
 
-TEST(RemoveStaleWorkTest, RemovesOnlyOldUnusedTemporariesOfOurSaves)
+// What a killed run left goes whatever its age, as long as no process holds
+// it open; what a run still saving here or this run wrote stays.
+TEST(RemoveStaleWorkTest, RemovesTheUnusedTemporariesOfEndedRuns)
 {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0)
+        _exit(0);
+    ASSERT_EQ(waitpid(child, nullptr, 0), child);
+    const QString ended = QStringLiteral(".~lp-%1-").arg(child);
+    const QString running = QStringLiteral(".~lp-%1-").arg(getppid());
+    const QString own = QStringLiteral(".~lp-%1-").arg(getpid());
+
     QTemporaryDir dir;
-    const QStringList names{".~lp-aaaaaa.tmp.Xy12Zq", ".~lp-bbbbbb.tmp.docx", ".~lp-cccccc.tmp", ".~lp-dddddd.tmp",
-                            "a.docx", ".~other.tmp"};
-    MakeFiles(dir.path(), names);
+    const QStringList oldNames{".~lp-aaaaaa.tmp.Xy12Zq", ".~lp-bbbbbb.tmp.docx", ".~lp-cccccc.tmp", own + "hhhhhh.tmp",
+                               "a.docx", ".~other.tmp"};
+    MakeFiles(dir.path(), oldNames);
     const QDateTime old = QDateTime::currentDateTimeUtc().addSecs(-3600);
-    for (const QString& name : names) {
+    for (const QString& name : oldNames) {
         QFile f(dir.filePath(name));
         ASSERT_TRUE(f.open(QIODevice::ReadWrite));
         ASSERT_TRUE(f.setFileTime(old, QFileDevice::FileModificationTime));
@@ -609,16 +623,17 @@ TEST(RemoveStaleWorkTest, RemovesOnlyOldUnusedTemporariesOfOurSaves)
     ASSERT_TRUE(held.open(QIODevice::ReadOnly));
     TznBatch batch;
     TznConvertor worker(&batch, 1, TznNodeEvent());
-    MakeFiles(dir.path(), {".~lp-eeeeee.tmp.docx"}); // written during the run
+    // Written a moment ago: by a run killed then, by a run still saving, and
+    // by this run.
+    MakeFiles(dir.path(), {ended + "dddddd.tmp", running + "gggggg.tmp.docx", own + "eeeeee.tmp.docx"});
     worker.RemoveStaleWork(dir.path() + "/");
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name),
-              (QStringList{".~lp-cccccc.tmp", ".~lp-eeeeee.tmp.docx", ".~other.tmp", "a.docx"}));
+    QStringList kept{".~lp-cccccc.tmp", running + "gggggg.tmp.docx", own + "eeeeee.tmp.docx", ".~other.tmp", "a.docx"};
+    kept.sort();
+    QStringList found = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+    found.sort();
+    EXPECT_EQ(found, kept);
     // Once per run and folder.
     MakeFiles(dir.path(), {".~lp-ffffff.tmp"});
-    QFile f(dir.filePath(".~lp-ffffff.tmp"));
-    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
-    ASSERT_TRUE(f.setFileTime(old, QFileDevice::FileModificationTime));
-    f.close();
     worker.RemoveStaleWork(dir.path());
     EXPECT_TRUE(QFile::exists(dir.filePath(".~lp-ffffff.tmp")));
 }

@@ -1,7 +1,9 @@
 #include "automation/znOle.h"
 #include "lodoc/znLegacyOffice.h"
+#include "platform/znError.h"
 #include "platform/znTextFile.h"
 
+#include "znTestBytes.h"
 #include "znTestDocx.h"
 
 #include <QDir>
@@ -200,7 +202,8 @@ TEST_F(LegacyDocTest, KilledRunLeavesNoOffice)
         QThread::msleep(100);
     }
     ASSERT_TRUE(seen) << "no office instance was started";
-    ::kill(pid_t(p.processId()), SIGKILL);
+    const qint64 pid = p.processId();
+    ::kill(pid_t(pid), SIGKILL);
     p.waitForFinished();
     bool gone = false;
     for (int i = 0; i < 50 && !gone; ++i) {
@@ -208,6 +211,36 @@ TEST_F(LegacyDocTest, KilledRunLeavesNoOffice)
         QThread::msleep(100);
     }
     EXPECT_TRUE(gone) << "an office instance outlived its killed owner";
+
+    // Its scratch (profile, pipe socket) stays behind; the next run removes it.
+    const QString killed = QStringLiteral("leafpress-%1-").arg(pid);
+    const QStringList scratch = QDir(tmp()).entryList({QStringLiteral("leafpress-run-%1-*").arg(pid)}, QDir::Dirs);
+    EXPECT_EQ(scratch.size(), 1) << "the killed run's scratch is not in one folder";
+    QProcess next;
+    start(next, QStringLiteral("ThreadsCount=1,DocToDocx=0"));
+    ASSERT_TRUE(next.waitForFinished(120000));
+    EXPECT_EQ(QDir(tmp()).entryList({QStringLiteral("leafpress-run-*")}, QDir::Dirs), QStringList());
+    EXPECT_EQ(QDir(tmp()).entryList({QStringLiteral("leafpress-office-*"), QStringLiteral("leafpress-doc-*")}, QDir::Dirs),
+              QStringList());
+    EXPECT_EQ(QDir(QStringLiteral("/tmp")).entryList({QStringLiteral("OSL_PIPE_*_") + killed + u'*'}, QDir::System),
+              QStringList());
+}
+
+// An instance killed while a conversion waits for it to start says so.
+TEST_F(LegacyDocTest, InstanceKilledAtItsStartSaysSo)
+{
+    const QString program = FDir.filePath(QStringLiteral("soffice.bin"));
+    ASSERT_TRUE(WriteBytes(program, "#!/bin/sh\nkill -KILL $$\n"));
+    QFile::setPermissions(program, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    const QString source = in(QStringLiteral("picture.doc"));
+    ASSERT_TRUE(QFile::copy(CorpusDir() + QStringLiteral("/poi/picture.doc"), source));
+    TznLegacyOffice office({program});
+    try {
+        office.Convert(source, FDir.filePath(QStringLiteral("r.docx")), TznOfficeFormat::Docx);
+        ADD_FAILURE() << "a killed instance converted";
+    } catch (const EznError& e) {
+        EXPECT_EQ(e.Message(), QStringLiteral("Cannot open \"%1\": LibreOffice ended while converting (signal 9).").arg(source));
+    }
 }
 
 // Without the office the message says what to install; a conversion over its time fails

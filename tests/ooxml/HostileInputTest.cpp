@@ -25,6 +25,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <tuple>
 
 #include <sys/stat.h>
 
@@ -153,6 +154,56 @@ bool saveDeeplyNested(const QString& path)
         return content.left(body) + QByteArray("<w:sdt>").repeated(levels) + QByteArray("</w:sdt>").repeated(levels)
                + content.mid(body);
     });
+}
+
+// A main part that declares a document type with an entity it uses.
+bool saveWithDocumentType(const QString& path)
+{
+    return saveWithMainPart(path, [](const QByteArray& content) {
+        QByteArray xml = content;
+        const qsizetype root = xml.indexOf("<w:document");
+        xml.insert(root, "<!DOCTYPE w:document [<!ENTITY x \"expanded\">]>");
+        return xml.replace("An ordinary document.", "&x;");
+    });
+}
+
+enum class TznZipField { Checksum = 0, InflatedSize = 8 }; // offsets from the checksum field
+
+// An ordinary document, with one more part when extra is given, whose entry
+// name has field changed in the zip's directory and local header, as a
+// damaged copy or a hostile writer would leave it.
+bool saveDamaged(const QString& path, const QString& name, TznZipField field, bool extra)
+{
+    if (!saveOrdinary(path, 0))
+        return false;
+    QList<QPair<QString, QByteArray>> entries;
+    for (const TznZipEntry& e : ReadZipEntries(path))
+        entries.append({e.Name, e.Content});
+    if (extra)
+        entries.append({name, QByteArray("<?xml version=\"1.0\"?><item>never read by the program</item>")});
+    if (!WriteZip(path, entries))
+        return false;
+    QByteArray zip = ReadBytes(path);
+    const QByteArray entryName = name.toUtf8();
+    int patched = 0;
+    // Local headers keep the checksum at 14 and the name at 30, directory
+    // entries at 16 and 46.
+    for (const auto& [signature, checksumAt, nameAt] : {std::tuple{QByteArray("PK\x03\x04"), 14, 30},
+                                                         std::tuple{QByteArray("PK\x01\x02"), 16, 46}}) {
+        for (qsizetype at = zip.indexOf(signature); at >= 0; at = zip.indexOf(signature, at + 4)) {
+            if (zip.mid(at + nameAt, entryName.size()) != entryName)
+                continue;
+            char* value = zip.data() + at + checksumAt + int(field);
+            quint32 v = quint8(value[0]) | quint8(value[1]) << 8 | quint8(value[2]) << 16 | quint32(quint8(value[3])) << 24;
+            if (v == 0)
+                continue; // sizes given in a data descriptor
+            v = field == TznZipField::Checksum ? ~v : v + 100;
+            for (int i = 0; i < 4; ++i)
+                value[i] = char(v >> (8 * i));
+            ++patched;
+        }
+    }
+    return patched > 0 && WriteBytes(path, zip);
 }
 
 enum class TznOutcome {
@@ -298,7 +349,24 @@ INSTANTIATE_TEST_SUITE_P(
         HostileRow{"MainPartNestedHundredThousandLevels", "deep.docx", saveDeeplyNested, QString(), TznOutcome::Failure,
                    "nests its elements more than 2000 levels deep"},
         HostileRow{"MainPartOfMoreThan256MBOfXml", "huge.docx", saveOversizedXml, QString(), TznOutcome::Failure,
-                   "of XML, more than the 256 MB a part may have"}),
+                   "of XML, more than the 256 MB a part may have"},
+        HostileRow{"MainPartDeclaresADocumentType", "dtd.docx", saveWithDocumentType, QString(), TznOutcome::Failure,
+                   "the part /word/document.xml declares a document type, which Office documents may not"},
+        HostileRow{"PictureOfWrongChecksum", "crc.docx",
+                   [](const QString& path) {
+                       return saveDamaged(path, QStringLiteral("word/media/image1.jpeg"), TznZipField::Checksum, false);
+                   },
+                   QString(), TznOutcome::Failure, "the part /word/media/image1.jpeg is damaged"},
+        HostileRow{"UnreadPartOfWrongChecksum", "unread.docx",
+                   [](const QString& path) {
+                       return saveDamaged(path, QStringLiteral("customXml/item1.xml"), TznZipField::Checksum, true);
+                   },
+                   QString(), TznOutcome::Failure, "the part /customXml/item1.xml is damaged"},
+        HostileRow{"PictureShorterThanDeclared", "size.docx",
+                   [](const QString& path) {
+                       return saveDamaged(path, QStringLiteral("word/media/image1.jpeg"), TznZipField::InflatedSize, false);
+                   },
+                   QString(), TznOutcome::Failure, "the part /word/media/image1.jpeg is damaged"}),
     RowName());
 
 TEST(HostileJpegTest, DecodingGivesUpPastTheScanLimit)

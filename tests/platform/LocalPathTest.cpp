@@ -5,12 +5,14 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -104,6 +106,38 @@ TEST(LocalFileTest, ServesANameThatIsNotValidUtf8ByItsBytes)
     EXPECT_FALSE(RemoveLocalFile(renamed, &error));
     EXPECT_FALSE(error.isEmpty());
     EXPECT_TRUE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());
+}
+
+// Scratch of runs that ended without cleaning up goes, what belongs to
+// running processes and this process's own folder stays.
+TEST(ScratchTest, RemovesOnlyTheScratchOfEndedProcesses)
+{
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0)
+        _exit(0);
+    ASSERT_EQ(waitpid(child, nullptr, 0), child);
+    QTemporaryDir dir;
+    const QString ended = QString::number(child), running = QString::number(getppid()), self = QString::number(getpid());
+    const QString uid = QString::number(getuid());
+    const QStringList folders{"leafpress-run-" + ended + "-aaaaaa/office-bbbbbb/user", "leafpress-run-" + running + "-cccccc",
+                              "leafpress-run-" + self + "-dddddd", "leafpress-run-" + self + "-mine/doc-eeeeee"};
+    for (const QString& folder : folders)
+        ASSERT_TRUE(QDir(dir.path()).mkpath(folder));
+    for (const QString& file : {"leafpress-run-" + ended + "-aaaaaa/office-bbbbbb/user/registrymodifications.xcu",
+                                "OSL_PIPE_" + uid + "_leafpress-" + ended + "-1-2", "OSL_PIPE_" + uid + "_leafpress-" + running + "-1-2",
+                                QStringLiteral("OSL_PIPE_0_SingleOfficeIPC_abc"), "leafpress-" + ended + ".txt"}) {
+        QFile f(dir.filePath(file));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << file.toStdString();
+    }
+    RemoveStaleScratch(dir.path(), dir.filePath("leafpress-run-" + self + "-mine"));
+    QStringList left = QDir(dir.path()).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+    left.sort();
+    QStringList expected{"OSL_PIPE_" + uid + "_leafpress-" + running + "-1-2", QStringLiteral("OSL_PIPE_0_SingleOfficeIPC_abc"),
+                         "leafpress-" + ended + ".txt", "leafpress-run-" + running + "-cccccc", "leafpress-run-" + self + "-mine"};
+    expected.sort();
+    EXPECT_EQ(left, expected);
+    EXPECT_TRUE(QFileInfo::exists(dir.filePath("leafpress-run-" + self + "-mine/doc-eeeeee")));
 }
 
 } // namespace

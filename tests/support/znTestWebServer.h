@@ -23,7 +23,11 @@ private:
 // A local HTTP server on a free port serving the files of a folder, run by
 // Debian's Python for the life of the object. Besides the files it answers
 // /redirect/N/name with a chain of N redirects ending at /name, and
-// /status/NNN with that status and its reason phrase.
+// /status/NNN with that status and its reason phrase, /loop/name with a
+// redirect to itself, /private/name only to the user "admin" with the password
+// "s3cret", /trickle/name one byte every 50 ms, /short/name with a length
+// 1000 bytes beyond its body, /stall/name with half its body and then
+// silence.
 class TznTestWebServer
 {
 public:

@@ -1,12 +1,15 @@
 #include "WordFixture.h"
 
 #include "automation/znOle.h"
+#include "engine/znMatch.h"
+#include "ooxml/znWebDocument.h"
 #include "word/znDocslim.h"
 
 #include "znTestDocx.h"
 #include "znTestWebServer.h"
 #include "znTestRows.h"
 
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -17,6 +20,8 @@
 #include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -332,12 +337,8 @@ TEST_P(DocslimFailingSaveTest, InPlaceSaveThatFailsLeavesTheSourceAsItWas)
     }
     EXPECT_EQ(ReadBytes(file), before);
 
-    // A later run removes what the killed save left and converts anew.
-    for (const QString& name : leftovers(QStringLiteral("in"))) {
-        QFile left(path(QStringLiteral("in/") + name));
-        ASSERT_TRUE(left.open(QIODevice::ReadWrite));
-        ASSERT_TRUE(left.setFileTime(QDateTime::currentDateTimeUtc().addSecs(-60), QFileDevice::FileModificationTime));
-    }
+    // A later run, even one started at once, removes what the killed save
+    // left and converts anew.
     TznNode* node = convertInPlace(file);
     EXPECT_EQ(node->Status, nsSuccess) << node->Message.toStdString();
     EXPECT_EQ(leftovers(QStringLiteral("in")), QStringList());
@@ -386,6 +387,19 @@ struct RawNameCase
 
 class DocslimRawNameTest : public DocslimTest, public ::testing::WithParamInterface<RawNameCase>
 {
+protected:
+    // The program's own matcher decides what the scan takes, as in a run.
+    void SetUp() override
+    {
+        DocslimTest::SetUp();
+        Matcher = &FMatcher;
+    }
+    void TearDown() override
+    {
+        Matcher = nullptr;
+        DocslimTest::TearDown();
+    }
+    TznMatch FMatcher;
 };
 
 // A Latin-1 name found by a folder scan is opened, saved, timed and
@@ -442,6 +456,44 @@ INSTANTIATE_TEST_SUITE_P(Runs, DocslimRawNameTest, ::testing::Values(
     RawNameCase{"SourceRenamed", false, "KeepFileTime=True\r\nRenameSource=.old", "caf\xe9.docx.old"}),
     RowName());
 
+// A target folder on a read-only file system: the failure names the target,
+// not the name the result is written under first, and the system's reason.
+// The file system is mounted in a mount namespace of a child process of its
+// own, which needs the right to mount.
+TEST_F(DocslimTest, ReadOnlyTargetNamesTheTargetAndTheReason)
+{
+    TznDocxBuilder b;
+    b.Picture(photo(30, 30));
+    const QString file = save(b, "a.docx");
+    int channel[2];
+    ASSERT_EQ(pipe(channel), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        close(channel[0]);
+        const QByteArray out = QFile::encodeName(path(QStringLiteral("out")));
+        QByteArray report = "skip";
+        if (unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0
+            && mount("tmpfs", out.constData(), "tmpfs", MS_RDONLY, "size=64k") == 0) {
+            report = convert(file)->Message.toUtf8();
+        }
+        (void)!write(channel[1], report.constData(), size_t(report.size()));
+        _exit(0);
+    }
+    close(channel[1]);
+    QByteArray report;
+    char buffer[512];
+    for (ssize_t n; (n = read(channel[0], buffer, sizeof buffer)) > 0;)
+        report.append(buffer, n);
+    close(channel[0]);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    if (report == "skip")
+        GTEST_SKIP() << "no mount namespace can be made here";
+    EXPECT_EQ(QString::fromUtf8(report), QStringLiteral("Cannot save \"%1\": the folder cannot be written (%2).")
+                                             .arg(path(QStringLiteral("out/a.docx")), QString::fromLocal8Bit(strerror(EROFS))));
+}
+
 // --- web sources ---
 
 struct WebCase
@@ -491,6 +543,90 @@ TEST_P(DocslimWebTest, ServedDocumentIsMeasuredByItsDownload)
 INSTANTIATE_TEST_SUITE_P(Served, DocslimWebTest, ::testing::Values(
     WebCase{"Compactable", true},
     WebCase{"NothingToGain", false}),
+    RowName());
+
+struct HostileWebCase
+{
+    const char* name;
+    const char* path;     // on the test server
+    bool credentials;     // the address carries admin:s3cret@
+    const char* written;  // the file the run writes in out/; empty: none
+    const char* failure;  // in the node's message; empty when it succeeds
+};
+
+class DocslimHostileWebTest : public DocslimTest, public ::testing::WithParamInterface<HostileWebCase>
+{
+protected:
+    void TearDown() override
+    {
+        const TznDownloadLimits defaults;
+        SetServerDownloadTimes(defaults.TimeoutMs, defaults.DeadlineMs);
+        DocslimTest::TearDown();
+    }
+
+    // Every file below the test's folder, relative to it.
+    QStringList files() const
+    {
+        QStringList out;
+        QDirIterator it(FDir.path(), QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            out << QDir(FDir.path()).relativeFilePath(it.next());
+        out.sort();
+        return out;
+    }
+};
+
+// A web source writes only the document its address names, by the last
+// segment of its path, into the target folder; its user name and password
+// reach the server and no message; a server that trickles, stops short or
+// sends it round in circles ends the document with what happened.
+TEST_P(DocslimHostileWebTest, WritesOnlyTheNamedDocumentAndSaysWhatHappened)
+{
+    const HostileWebCase& row = GetParam();
+    TznTestApplication application;
+    SetServerDownloadTimes(1000, 1500);
+    TznDocxBuilder b;
+    b.Picture(photo(30, 30));
+    save(b, "a.docx");
+    TznTestWebServer server(path(QStringLiteral("in")));
+    ASSERT_TRUE(server.IsRunning());
+    QString url = server.Url(QString::fromUtf8(row.path));
+    const QString shown = url;
+    if (row.credentials)
+        url.insert(url.indexOf(QLatin1String("://")) + 3, QStringLiteral("admin:s3cret@"));
+    FProject->FileMask = QStringLiteral("*.doc?");
+
+    QStringList expected = files();
+    TznNode* node = convert(url);
+    EXPECT_FALSE(node->Message.contains(QStringLiteral("s3cret"))) << node->Message.toStdString();
+    if (*row.written)
+        expected << QStringLiteral("out/") + QString::fromUtf8(row.written);
+    expected.sort();
+    EXPECT_EQ(files(), expected);
+    if (!*row.failure) {
+        ASSERT_EQ(node->Status, nsSuccess) << node->Message.toStdString();
+        EXPECT_TRUE(node->Message.endsWith(path(QStringLiteral("out/")) + QString::fromUtf8(row.written)))
+            << node->Message.toStdString();
+        return;
+    }
+    EXPECT_EQ(node->Status, nsFailure);
+    EXPECT_TRUE(node->Message.startsWith(QStringLiteral("Cannot open \"%1\": ").arg(shown))) << node->Message.toStdString();
+    EXPECT_TRUE(node->Message.contains(QString::fromUtf8(row.failure))) << node->Message.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, DocslimHostileWebTest, ::testing::Values(
+    HostileWebCase{"DotDotSegments", "/../../../a.docx", false, "a.docx", ""},
+    HostileWebCase{"QueryNeverNamesTheFile", "/a.docx?next=../../b.docx", false, "a.docx", ""},
+    HostileWebCase{"EncodedSlashRefused", "/..%2F..%2Fa.docx", false, "", "the address names no document"},
+    HostileWebCase{"QueryOnlyName", "/download.php?id=5", false, "", "the address names no document"},
+    HostileWebCase{"BareHost", "", false, "", "the address names no document"},
+    HostileWebCase{"PercentDecoded", "/%61.docx", false, "a.docx", ""},
+    HostileWebCase{"CredentialsReachTheServer", "/private/a.docx", true, "a.docx", ""},
+    HostileWebCase{"CredentialsLeftOutOfMessages", "/private/gone.docx", true, "", "the server answered 404"},
+    HostileWebCase{"Trickle", "/trickle/a.docx", false, "", "the download took longer than 1.5 seconds"},
+    HostileWebCase{"ShortBody", "/short/a.docx", false, "", "the download ended after "},
+    HostileWebCase{"StallAfterHeaders", "/stall/a.docx", false, "", "(no data for 1 second)"},
+    HostileWebCase{"RedirectLoop", "/loop/a.docx", false, "", "more than 5 redirects"}),
     RowName());
 
 // --- the size check and the save form, against a scripted word processor ---
