@@ -3,6 +3,7 @@
 #include "platform/znTextFile.h"
 
 #include "znTestDocx.h"
+#include "znTestRequire.h"
 
 #include <QDir>
 #include <QFile>
@@ -63,8 +64,7 @@ class LegacyDocTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        if (TznLegacyOffice::InstalledProgram().isEmpty() || CorpusDir().isEmpty())
-            GTEST_SKIP() << "LibreOffice or the corpus is missing";
+        LP_SKIP_UNLESS(!TznLegacyOffice::InstalledProgram().isEmpty() && !CorpusDir().isEmpty()) << "LibreOffice or the corpus is missing";
         ASSERT_TRUE(FDir.isValid());
         QDir(FDir.path()).mkpath(QStringLiteral("in"));
         QDir(FDir.path()).mkpath(QStringLiteral("tmp"));

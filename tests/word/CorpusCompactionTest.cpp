@@ -3,6 +3,7 @@
 #include "word/znDocslim.h"
 
 #include "znTestDocx.h"
+#include "znTestRequire.h"
 
 #include <QDirIterator>
 #include <QFileInfo>
@@ -37,8 +38,7 @@ class CorpusCompactionTest : public WordFixture {};
 TEST_F(CorpusCompactionTest, EveryDocumentSurvivesCompactionAndLooksAsBefore)
 {
     const QString corpus = CorpusDir();
-    if (corpus.isEmpty())
-        GTEST_SKIP() << "corpus not available";
+    LP_SKIP_UNLESS(!corpus.isEmpty()) << "corpus not available";
     FProject->SetOptionsText(QStringLiteral("Recompress=True"));
     int converted = 0, unchanged = 0;
     const QString only = qEnvironmentVariable("LP_CORPUS_ONLY");
@@ -87,8 +87,8 @@ TEST_F(CorpusCompactionTest, EveryDocumentSurvivesCompactionAndLooksAsBefore)
     if (qEnvironmentVariableIsSet("LP_CORPUS_NO_RENDER"))
         return;
 
-    if (!HasLibreOffice() || QStandardPaths::findExecutable(QStringLiteral("pdftoppm")).isEmpty())
-        GTEST_SKIP() << "LibreOffice or pdftoppm is not installed";
+    LP_SKIP_UNLESS(HasLibreOffice() && !QStandardPaths::findExecutable(QStringLiteral("pdftoppm")).isEmpty())
+        << "LibreOffice or pdftoppm is not installed";
     const QStringList pdfBefore = ConvertAllToPdf(sources, path(QStringLiteral("in")));
     const QStringList pdfAfter = ConvertAllToPdf(results, path(QStringLiteral("out")));
     int rendered = 0;
