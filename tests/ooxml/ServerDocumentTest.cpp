@@ -161,8 +161,9 @@ TEST_F(SaveTest, CorpusDocumentsRoundTrip)
         // python-docx reads only documents (not templates or macro documents): what it read
         // before, it reads after.
         QString err;
-        if (PythonDocxOpens(source))
+        if (PythonDocxOpens(source)) {
             EXPECT_TRUE(PythonDocxOpens(saved, &err)) << err.toStdString();
+        }
     }
 }
 

@@ -1,6 +1,6 @@
 #include "znTestRequire.h"
 
-#include <QtGlobal>
+#include <QString>
 
 bool RequireAll()
 {

@@ -432,8 +432,9 @@ TEST_P(DocslimRawNameTest, CompactsTheFileByTheBytesOfItsName)
 
     const QByteArray left = row.sourceLeftAs;
     EXPECT_EQ(rawNames(path(QStringLiteral("in"))), QList<QByteArray>{left.isEmpty() ? raw : left});
-    if (!left.isEmpty())
+    if (!left.isEmpty()) {
         EXPECT_EQ(rawBytesOf(in + left), before);
+    }
     EXPECT_EQ(rawNames(path(QStringLiteral("out"))), row.inPlace ? QList<QByteArray>() : QList<QByteArray>{raw});
 }
 
