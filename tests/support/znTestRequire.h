@@ -11,11 +11,10 @@ bool RequireAll();
 // so that a machine without the tool cannot pass the suite silently. Like GTEST_SKIP it
 // returns from the current function.
 #define LP_SKIP_UNLESS(cond)                                                                                 \
-    GTEST_AMBIGUOUS_ELSE_BLOCKER_                                                                           \
+    GTEST_AMBIGUOUS_ELSE_BLOCKER_                                                                            \
     if (cond)                                                                                                \
         ;                                                                                                    \
     else                                                                                                     \
-        return GTEST_MESSAGE_(RequireAll() ? "Missing, and LP_REQUIRE_ALL=1 lets no test skip: "           \
-                                           : "Skipped: ",                                                    \
+        return GTEST_MESSAGE_(RequireAll() ? "Missing under LP_REQUIRE_ALL=1, where no test may skip:" : "", \
                               RequireAll() ? ::testing::TestPartResult::kFatalFailure                        \
                                            : ::testing::TestPartResult::kSkip)
