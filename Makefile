@@ -26,9 +26,33 @@ $(BUILD)/build.ninja: deps
 build: deps $(BUILD)/build.ninja
 	@cmake --build $(BUILD) -j $(JOBS)
 
-test: build
-	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 900
-	@if [ -x scripts/sanitizer-tests.sh ]; then scripts/sanitizer-tests.sh; fi
+# The whole suite as CI runs it: warnings are errors, every test must run
+# (LP_REQUIRE_ALL=1 turns a missing tool's skip into a failure) and CTest
+# must report no test skipped. Each step's time is printed at the end, also
+# when a step fails.
+test:
+	@export LP_REQUIRE_ALL=1; times=""; \
+	step() { \
+	  step_name=$$1; shift; step_start=$$(date +%s); step_status=0; "$$@" || step_status=$$?; \
+	  times="$$times$$(printf '  %-20s %5d s' "$$step_name" $$(($$(date +%s) - step_start)))\n"; \
+	  return $$step_status; \
+	}; \
+	ctest_run() { \
+	  { (cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 900); echo $$? > $(BUILD)/ctest.status; } 2>&1 \
+	    | tee $(BUILD)/ctest.log; \
+	  if grep -q '(Skipped)' $(BUILD)/ctest.log; then echo "CTest skipped tests: every test must run"; return 1; fi; \
+	  return $$(cat $(BUILD)/ctest.status); \
+	}; \
+	run_all() { \
+	  step "dependencies" scripts/install-deps.sh && \
+	  step "configure" cmake -S . -B $(BUILD) $(CMAKE_FLAGS) -DLP_WERROR=ON > /dev/null && \
+	  step "build" cmake --build $(BUILD) -j $(JOBS) && \
+	  step "tests" ctest_run && \
+	  step "sanitizer tests" scripts/sanitizer-tests.sh; \
+	}; \
+	all_start=$$(date +%s); all_status=0; run_all || all_status=$$?; \
+	printf 'Time of each step:\n%b  %-20s %5d s\n' "$$times" "all" $$(($$(date +%s) - all_start)); \
+	exit $$all_status
 
 demo: build
 	@scripts/demo.sh $(BUILD)/bin/leafpress

@@ -777,20 +777,17 @@ double TznWordDocument::EffectiveResolutionOf(int id)
     const double own = DensityOf(d);
     if (own <= 0)
         throw EznError(QStringLiteral("The picture's size cannot be read."));
-    // The media serves every place that shows it: the place that needs the most pixels of it
-    // decides. A re-insertion gives each place a copy of its own, so the stored pixels count
-    // once for every place: the density is divided by the square root of their number.
-    // Known for every media part at once, until the drawings change.
+    // The media serves every place that shows it: the place that needs the most pixels of it,
+    // the one with the lowest density, decides. Known for every media part at once, until the
+    // drawings change.
     if (!FLowestDensityKnown) {
         FLowestDensity.clear();
-        FPlaces.clear();
         for (const TznDrawing& other : FDrawings) {
             try {
                 const TznPictureFacts o = FactsOf(other);
                 if (!o.IsPicture || o.Linked)
                     continue;
                 const QString media = PictureTarget(o, other.Part).Key();
-                ++FPlaces[media];
                 const double density = DensityOf(other);
                 if (density <= 0)
                     continue;
@@ -802,8 +799,7 @@ double TznWordDocument::EffectiveResolutionOf(int id)
         }
         FLowestDensityKnown = true;
     }
-    const double lowest = std::min(own, FLowestDensity.value(key, own));
-    return lowest / std::sqrt(double(std::max(1, FPlaces.value(key, 1))));
+    return std::min(own, FLowestDensity.value(key, own));
 }
 
 std::shared_ptr<TznClipPicture> TznWordDocument::CopyPicture(int id, int resolution, int quality, int alsoPasteType)

@@ -212,7 +212,6 @@ private:
     // The lowest density of each media part over the drawings that show it, while the
     // drawings stay as they are.
     QHash<QString, double> FLowestDensity;
-    QHash<QString, int> FPlaces; // drawings showing each media part
     bool FLowestDensityKnown = false;
     // Renderings by media part and request (the result, or the error it raised).
     struct TznCachedRendering

@@ -1,5 +1,6 @@
 #include "znTestDocx.h"
 #include "znTestProcess.h"
+#include "znTestRequire.h"
 #include "znTestRows.h"
 #include "znTestWebServer.h"
 
@@ -440,8 +441,7 @@ TEST_F(ConsoleRunTest, JsonGivesOneRecordPerDocumentThenTheSummary)
 TEST_F(ConsoleRunTest, FourShardsByParallelMakeTheWholeRun)
 {
     const QString parallel = QStandardPaths::findExecutable(QStringLiteral("parallel"));
-    if (parallel.isEmpty())
-        GTEST_SKIP() << "GNU parallel is not installed (scripts/install-deps.sh installs it)";
+    LP_SKIP_UNLESS(!parallel.isEmpty()) << "GNU parallel is not installed (scripts/install-deps.sh installs it)";
     addDocuments(0, 40);
     const TznProcessResult whole = run({QStringLiteral("-r"), QStringLiteral("-j2"), QStringLiteral("-o"),
                                         QStringLiteral("whole"), QStringLiteral("in")});
@@ -483,8 +483,7 @@ TEST_F(ConsoleRunTest, FourShardsByParallelMakeTheWholeRun)
 TEST_F(ConsoleRunTest, ProgressLineOnlyOnATerminal)
 {
     const QString script = QStandardPaths::findExecutable(QStringLiteral("script"));
-    if (script.isEmpty())
-        GTEST_SKIP() << "script (util-linux) is not installed";
+    LP_SKIP_UNLESS(!script.isEmpty()) << "script (util-linux) is not installed";
     addDocuments(2, 4);
     const QString command = QStringLiteral("'%1' -r -o out in > stdout.txt").arg(exe());
     const TznProcessResult tty = RunProcess(script, {QStringLiteral("-q"), QStringLiteral("-c"), command,

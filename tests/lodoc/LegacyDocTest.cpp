@@ -5,6 +5,7 @@
 
 #include "znTestBytes.h"
 #include "znTestDocx.h"
+#include "znTestRequire.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,6 +17,9 @@
 #include <QThread>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
 
 #include <signal.h>
 
@@ -60,13 +64,31 @@ QList<QPair<QString, QString>> corpusDocs()
     return docs;
 }
 
+// The legacy corpus documents whose result LibreOffice does not render as it renders
+// their source today, with the figures measured: any other difference fails the test, and
+// so does a listed document whose result now looks like its source, so that the table
+// shrinks as the product improves.
+struct TznKnownDifference
+{
+    const char* name;     // as copied into the test's folder: the corpus path with "__" for "/"
+    const char* figures;  // what differs, as the test prints it
+};
+const TznKnownDifference KnownDifferences[] = {
+    {"node-word-extractor__test19.doc", "page 1 at 12.5 dB, page 2 at 13.1 dB, page 3 at 11.4 dB, page 4 at 16.5 dB, page 5 at 19.7 dB"},
+    {"phpword__docChinese.doc", "page 1 at 25.0 dB, page 2 at 28.1 dB"},
+    {"poi__Bug47731.doc", "page 1 at 14.6 dB, page 3 at 11.7 dB"},
+    {"poi__Bug51890.doc", "page 1 at 23.1 dB, page 2 at 16.1 dB, page 3 at 13.6 dB"},
+    {"poi__ca.kwsymphony.www_education_School_Concert_Seat_Booking_Form_2011-12.doc", "page 1 at 23.0 dB, page 2 at 29.8 dB"},
+    {"poi__header_image.doc", "page 1 at 28.2 dB"},
+    {"poi__testPictures.doc", "page 4 at 20.5 dB"},
+};
+
 class LegacyDocTest : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
-        if (TznLegacyOffice::InstalledProgram().isEmpty() || CorpusDir().isEmpty())
-            GTEST_SKIP() << "LibreOffice or the corpus is missing";
+        LP_SKIP_UNLESS(!TznLegacyOffice::InstalledProgram().isEmpty() && !CorpusDir().isEmpty()) << "LibreOffice or the corpus is missing";
         ASSERT_TRUE(FDir.isValid());
         QDir(FDir.path()).mkpath(QStringLiteral("in"));
         QDir(FDir.path()).mkpath(QStringLiteral("tmp"));
@@ -92,6 +114,57 @@ protected:
     {
         const auto text = ReadTextFile(FDir.filePath(QStringLiteral("run.log")));
         return text ? SplitLines(*text) : QStringList();
+    }
+
+    // Every result of names (in out/) opens in LibreOffice with its source's pages, each at
+    // 30 dB or more at 100 dpi, except the known differences.
+    void expectLooksLikeItsSource(const QStringList& names)
+    {
+        const QString pdfs = FDir.filePath(QStringLiteral("pdf"));
+        QDir().mkpath(pdfs + QStringLiteral("/before"));
+        QDir().mkpath(pdfs + QStringLiteral("/after"));
+        QStringList sources, results;
+        for (const QString& name : names) {
+            sources << in(name);
+            results << out(name);
+        }
+        const QStringList before = ConvertAllToPdf(sources, pdfs + QStringLiteral("/before"));
+        const QStringList after = ConvertAllToPdf(results, pdfs + QStringLiteral("/after"));
+        QStringList listed;
+        for (const TznKnownDifference& k : KnownDifferences)
+            listed << QString::fromUtf8(k.name);
+        for (qsizetype i = 0; i < names.size(); ++i) {
+            const std::string name = names[i].toStdString();
+            ASSERT_FALSE(before[i].isEmpty()) << "LibreOffice cannot render the source " << name;
+            QStringList differs;
+            double lowest = 99;
+            qsizetype pages = 0;
+            if (after[i].isEmpty()) {
+                differs << QStringLiteral("LibreOffice cannot open the result");
+            } else {
+                const QString prefix = QStringLiteral("/p%1-").arg(i);
+                const QList<QImage> a = RenderPdfPages(before[i], pdfs + QStringLiteral("/before") + prefix, 100);
+                const QList<QImage> b = RenderPdfPages(after[i], pdfs + QStringLiteral("/after") + prefix, 100);
+                ASSERT_FALSE(a.isEmpty()) << name;
+                pages = a.size();
+                if (a.size() != b.size())
+                    differs << QStringLiteral("%1 pages instead of %2").arg(b.size()).arg(a.size());
+                for (qsizetype page = 0; page < std::min(a.size(), b.size()); ++page) {
+                    const double psnr = PagePsnr(a[page], b[page]);
+                    lowest = std::min(lowest, psnr);
+                    if (psnr < 30.0)
+                        differs << QStringLiteral("page %1 at %2 dB").arg(page + 1).arg(psnr, 0, 'f', 1);
+                }
+            }
+            const QString figures = differs.join(QStringLiteral(", "));
+            std::printf("%s: %d pages, lowest %.1f dB%s%s\n", name.c_str(), int(pages), lowest,
+                        differs.isEmpty() ? "" : ": ", qPrintable(figures));
+            if (listed.contains(names[i]))
+                EXPECT_FALSE(differs.isEmpty()) << name << " now looks like its source: take it out of the table ("
+                                                << KnownDifferences[listed.indexOf(names[i])].figures << " before)";
+            else
+                EXPECT_TRUE(differs.isEmpty()) << name << ": " << figures.toStdString();
+        }
     }
 
     QTemporaryDir FDir;
@@ -132,6 +205,7 @@ TEST_F(LegacyDocTest, CorpusDocsEndWithTwoOwnInstances)
     EXPECT_EQ(log.size(), kindOf.size());
     QString smallest;
     int smallestPercent = 100;
+    QStringList converted;
     for (auto it = kindOf.cbegin(); it != kindOf.cend(); ++it) {
         const QString line = log.filter(QStringLiteral(" => ") + in(it.key()) + QStringLiteral(" => ")).value(0);
         const std::string what = line.toStdString();
@@ -144,6 +218,7 @@ TEST_F(LegacyDocTest, CorpusDocsEndWithTwoOwnInstances)
         } else {
             ASSERT_TRUE(line.startsWith(QStringLiteral("Success"))) << what;
             EXPECT_EQ(headOf(out(it.key()), 4), QByteArray("\xD0\xCF\x11\xE0", 4)) << what;
+            converted << it.key();
             const int percent = line.section(u'[', 1).section(u'%', 0, 0).toInt();
             if (percent < smallestPercent && QFileInfo(in(it.key())).size() > 100000) {
                 smallestPercent = percent;
@@ -153,40 +228,36 @@ TEST_F(LegacyDocTest, CorpusDocsEndWithTwoOwnInstances)
     }
     ASSERT_FALSE(smallest.isEmpty()) << "no document with pictures got smaller";
     EXPECT_LT(QFileInfo(out(smallest)).size(), QFileInfo(in(smallest)).size());
-
-    // The smallest result opens in LibreOffice and looks like its source.
-    const QString pdfs = FDir.filePath(QStringLiteral("pdf"));
-    QDir().mkpath(pdfs + QStringLiteral("/before"));
-    QDir().mkpath(pdfs + QStringLiteral("/after"));
-    const QString before = ConvertToPdf(in(smallest), pdfs + QStringLiteral("/before"));
-    const QString after = ConvertToPdf(out(smallest), pdfs + QStringLiteral("/after"));
-    ASSERT_FALSE(before.isEmpty());
-    ASSERT_FALSE(after.isEmpty()) << "LibreOffice cannot open " << smallest.toStdString();
-    const QList<QImage> a = RenderPdfPages(before, pdfs + QStringLiteral("/before/p"), 100);
-    const QList<QImage> b = RenderPdfPages(after, pdfs + QStringLiteral("/after/p"), 100);
-    ASSERT_EQ(a.size(), b.size()) << smallest.toStdString();
-    for (qsizetype i = 0; i < a.size(); ++i)
-        EXPECT_GE(PagePsnr(a[i], b[i]), 30.0) << smallest.toStdString() << " page " << i + 1;
+    for (const TznKnownDifference& k : KnownDifferences)
+        EXPECT_TRUE(converted.contains(QString::fromUtf8(k.name))) << k.name << " is no converted corpus document";
+    expectLooksLikeItsSource(converted);
 }
 
-// With DocToDocx the target keeps its name and holds a package; the server shows the
-// source's name for the converted document.
+// With DocToDocx a real run writes a package under the source's name, which LibreOffice
+// opens with the source's pages; the server shows the source's name for the converted
+// document.
 TEST_F(LegacyDocTest, DocToDocxWritesPackageAndKeepsSourceName)
 {
-    const QString source = in(QStringLiteral("header_image.doc"));
-    ASSERT_TRUE(QFile::copy(CorpusDir() + QStringLiteral("/poi/header_image.doc"), source));
-    QDir().mkpath(FDir.filePath(QStringLiteral("out")));
-    {
-        TznVariant app = CreateAutomationObject(QStringLiteral("Word.Application"));
-        TznVariant doc = OleCall(OleGet(app, QStringLiteral("Documents")), QStringLiteral("Open"),
-                                 {TznVariant(source), TznVariant::Omitted(), TznVariant(false)});
-        EXPECT_EQ(OleGet(doc, QStringLiteral("FullName")).ToText(), source);
-        OleCall(doc, QStringLiteral("SaveAs"), {TznVariant(out(QStringLiteral("header_image.doc")))});
-        OleCall(doc, QStringLiteral("Close"), {TznVariant(false)});
-        OleCall(app, QStringLiteral("Quit"), {TznVariant(false)});
-    }
+    const QString name = QStringLiteral("testCroppedPictures.doc");
+    ASSERT_TRUE(QFile::copy(CorpusDir() + QStringLiteral("/poi/testCroppedPictures.doc"), in(name)));
+    QProcess p;
+    start(p, QStringLiteral("ThreadsCount=1,DocToDocx=1"));
+    ASSERT_TRUE(p.waitForFinished(300000));
+    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    const QString console = QString::fromUtf8(p.readAllStandardOutput());
+    const QString line = console.split(u'\n').filter(QStringLiteral(" => ") + in(name) + QStringLiteral(" => ")).value(0);
+    EXPECT_TRUE(line.startsWith(QStringLiteral("Success"))) << console.toStdString();
+    EXPECT_EQ(headOf(out(name), 4), QByteArray("PK\x03\x04"));
     QString err;
-    EXPECT_TRUE(PythonDocxOpens(out(QStringLiteral("header_image.doc")), &err)) << err.toStdString();
+    EXPECT_TRUE(PythonDocxOpens(out(name), &err)) << err.toStdString();
+    expectLooksLikeItsSource({name});
+
+    TznVariant app = CreateAutomationObject(QStringLiteral("Word.Application"));
+    TznVariant doc = OleCall(OleGet(app, QStringLiteral("Documents")), QStringLiteral("Open"),
+                             {TznVariant(in(name)), TznVariant::Omitted(), TznVariant(false)});
+    EXPECT_EQ(OleGet(doc, QStringLiteral("FullName")).ToText(), in(name));
+    OleCall(doc, QStringLiteral("Close"), {TznVariant(false)});
+    OleCall(app, QStringLiteral("Quit"), {TznVariant(false)});
 }
 
 // A run that is killed takes its office instance with it.
@@ -243,30 +314,49 @@ TEST_F(LegacyDocTest, InstanceKilledAtItsStartSaysSo)
     }
 }
 
-// Without the office the message says what to install; a conversion over its time fails
-// naming the file and the time-out, and the next conversion gets a new instance.
+// Without the office the message says what to install. A conversion that cannot finish
+// in its time (a text far too long to be read in it) fails naming the file and the
+// time-out, its instance is ended, and the next document gets a new instance.
 TEST_F(LegacyDocTest, MissingOfficeAndTimeOutFailClearly)
 {
-    const QString source = in(QStringLiteral("picture.doc"));
-    ASSERT_TRUE(QFile::copy(CorpusDir() + QStringLiteral("/poi/picture.doc"), source));
-    auto messageOf = [&](TznLegacyOffice& office) {
+    const QString source = in(QStringLiteral("header_image.doc"));
+    ASSERT_TRUE(QFile::copy(CorpusDir() + QStringLiteral("/poi/header_image.doc"), source));
+    auto messageOf = [&](TznLegacyOffice& office, const QString& file, const QString& target) {
         try {
-            office.Convert(source, FDir.filePath(QStringLiteral("r.docx")), TznOfficeFormat::Docx);
+            office.Convert(file, FDir.filePath(target), TznOfficeFormat::Docx);
         } catch (const EznError& e) {
             return e.Message();
         }
         return QString();
     };
     TznLegacyOffice missing({QStringLiteral("/nonexistent/soffice.bin")});
-    const QString none = messageOf(missing);
+    const QString none = messageOf(missing, source, QStringLiteral("r.docx"));
     EXPECT_TRUE(none.contains(source) && none.contains(QStringLiteral("apt install libreoffice-writer-nogui"))) << none.toStdString();
 
-    TznLegacyOffice hasty({QString(), 1000});
-    const QString late = messageOf(hasty);
-    if (!late.isEmpty()) {
-        EXPECT_TRUE(late.contains(source) && late.contains(QStringLiteral("within 1 seconds"))) << late.toStdString();
-        EXPECT_FALSE(hasty.IsRunning());
+    TznLegacyOffice office({QString(), 8000});
+    ASSERT_EQ(messageOf(office, source, QStringLiteral("r1.docx")), QString());
+    const qint64 first = office.ProcessId();
+    const QString firstProfile = office.ProfileFolder();
+    ASSERT_NE(first, 0);
+    // 40 MB of plain text: LibreOffice reads about a megabyte a second of it.
+    const QString stuck = in(QStringLiteral("long.txt"));
+    {
+        QFile f(stuck);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        const QByteArray lines = QByteArray("A paragraph of plain text that LibreOffice reads one by one.\n").repeated(16384);
+        for (int i = 0; i < 40; ++i)
+            ASSERT_EQ(f.write(lines), lines.size());
     }
+    const QString late = messageOf(office, stuck, QStringLiteral("r2.docx"));
+    EXPECT_TRUE(late.contains(stuck) && late.contains(QStringLiteral("within 8 seconds"))) << late.toStdString();
+    EXPECT_FALSE(office.IsRunning());
+    EXPECT_FALSE(QFileInfo::exists(firstProfile)) << "the ended instance left its profile";
+    EXPECT_NE(::kill(pid_t(first), 0), 0) << "the instance that timed out still runs";
+
+    EXPECT_EQ(messageOf(office, source, QStringLiteral("r3.docx")), QString());
+    EXPECT_NE(office.ProcessId(), first);
+    EXPECT_NE(office.ProfileFolder(), firstProfile);
+    EXPECT_TRUE(PythonDocxOpens(FDir.filePath(QStringLiteral("r3.docx"))));
 }
 
 } // namespace

@@ -44,7 +44,7 @@ struct TznFrameRow
     QString Kept;              // written as in the source, found as such in the result
     bool InTableCell = false;
     // A further look at the result: its main part and the pasted picture.
-    std::function<void(const QString& xml, const QImage& pasted)> Check;
+    std::function<void(const QString& xml, const QImage& pasted)> Check = {};
 };
 
 TznFrameRow anchoredRow(const char* name, std::function<void(TznTestPicture&)> give, const QString& kept)
@@ -198,8 +198,9 @@ TEST_P(DrawingFrameTest, CompactedPictureKeepsIt)
     const QByteArray pasted = ReadZipEntry(out, media);
     EXPECT_LT(pasted.size(), picture.Bytes.size());
     EXPECT_TRUE(ReadZipEntry(out, sourceMedia).isEmpty()) << "the replaced picture stays in the package";
-    if (!picture.Svg.isEmpty())
+    if (!picture.Svg.isEmpty()) {
         EXPECT_EQ(ReadZipEntry(out, QStringLiteral("word/media/vector1.svg")), picture.Svg);
+    }
     if (row.Check)
         row.Check(xml, QImage::fromData(pasted));
 }

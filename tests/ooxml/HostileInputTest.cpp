@@ -24,6 +24,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <functional>
 #include <tuple>
 
@@ -275,9 +276,10 @@ TEST_P(HostileInputTest, BatchGoesOnAndEndsNormally)
     const qint64 ms = clock.elapsed();
     const QString errors = QString::fromUtf8(p.readAllStandardError());
     ASSERT_EQ(p.exitStatus(), QProcess::NormalExit) << "the process crashed: " << errors.toStdString();
-    // Three documents, two workers: a few seconds each at most, even on a
-    // busy machine.
-    EXPECT_LT(ms, 20000) << "the run took " << ms << " ms";
+    // What a run costs is the benchmark's to measure; the bound only catches a run that hangs
+    // or goes through its input far too slowly, even on a busy machine.
+    std::printf("%s: the run took %lld ms\n", row.name, static_cast<long long>(ms));
+    EXPECT_LT(ms, 60000) << "the run took " << ms << " ms";
 
     if (row.outcome == TznOutcome::RunRefused) {
         EXPECT_EQ(p.exitCode(), 2);
@@ -403,6 +405,7 @@ TEST(FuzzRegressionTest, KeptInputsRunClean)
         }
     }
     RecordProperty("replayed", replayed);
+    EXPECT_GT(replayed, 0) << "no kept input under fuzz/regressions";
 }
 
 } // namespace

@@ -164,17 +164,20 @@ TEST_P(TznMediaRecodeTest, KeptPictureGetsSmallerAndStaysInPlace)
         media << part;
     }
     EXPECT_TRUE(media[0].endsWith(QLatin1Char('.') + row.ResultExtension)) << media[0].toStdString();
-    if (pictures.size() > 1)
+    if (pictures.size() > 1) {
         EXPECT_EQ(media[0], media[1]);
+    }
     const QImage before = QImage::fromData(pictures[0].Bytes);
     const QImage after = QImage::fromData(ReadZipEntry(recoded, media[0]));
     ASSERT_FALSE(before.isNull());
     ASSERT_EQ(after.size(), before.size());
-    if (row.Lossless)
+    if (row.Lossless) {
         EXPECT_EQ(after.convertToFormat(QImage::Format_ARGB32), before.convertToFormat(QImage::Format_ARGB32));
+    }
     for (const TznZipEntry& e : ReadZipEntries(recoded))
-        if (e.Name == media[0] && row.StoreMedia)
+        if (e.Name == media[0] && row.StoreMedia) {
             EXPECT_EQ(e.Method, 8);
+        }
     QString complaint;
     EXPECT_TRUE(PythonDocxOpens(recoded, &complaint)) << complaint.toStdString();
 }

@@ -2,6 +2,8 @@
 #include "ooxml/znPicture.h"
 #include "platform/znError.h"
 
+#include "znTestRequire.h"
+
 #include <QBuffer>
 #include <QDir>
 #include <QDirIterator>
@@ -73,8 +75,7 @@ double psnr(const QImage& a, const QImage& b)
 TEST(PictureCorpusTest, RendersRealPicturesAsQtShowsThem)
 {
     const QString corpus = QStringLiteral(LP_CORPUS_DIR);
-    if (!QDir(corpus).exists())
-        GTEST_SKIP() << "no corpus at " << corpus.toStdString();
+    LP_SKIP_UNLESS(QDir(corpus).exists()) << "no corpus at " << corpus.toStdString();
     QTemporaryDir temp;
     ASSERT_TRUE(temp.isValid());
     int rendered = 0, refused = 0;

@@ -1,5 +1,6 @@
 #include "ServerTestUtil.h"
 #include "znTestBytes.h"
+#include "znTestRequire.h"
 
 #include <QFileInfo>
 #include <QProcess>
@@ -26,8 +27,7 @@ TEST_P(OpenFailureTest, FailsNamingTheFileAndLeavesNothingBehind)
     QString path;
     if (row.CorpusFile) {
         path = CopyCorpus(QString::fromUtf8(row.CorpusFile));
-        if (path.isEmpty())
-            GTEST_SKIP() << "corpus not available";
+        LP_SKIP_UNLESS(!path.isEmpty()) << "corpus not available";
     } else if (QByteArray(row.Label) == "PlainText") {
         path = PathOf(QStringLiteral("notes.docx"));
         ASSERT_TRUE(WriteBytes(path, "This is no zip at all.\n"));
@@ -140,8 +140,7 @@ TEST_F(SaveTest, UnchangedBuiltDocumentRoundTripsAndOpensElsewhere)
     ExpectSamePackage(source, saved);
     QString err;
     EXPECT_TRUE(PythonDocxOpens(saved, &err)) << err.toStdString();
-    if (!HasLibreOffice())
-        GTEST_SKIP() << "LibreOffice is not installed";
+    LP_SKIP_UNLESS(HasLibreOffice()) << "LibreOffice is not installed";
     EXPECT_FALSE(ConvertToPdf(saved, FDir.path()).isEmpty());
 }
 
@@ -149,8 +148,7 @@ TEST_F(SaveTest, CorpusDocumentsRoundTrip)
 {
     const char* files[] = {"docx4j/Docx4j_Russian.docx", "open-xml-sdk/Complex01.docx", "poi/SimpleMacro.docm",
                            "docx4j/Normal.dotm", "open-xml-sdk/MedianResume_TP10192746.dotx", "poi/stress014.docx"};
-    if (CorpusDir().isEmpty())
-        GTEST_SKIP() << "corpus not available";
+    LP_SKIP_UNLESS(!CorpusDir().isEmpty()) << "corpus not available";
     for (const char* file : files) {
         SCOPED_TRACE(file);
         const QString source = CopyCorpus(QString::fromUtf8(file));
@@ -163,8 +161,9 @@ TEST_F(SaveTest, CorpusDocumentsRoundTrip)
         // python-docx reads only documents (not templates or macro documents): what it read
         // before, it reads after.
         QString err;
-        if (PythonDocxOpens(source))
+        if (PythonDocxOpens(source)) {
             EXPECT_TRUE(PythonDocxOpens(saved, &err)) << err.toStdString();
+        }
     }
 }
 
@@ -178,8 +177,7 @@ TEST_F(SaveTest, PythonDocxDocumentRoundTripsAndConverts)
         QStringLiteral("import sys, docx; from docx.shared import Inches; d = docx.Document(); d.add_paragraph('Hello');"
                        " d.add_picture(sys.argv[2], width=Inches(1)); d.save(sys.argv[1])"), source, image});
     ASSERT_TRUE(p.waitForFinished(60000));
-    if (p.exitCode() != 0)
-        GTEST_SKIP() << "python-docx is not installed: " << p.readAllStandardError().toStdString();
+    LP_SKIP_UNLESS(p.exitCode() == 0) << "python-docx is not installed: " << p.readAllStandardError().toStdString();
     const TznVariant doc = Open(source);
     EXPECT_EQ(OleGet(OleGet(doc, QStringLiteral("InlineShapes")), QStringLiteral("Count")).ToInt(), 1);
     const QString saved = PathOf(QStringLiteral("saved.docx"));
@@ -197,8 +195,7 @@ TEST_F(SaveTest, NewDocumentIsAValidPackage)
     EXPECT_TRUE(PythonDocxOpens(saved, &err)) << err.toStdString();
     // The server reads back what it wrote.
     EXPECT_NO_THROW(Open(saved));
-    if (!HasLibreOffice())
-        GTEST_SKIP() << "LibreOffice is not installed";
+    LP_SKIP_UNLESS(HasLibreOffice()) << "LibreOffice is not installed";
     EXPECT_FALSE(ConvertToPdf(saved, FDir.path()).isEmpty());
 }
 
@@ -279,8 +276,7 @@ TEST_P(HasVBProjectTest, TellsWhetherThePackageHoldsAMacroProject)
         ASSERT_TRUE(builder.Save(path));
     } else {
         path = CopyCorpus(QString::fromUtf8(row.CorpusFile));
-        if (path.isEmpty())
-            GTEST_SKIP() << "corpus not available";
+        LP_SKIP_UNLESS(!path.isEmpty()) << "corpus not available";
     }
     EXPECT_EQ(OleGet(Open(path), QStringLiteral("HasVBProject")).ToBool(), row.Expected);
 }

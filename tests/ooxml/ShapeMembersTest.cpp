@@ -1,5 +1,6 @@
 #include "ServerTestUtil.h"
 #include "znTestBytes.h"
+#include "znTestRequire.h"
 
 #include <QImage>
 #include <QProcess>
@@ -422,8 +423,8 @@ namespace {
 
 TEST_F(ShapeTest, CompactedDocumentLooksLikeItsSource)
 {
-    if (!HasLibreOffice() || QStandardPaths::findExecutable(QStringLiteral("pdftoppm")).isEmpty())
-        GTEST_SKIP() << "LibreOffice or pdftoppm is not installed";
+    LP_SKIP_UNLESS(HasLibreOffice() && !QStandardPaths::findExecutable(QStringLiteral("pdftoppm")).isEmpty())
+        << "LibreOffice or pdftoppm is not installed";
     TznDocxBuilder b;
     b.Paragraph(QStringLiteral("A photograph and a transparent drawing, both shown smaller than they are."));
     b.Picture(Photo(2400, 1800, 96, 4 * kEmuPerInch, 3 * kEmuPerInch));

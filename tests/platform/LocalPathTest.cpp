@@ -34,8 +34,9 @@ TEST_P(LocalNameTest, RoundTripsEveryByteAndReadsAsText)
     EXPECT_EQ(EncodeLocalPath(name), row.bytes);
     EXPECT_EQ(HasRawBytes(name), row.raw);
     EXPECT_EQ(ReadableLocalPath(name), QString::fromUtf8(row.readable));
-    if (!row.raw)
+    if (!row.raw) {
         EXPECT_EQ(name, QFile::decodeName(row.bytes));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(

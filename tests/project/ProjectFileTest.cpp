@@ -232,8 +232,9 @@ TEST_P(CommandLineTest, InterpretsTheFirstParameter)
     };
     EXPECT_EQ(FProject->ParseCommandLine(QString::fromUtf8(c.param)), c.goesOn);
     EXPECT_EQ(link, QString::fromUtf8(c.link));
-    if (c.goesOn)
+    if (c.goesOn) {
         EXPECT_EQ(FProject->OptionLines(), c.lines);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Forms, CommandLineTest, ::testing::Values(

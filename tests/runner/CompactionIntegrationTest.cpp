@@ -1,6 +1,7 @@
 #include "platform/znTextFile.h"
 
 #include "znTestDocx.h"
+#include "znTestRequire.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -164,8 +165,8 @@ TEST_F(CompactionIntegrationTest, ResultsAreSmallerOrCopiesAndOpenElsewhere)
         EXPECT_TRUE(refusedBefore.contains(in(name))) << "python-docx no longer reads " << name.toStdString();
     }
 
-    if (!HasLibreOffice() || QStandardPaths::findExecutable(QStringLiteral("pdftoppm")).isEmpty())
-        GTEST_SKIP() << "LibreOffice or pdftoppm not installed";
+    LP_SKIP_UNLESS(HasLibreOffice() && !QStandardPaths::findExecutable(QStringLiteral("pdftoppm")).isEmpty())
+        << "LibreOffice or pdftoppm not installed";
     const QString pdfs = FDir.filePath(QStringLiteral("pdf"));
     QDir().mkpath(pdfs + QStringLiteral("/before"));
     QDir().mkpath(pdfs + QStringLiteral("/after"));

@@ -35,19 +35,19 @@ struct TznTestPicture
     bool Vml = false;                       // a VML picture (w:pict) instead of DrawingML; crop in 1/1000 % as well
     int CropL = 0, CropT = 0, CropR = 0, CropB = 0; // a:srcRect, 1/1000 percent
     QString Name = QStringLiteral("Picture");
-    QString Descr, Title, HyperlinkUrl;
+    QString Descr{}, Title{}, HyperlinkUrl{};
     int SameMediaAs = -1;                   // index of an earlier picture whose media part this one shares
-    QString Graphic;                        // graphicData uri other than a picture (chart, SmartArt...)
+    QString Graphic{};                      // graphicData uri other than a picture (chart, SmartArt...)
     // Frame and picture formatting, written as given.
-    QString XfrmAttributes;                 // on a:xfrm: ` rot="5400000"`
+    QString XfrmAttributes{};               // on a:xfrm: ` rot="5400000"`
     QString Geometry = QStringLiteral("<a:prstGeom prst=\"rect\"><a:avLst/></a:prstGeom>");
-    QString ShapeExtras;                    // after the geometry in pic:spPr: a:ln, a:effectLst
-    QString BlipChildren;                   // inside a:blip: colour effects, extensions
-    QString DocPrAttributes;                // on wp:docPr: ` hidden="1"`
+    QString ShapeExtras{};                  // after the geometry in pic:spPr: a:ln, a:effectLst
+    QString BlipChildren{};                 // inside a:blip: colour effects, extensions
+    QString DocPrAttributes{};              // on wp:docPr: ` hidden="1"`
     QString AnchorAttributes = QStringLiteral(" behindDoc=\"0\" locked=\"0\" layoutInCell=\"1\" allowOverlap=\"1\"");
     QString PositionH = QStringLiteral("column"), PositionV = QStringLiteral("paragraph"); // relativeFrom
     QString Wrap = QStringLiteral("<wp:wrapSquare wrapText=\"bothSides\"/>");
-    QByteArray Svg;                         // an SVG behind the raster (asvg:svgBlip, relationship rIdS<n>)
+    QByteArray Svg{};                       // an SVG behind the raster (asvg:svgBlip, relationship rIdS<n>)
 };
 
 // Builds a word-processing package: paragraphs of text and drawings in document order.

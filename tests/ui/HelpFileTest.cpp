@@ -1,3 +1,5 @@
+#include "znTestRequire.h"
+
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
@@ -38,8 +40,7 @@ TEST(HelpFileTest, HelpFileIsBuiltBesideTheProgram)
     EXPECT_TRUE(file.read(5) == "%PDF-");
 
     const QString pdftotext = QStandardPaths::findExecutable(QStringLiteral("pdftotext"));
-    if (pdftotext.isEmpty())
-        GTEST_SKIP() << "pdftotext not installed";
+    LP_SKIP_UNLESS(!pdftotext.isEmpty()) << "pdftotext not installed";
     QProcess process;
     process.start(pdftotext, {pdf, QStringLiteral("-")});
     ASSERT_TRUE(process.waitForFinished(30000));

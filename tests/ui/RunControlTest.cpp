@@ -280,8 +280,9 @@ TEST_P(RunStateTest, EndsIdleAndKeepsTheBatchOnlyAfterPause)
     EXPECT_EQ(ended, 1);
     EXPECT_EQ(run.Batch() != nullptr, c.keepsBatch);
     EXPECT_FALSE(run.RepeatPending());
-    if (c.steps[0])
+    if (c.steps[0]) {
         EXPECT_LT(Record->Total(), 10);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
