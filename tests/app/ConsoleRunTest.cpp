@@ -368,8 +368,7 @@ INSTANTIATE_TEST_SUITE_P(Names, EscapedNameTest, ::testing::Values(
 TEST_F(ConsoleRunTest, LogOnAFullDiskKeepsTheOlderLog)
 {
     const QString unshare = QStandardPaths::findExecutable(QStringLiteral("unshare"));
-    if (unshare.isEmpty())
-        GTEST_SKIP() << "unshare (util-linux) is not installed";
+    LP_SKIP_UNLESS(!unshare.isEmpty()) << "unshare (util-linux) is not installed";
     addDocuments(1, 0);
     ASSERT_TRUE(QDir(FDir.path()).mkpath(QStringLiteral("full")));
     const QString script = QStringLiteral(
@@ -382,8 +381,8 @@ TEST_F(ConsoleRunTest, LogOnAFullDiskKeepsTheOlderLog)
         "cat full/run.log\n");
     const TznProcessResult r = RunProcess(unshare, {QStringLiteral("-m"), QStringLiteral("sh"), QStringLiteral("-c"),
                                                     script, exe()}, FDir.path());
-    if (r.status == 99 || !r.out.contains(QStringLiteral("status=")))
-        GTEST_SKIP() << "no private mount namespace here: " << r.err.toStdString();
+    LP_SKIP_UNLESS(r.status != 99 && r.out.contains(QStringLiteral("status=")))
+        << "no private mount namespace here (needs root): " << r.err.toStdString();
     EXPECT_TRUE(r.out.contains(QStringLiteral("\nstatus=2\nfill\nrun.log\nolder log\n"))) << r.out.toStdString();
     EXPECT_TRUE(r.err.contains(QStringLiteral("leafpress: the log file was not written: ")));
     EXPECT_TRUE(r.err.contains(QStringLiteral("No space left on device"))) << r.err.toStdString();
