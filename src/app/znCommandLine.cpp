@@ -1,5 +1,6 @@
 #include "app/znCommandLine.h"
 
+#include "engine/znConvertor.h"
 #include "engine/znShard.h"
 #include "platform/znLocalPath.h"
 #include "platform/znPath.h"
@@ -10,6 +11,12 @@
 #include <algorithm>
 
 namespace {
+
+// A parameter that reads as an option: "-" and at least one more character.
+bool isOption(const QString& param)
+{
+    return param.size() >= 2 && param[0] == u'-';
+}
 
 QString absolutePath(const QString& path)
 {
@@ -29,36 +36,50 @@ bool readNumber(const QCommandLineParser& parser, const QString& name, int min, 
     return false;
 }
 
+// The option groups of --help, in their order.
+enum TznOptionGroup { ogResults, ogDocuments, ogHow, ogOutput };
+const char* const kGroupTitles[] = {"Where results go:", "What is compacted:", "How:", "Output:"};
+
 struct TznOptionSpec
 {
     QStringList names;
     const char* valueName; // nullptr for a switch
-    const char* description;
+    const char* description; // %1 is the most worker threads
+    TznOptionGroup group;
 };
 
 const TznOptionSpec kOptions[] = {
-    {{"o", "target"}, "DIR", "folder the results go to (required unless --in-place or --dry-run)"},
-    {{"r", "recursive"}, nullptr, "take the documents of sub-folders too (Subdir)"},
-    {{"j", "threads"}, "N", "number of worker threads (default: the number of cores)"},
-    {{"in-place"}, nullptr, "replace each document by its compacted self"},
-    {{"overwrite"}, "skip|yes|no", "an existing target: skip it, overwrite it, or save under another name (default: no)"},
-    {{"keep-time"}, nullptr, "give each result the source's file times (KeepFileTime)"},
-    {{"resolution"}, "PPI", "picture resolution in pixels per inch"},
-    {{"quality"}, "Q", "JPEG quality, 1 to 100"},
-    {{"type"}, "N", "data-type code used when pictures are pasted back"},
-    {{"no-recompress"}, nullptr, "only re-insert the main text's pictures shown below their size; "
-                                 "no other pass, no lossless re-coding on save (Recompress=False)"},
-    {{"log"}, "FILE", "write the result lines to FILE (LogFile)"},
-    {{"project"}, "FILE", "run the project FILE unattended; other options replace its own"},
+    {{"o", "target"}, "DIR", "folder the results go to (required unless --in-place, --dry-run or --project)",
+     ogResults},
+    {{"in-place"}, nullptr, "replace each document by its compacted self", ogResults},
+    {{"overwrite"}, "skip|yes|no", "an existing target: skip it, overwrite it, or save under another name "
+                                   "(default: no)", ogResults},
+    {{"keep-time"}, nullptr, "give each result the source's file times (KeepFileTime)", ogResults},
     {{"dry-run"}, nullptr, "compact into a temporary folder and report what would be saved; "
-                           "write no target, touch no source (DryRun)"},
+                           "write no target, touch no source (DryRun)", ogResults},
+    {{"r", "recursive"}, nullptr, "take the documents of sub-folders too (Subdir)", ogDocuments},
     {{"shard"}, "I/N", "take only the documents whose relative path hashes to shard I of N, "
-                       "0 <= I < N (Shard)"},
-    {{"json"}, nullptr, "one JSON object per document on standard output, then a summary object"},
-    {{"q", "quiet"}, nullptr, "show nothing but the result lines and the summary (no progress line)"},
-    {{"h", "help"}, nullptr, "show the help text"},
-    {{"V", "version"}, nullptr, "show the version"},
+                       "0 <= I < N (Shard)", ogDocuments},
+    {{"project"}, "FILE", "run the project FILE unattended; the other options given replace its keys",
+     ogDocuments},
+    {{"j", "threads"}, "N", "worker threads, 1 to %1 (ThreadsCount; default: the number of cores)", ogHow},
+    {{"resolution"}, "PPI", "picture resolution in pixels per inch, 1 to 10000 (Resolution)", ogHow},
+    {{"quality"}, "Q", "JPEG quality, 1 to 100 (Quality)", ogHow},
+    {{"type"}, "N", "data-type code used when pictures are pasted back (Type)", ogHow},
+    {{"no-recompress"}, nullptr, "only re-insert the main text's pictures shown below their size; "
+                                 "no other pass, no lossless re-coding on save (Recompress=False)", ogHow},
+    {{"json"}, nullptr, "one JSON object per document on standard output, then a summary object", ogOutput},
+    {{"q", "quiet"}, nullptr, "show nothing but the result lines and the summary (no progress line)", ogOutput},
+    {{"log"}, "FILE", "write the result lines to FILE (LogFile)", ogOutput},
+    {{"h", "help"}, nullptr, "show this text and end", ogOutput},
+    {{"V", "version"}, nullptr, "show the version and end", ogOutput},
 };
+
+QString descriptionOf(const TznOptionSpec& spec)
+{
+    QString text = QString::fromUtf8(spec.description);
+    return text.contains(QStringLiteral("%1")) ? text.arg(MaxWorkers) : text;
+}
 
 void addOptions(QCommandLineParser& parser)
 {
@@ -66,19 +87,57 @@ void addOptions(QCommandLineParser& parser)
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
     for (const TznOptionSpec& spec : kOptions) {
         if (spec.valueName)
-            parser.addOption(QCommandLineOption(spec.names, QString::fromUtf8(spec.description),
-                                                QString::fromUtf8(spec.valueName)));
+            parser.addOption(QCommandLineOption(spec.names, descriptionOf(spec), QString::fromUtf8(spec.valueName)));
         else
-            parser.addOption(QCommandLineOption(spec.names, QString::fromUtf8(spec.description)));
+            parser.addOption(QCommandLineOption(spec.names, descriptionOf(spec)));
     }
-    parser.addPositionalArgument(QStringLiteral("SOURCE"), QStringLiteral("a document, a folder or a mask"),
-                                 QStringLiteral("SOURCE..."));
 }
 
-// A parameter that reads as an option: "-" and at least one more character.
-bool isOption(const QString& param)
+const TznOptionSpec* findOption(const QString& name)
 {
-    return param.size() >= 2 && param[0] == u'-';
+    for (const TznOptionSpec& spec : kOptions)
+        if (spec.names.contains(name))
+            return &spec;
+    return nullptr;
+}
+
+
+// The first option of params that is unknown or lacks or wrongly has a
+// value, told as GNU tools tell it; empty when every option is sound.
+// Parameters after "--" are sources.
+QString optionError(const QStringList& params)
+{
+    for (qsizetype i = 0; i < params.size(); ++i) {
+        const QString& param = params[i];
+        if (param == QStringLiteral("--"))
+            break;
+        if (param.startsWith(QStringLiteral("--"))) {
+            const qsizetype eq = param.indexOf(u'=');
+            const QString name = param.mid(2, eq < 0 ? -1 : eq - 2);
+            const TznOptionSpec* spec = name.size() > 1 ? findOption(name) : nullptr;
+            if (!spec)
+                return QStringLiteral("unrecognized option '%1'").arg(param);
+            if (!spec->valueName && eq >= 0)
+                return QStringLiteral("option '--%1' doesn't allow an argument").arg(name);
+            if (spec->valueName && eq < 0 && ++i >= params.size())
+                return QStringLiteral("option '--%1' requires an argument").arg(name);
+            continue;
+        }
+        if (!isOption(param))
+            continue;
+        // Compacted short options: "-rj3" is -r and -j 3.
+        for (qsizetype c = 1; c < param.size(); ++c) {
+            const TznOptionSpec* spec = findOption(param.mid(c, 1));
+            if (!spec)
+                return QStringLiteral("invalid option -- '%1'").arg(param[c]);
+            if (spec->valueName) {
+                if (c + 1 == param.size() && ++i >= params.size())
+                    return QStringLiteral("option requires an argument -- '%1'").arg(param[c]);
+                break;
+            }
+        }
+    }
+    return {};
 }
 
 } // namespace
@@ -101,14 +160,9 @@ bool IsConventionalCommandLine(const QStringList& params)
 TznCommandLine ParseConventionalCommandLine(const QStringList& params, const QString& fileMask, int cores)
 {
     TznCommandLine result;
-    if (!params.isEmpty() && !isOption(params.first())) {
-        const auto option = std::find_if(params.cbegin(), params.cend(), isOption);
-        if (option != params.cend()) {
-            result.Error = QStringLiteral("'%1' after the source '%2': options go before the first SOURCE")
-                               .arg(*option, params.first());
-            return result;
-        }
-    }
+    result.Error = optionError(params);
+    if (!result.Error.isEmpty())
+        return result;
     QCommandLineParser parser;
     addOptions(parser);
     if (!parser.parse(QStringList{QStringLiteral("leafpress")} + params)) {
@@ -143,11 +197,11 @@ TznCommandLine ParseConventionalCommandLine(const QStringList& params, const QSt
     if (parser.isSet(QStringLiteral("project")))
         result.ProjectFile = absolutePath(parser.value(QStringLiteral("project")));
     if (sources.isEmpty() && result.ProjectFile.isEmpty()) {
-        error = QStringLiteral("no SOURCE given");
+        error = QStringLiteral("no SOURCE given: name a document, a folder or a mask");
         return result;
     }
     if (inPlace && parser.isSet(QStringLiteral("target"))) {
-        error = QStringLiteral("--target and --in-place exclude each other");
+        error = QStringLiteral("--target and --in-place exclude each other: give one of them");
         return result;
     }
     if (!inPlace && !dryRun && !parser.isSet(QStringLiteral("target")) && result.ProjectFile.isEmpty()) {
@@ -162,7 +216,7 @@ TznCommandLine ParseConventionalCommandLine(const QStringList& params, const QSt
     QStringList folders;
     for (const QString& given : sources) {
         if (given.startsWith(QStringLiteral("http"), Qt::CaseInsensitive)) {
-            error = QStringLiteral("'%1': web addresses are taken only by -pSource=").arg(given);
+            error = QStringLiteral("'%1': web addresses are taken only by -pSource=ADDRESS,Target=DIR").arg(given);
             return result;
         }
         const QString path = absolutePath(given);
@@ -182,7 +236,7 @@ TznCommandLine ParseConventionalCommandLine(const QStringList& params, const QSt
     if (inPlace) {
         folders.removeDuplicates();
         if (folders.size() > 1) {
-            error = QStringLiteral("--in-place takes sources of one folder only");
+            error = QStringLiteral("--in-place takes sources of one folder only: run once per folder");
             return result;
         }
         if (parser.isSet(QStringLiteral("overwrite")) && parser.value(QStringLiteral("overwrite")) != QStringLiteral("yes")) {
@@ -211,7 +265,7 @@ TznCommandLine ParseConventionalCommandLine(const QStringList& params, const QSt
 
     int number = 0;
     if (parser.isSet(QStringLiteral("threads"))) {
-        if (!readNumber(parser, QStringLiteral("threads"), 1, 1024, number, error))
+        if (!readNumber(parser, QStringLiteral("threads"), 1, MaxWorkers, number, error))
             return result;
         lines << QStringLiteral("ThreadsCount=%1").arg(number);
     } else if (result.ProjectFile.isEmpty()) {
@@ -256,11 +310,49 @@ TznCommandLine ParseConventionalCommandLine(const QStringList& params, const QSt
 
 QString ConventionalUsage()
 {
-    QCommandLineParser parser;
-    addOptions(parser);
-    QString text = parser.helpText();
-    // Qt names the program after the running executable; the text is the
-    // same whatever the file is called.
-    const qsizetype end = text.indexOf(u'\n');
-    return QStringLiteral("Usage: leafpress [options] SOURCE...") + text.mid(end);
+    // Each option with its value name, its description wrapped at 79
+    // columns from column 25, below the title of its group.
+    constexpr int column = 24;
+    QString text;
+    for (int group = ogResults; group <= ogOutput; ++group) {
+        text += QString::fromUtf8(kGroupTitles[group]) + u'\n';
+        for (const TznOptionSpec& spec : kOptions) {
+            if (spec.group != group)
+                continue;
+            QString names = spec.names.first().size() == 1
+                                ? QStringLiteral("  -%1, ").arg(spec.names.first())
+                                : QStringLiteral("      ");
+            names += QStringLiteral("--") + spec.names.last();
+            if (spec.valueName)
+                names += u'=' + QString::fromUtf8(spec.valueName);
+            QString line = names.size() + 2 > column ? names + u'\n' + QString(column, u' ')
+                                                     : names.leftJustified(column);
+            qsizetype width = column;
+            for (const QString& word : descriptionOf(spec).split(u' ')) {
+                if (width > column && width + 1 + word.size() > 79) {
+                    line += u'\n' + QString(column, u' ');
+                    width = column;
+                }
+                if (width > column) {
+                    line += u' ';
+                    ++width;
+                }
+                line += word;
+                width += word.size();
+            }
+            text += line + u'\n';
+        }
+        text += u'\n';
+    }
+    return text;
+}
+
+QString UsageError(const QString& error)
+{
+    return QStringLiteral("leafpress: %1\nTry 'leafpress --help' for more information.\n").arg(error);
+}
+
+bool IsSeveralSources(const QStringList& params)
+{
+    return params.size() > 1 && !isOption(params.first()) && params.first() != QStringLiteral("-");
 }

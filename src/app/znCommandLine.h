@@ -29,8 +29,8 @@ struct TznCommandLine
 // True when params (without the program name) are meant as a conventional
 // command line: the first one starts with "--" (but is not --help or
 // --version alone) or is a short option other than the first-parameter
-// switches -p, -i and -u, or a later one is an option (which this form
-// then refuses: options go before the sources).
+// switches -p, -i and -u, or a later one is an option (before or after
+// the sources, as it may be).
 bool IsConventionalCommandLine(const QStringList& params);
 
 // Reads params (without the program name). A folder source is scanned for
@@ -38,5 +38,15 @@ bool IsConventionalCommandLine(const QStringList& params);
 // the current folder; the file system is only asked what a source is.
 TznCommandLine ParseConventionalCommandLine(const QStringList& params, const QString& fileMask, int cores);
 
-// The usage text of the conventional form, as --help shows it.
+// The options of the conventional form in their groups, as --help lists
+// them.
 QString ConventionalUsage();
+
+// What a usage error prints: "leafpress: " and error on one line, then
+// the line that points to --help.
+QString UsageError(const QString& error);
+
+// True when params hold more than one parameter and the first is no
+// option: several documents or folders (the caller tells a project file
+// apart), which a single parameter would not be.
+bool IsSeveralSources(const QStringList& params);

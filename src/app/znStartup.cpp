@@ -12,6 +12,7 @@
 #include "ui/znWindowStartup.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QThread>
 
@@ -70,7 +71,7 @@ int OpenConventional(const QStringList& params)
         && (!QFileInfo(line.ProjectFile).isFile() || !Project->IsProjectFile(line.ProjectFile)))
         error = QStringLiteral("'%1' is no project file (*%2)").arg(line.ProjectFile, Project->ProjectExt);
     if (!error.isEmpty()) {
-        printText(stderr, QStringLiteral("leafpress: ") + error + QStringLiteral("\n\n") + ConventionalUsage());
+        printText(stderr, UsageError(error));
         return 2;
     }
     if (line.ProjectFile.isEmpty()) {
@@ -90,6 +91,8 @@ int OpenConventional(const QStringList& params)
     // A batch command line runs under cron, ssh or a job runner: nobody
     // would see a browser, and the report would carry local paths away.
     Runner->ReportFailures = false;
+    // A script reads from the status whether every document succeeded.
+    Runner->FailureStatus = true;
     const auto hasLine = [&line](const QString& key) {
         return std::any_of(line.OptionLines.cbegin(), line.OptionLines.cend(),
                            [&key](const QString& option) { return option.startsWith(key); });
@@ -134,27 +137,37 @@ bool HasDisplay()
 QString HelpText()
 {
     return QStringLiteral(
-               "Usage: leafpress [PROJECT | DOCUMENT | FOLDER | -pOPTIONS | -i | -u]\n"
-               "   or: leafpress [options] SOURCE...\n"
-               "Makes word-processing documents smaller by re-inserting every picture\n"
-               "that is shown smaller than its full size at the size it is shown.\n\n"
-               "  PROJECT      a project file (*.batch-docslim) to open\n"
-               "  DOCUMENT     a document or folder to use as the source\n"
-               "  -pOPTIONS    inline options, name=value pairs separated by ',' or ';'\n"
-               "               e.g. -pSource=/in/*.doc?,Target=/out,PureConsole=1\n"
-               "  -i, -u       open the product's web site\n"
-               "  -h, --help   show this text\n"
-               "  -V, --version  show the version\n\n"
-               "A project with PureConsole=1 runs without a window and ends when done;\n"
-               "a Source beginning with http:// or https:// needs a Target folder.\n"
-               "After failures it opens an error report naming the documents' file names.\n\n"
-               "The second form runs without a window and opens no report; its options\n"
-               "go before the first SOURCE. SOURCE is a document, a folder (its *.doc?\n"
-               "documents) or a mask; several sources make one batch. Without -o,\n"
-               "--dry-run names each result where --in-place would put it.\n"
-               "e.g. leafpress --in-place ~/Reports\n"
-               "     leafpress -r -j 2 -o /out /in\n\n")
-        + ConventionalUsage();
+               "Usage: leafpress [OPTION]... SOURCE...\n"
+               "Make word-processing documents (.doc, .docx, .docm) smaller: every picture\n"
+               "shown smaller than its full size is re-inserted at the size it is shown.\n"
+               "SOURCE is a document, a folder (its *.doc? documents) or a mask; several\n"
+               "sources make one batch. The run has no window and opens no error report.\n\n"
+               "Other forms:\n"
+               "  leafpress [PROJECT | DOCUMENT | FOLDER]  open the window with it\n"
+               "  leafpress DOCUMENT DOCUMENT...           open the window listing them\n"
+               "                                           (without a display: as above)\n"
+               "  leafpress -pOPTIONS    inline project keys, name=value pairs separated by\n"
+               "                         ',' or ';', e.g. -pSource=/in/*.doc?,PureConsole=1\n"
+               "  leafpress -i | -u      open the product's web site\n"
+               "A PROJECT (*.batch-docslim) or -pOPTIONS with PureConsole=1 runs without a\n"
+               "window and ends when done; after failures it opens an error report naming\n"
+               "the documents' file names.\n\n")
+        + ConventionalUsage()
+        + QStringLiteral(
+              "Examples:\n"
+              "  leafpress -r -o /out /in           compact the tree /in into /out\n"
+              "  leafpress --in-place ~/Reports     replace each document by its smaller self\n"
+              "  leafpress --dry-run -r ~/Reports   tell what would be saved, write nothing\n"
+              "  leafpress -q --json -o out a.docx b.docx > results.jsonl\n\n"
+              "Exit status:\n"
+              "  0  every document was compacted or skipped\n"
+              "  1  at least one document failed\n"
+              "  2  a usage error, a run refused before it started, or a log file that\n"
+              "     could not be written\n"
+              "The other forms end with 0 after a run, failed documents included, and with\n"
+              "2 when nothing could be run or the log file could not be written.\n\n"
+              "Report bugs at <%1>, or with Support in the window.\n")
+              .arg(TznInfo::SiteUrl);
 }
 
 int RunProgram(int argc, char** argv)
@@ -181,20 +194,29 @@ int RunProgram(int argc, char** argv)
     Project->OnOpenLink = [](const QString& page, const QString& action, const QString& extra) {
         Info->OpenLink(page, action, extra);
     };
+    // Several documents or folders without an option, as a file manager
+    // hands them over, are all listed in the window; without a display they
+    // are the sources of a conventional command line, which asks for -o.
+    // One parameter keeps its first-parameter meaning.
+    const bool several = IsSeveralSources(params) && !Project->IsProjectFile(params.first());
     // The conventional form always runs unattended; the first-parameter
     // form keeps its own rules.
-    const bool conventional = IsConventionalCommandLine(params);
+    const bool conventional = IsConventionalCommandLine(params) || (several && !HasDisplay());
+    QStringList windowSources;
+    if (several && !conventional)
+        for (const QString& param : params)
+            windowSources << QDir::cleanPath(QDir::current().absoluteFilePath(param));
     if (conventional) {
         if (const int status = OpenConventional(params); status >= 0)
             return status;
-    } else if (!Project->ParseCommandLine(App->FirstParam)) {
+    } else if (!Project->ParseCommandLine(windowSources.isEmpty() ? App->FirstParam : QString())) {
         return 0;
     }
 
     objects.matcher = std::make_unique<TznMatch>();
     Matcher = objects.matcher.get();
 
-    if (conventional || (Project->PureConsole() && !IsWebSource(Project->Source()))) {
+    if (conventional || (windowSources.isEmpty() && Project->PureConsole() && !IsWebSource(Project->Source()))) {
         QCoreApplication core(argc, argv);
         return Runner->Run();
     }
@@ -207,5 +229,5 @@ int RunProgram(int argc, char** argv)
         printText(stderr, QStringLiteral("leafpress: no display: use -o DIR for a run without the window\n"));
         return 2;
     }
-    return RunWindow(argc, argv);
+    return RunWindow(argc, argv, windowSources);
 }

@@ -56,7 +56,11 @@ int TznMain::Run()
         return 2;
     }
     if (const QString reason = RefusalReason(); !reason.isEmpty()) {
-        printLine(stderr, QStringLiteral("leafpress: ") + reason);
+        // A missing source is most often a typing error or a mask the shell
+        // expanded into names.
+        const bool missing = reason.endsWith(QStringLiteral("does not exist"));
+        printLine(stderr, QStringLiteral("leafpress: ") + reason
+                              + (missing ? QStringLiteral(": check the path, or quote a mask") : QString()));
         return 2;
     }
     QString shardError;
@@ -200,14 +204,17 @@ int TznMain::Finish()
     // The private folder and whatever a failed save left in it.
     FDryFolder.reset();
 
+    // Counted by status, so that a document reported twice in the batch's
+    // failure count or one no worker finished still decides it.
+    const int status = FailureStatus && totals.Converted + totals.Skipped < totals.Documents ? 1 : 0;
     const QString logFile = Project->LogFile();
     if (logFile.isEmpty())
-        return 0;
+        return status;
     try {
         WriteTextFile(logFile, LogLines);
     } catch (const EznError& e) {
         printLine(stderr, QStringLiteral("leafpress: the log file was not written: %1").arg(e.Message()));
         return 2;
     }
-    return 0;
+    return status;
 }

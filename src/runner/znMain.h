@@ -22,9 +22,11 @@ public:
     ~TznMain();
 
     // The whole run. Returns the exit status: 0 after a normal run (failed
-    // documents included), 2 when no run was possible (no Target, a
-    // RefusalReason, a target StartScan refuses) or the log file could not
-    // be completely written.
+    // documents included unless FailureStatus), 1 after a run with
+    // FailureStatus in which a document did not succeed or was not
+    // skipped, 2 when no run was possible (no Target, a RefusalReason, a
+    // target StartScan refuses) or the log file could not be completely
+    // written.
     int Run();
     // The per-file callback, on a worker thread: one result line per document.
     void OnFileDone(TznBatch* batch, TznNode* node);
@@ -46,6 +48,10 @@ public:
     // Failures open the error report in the browser. A batch command line
     // has nobody watching and turns it off.
     bool ReportFailures = true;
+    // A document that failed (or was never finished) makes the run end
+    // with 1 instead of 0, so that a script can tell; the conventional
+    // command line sets it.
+    bool FailureStatus = false;
     // A dry run without a target names each result where compacting in
     // place would put it, below its own source's folder.
     bool ResultsInPlace = false;

@@ -8,6 +8,7 @@
 #include "ui/znRunControl.h"
 
 #include <QIcon>
+#include <QTreeWidget>
 
 #include <memory>
 
@@ -40,7 +41,29 @@ void TznApplication::HandleException(QObject* receiver, const std::exception& er
     }
 }
 
-int RunWindow(int& argc, char** argv)
+TznStartedWindows::~TznStartedWindows()
+{
+    About.reset();
+    Main.reset();
+}
+
+std::unique_ptr<TznStartedWindows> StartWindows(const QStringList& sources)
+{
+    auto windows = std::make_unique<TznStartedWindows>();
+    windows->Main = std::make_unique<TznFrmDocslimMain>();
+    QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/ui/images/product.svg")));
+    windows->About = std::make_unique<TznFrmDocslimAbout>(windows->Main.get());
+    windows->Main->SetAboutBox(windows->About.get());
+    windows->About->ShowAbout();
+    windows->Main->show();
+    // Documents a file manager opens together: each gets its row, none is
+    // dropped in silence.
+    if (!sources.isEmpty())
+        windows->Main->WMDropFiles(sources, windows->Main->lViewer);
+    return windows;
+}
+
+int RunWindow(int& argc, char** argv, const QStringList& sources)
 {
     TznApplication app(argc, argv);
     // The application's title is its name. A display name would not do: Qt
@@ -48,17 +71,11 @@ int RunWindow(int& argc, char** argv)
     // main window's caption already begins with the product name.
     if (Project)
         QCoreApplication::setApplicationName(Project->Title);
-    auto mainWindow = std::make_unique<TznFrmDocslimMain>();
-    QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/ui/images/product.svg")));
-    auto about = std::make_unique<TznFrmDocslimAbout>(mainWindow.get());
-    mainWindow->SetAboutBox(about.get());
-    about->ShowAbout();
-    mainWindow->show();
+    auto windows = StartWindows(sources);
     const int status = app.exec();
     // An unattended run ends with the status the runner would give it.
-    const auto* run = mainWindow->findChild<TznRunControl*>();
+    const auto* run = windows->Main->findChild<TznRunControl*>();
     const int runStatus = run ? run->ExitStatus() : 0;
-    about.reset();
-    mainWindow.reset();
+    windows.reset();
     return status != 0 ? status : runStatus;
 }

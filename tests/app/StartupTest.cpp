@@ -114,9 +114,14 @@ INSTANTIATE_TEST_SUITE_P(Lines, BareEnvironmentTest, ::testing::Values(
     BareCase{"ShortHelp", {QStringLiteral("-h")}, 0, "Usage: leafpress", ""},
     BareCase{"ShortVersion", {QStringLiteral("-V")}, 0, ProductVersion, ""},
     BareCase{"UnknownShortOption", {QStringLiteral("-x"), QStringLiteral("-o"), QStringLiteral("out"), QStringLiteral("in")},
-             2, "", "leafpress: Unknown option 'x'."},
-    BareCase{"OptionsAfterTheSource", {QStringLiteral("in"), QStringLiteral("-o"), QStringLiteral("out")}, 2, "",
-             "options go before the first SOURCE"},
+             2, "", "leafpress: invalid option -- 'x'\nTry 'leafpress --help' for more information.\n"},
+    BareCase{"OptionsAfterTheSource", {QStringLiteral("in"), QStringLiteral("-o"), QStringLiteral("out")}, 0,
+             "0 documents, 0 converted, 0 skipped, 0 failed, ", ""},
+    // Several documents as a file manager hands them over, but nobody to
+    // show a window to: a conventional line, which wants its target.
+    BareCase{"SeveralDocumentsWithoutADisplay", {QStringLiteral("in/a.docx"), QStringLiteral("in/b.docx")}, 2, "",
+             "leafpress: no target folder: give -o DIR, --in-place or --dry-run\n"
+             "Try 'leafpress --help' for more information.\n"},
     BareCase{"FolderForTheWindow", {QStringLiteral("in")}, 2, "",
              "leafpress: no display: use -o DIR for a run without the window"},
     BareCase{"NoParameter", {}, 2, "", "leafpress: no display: use -o DIR for a run without the window"}),

@@ -2,10 +2,12 @@
 
 #include "info/znInfo.h"
 #include "platform/znError.h"
+#include "ui/znDocslimMain.h"
 #include "ui/znWindowStartup.h"
 
 #include <QApplication>
 #include <QEvent>
+#include <QTreeWidget>
 
 #include <stdexcept>
 
@@ -79,5 +81,24 @@ INSTANTIATE_TEST_SUITE_P(WindowStartup, WindowStartupTest,
                                            ThrowCase{TznThrowingObject::System, "Unable to create directory"},
                                            ThrowCase{TznThrowingObject::Foreign, "Unknown error"}),
                          caseName);
+
+class WindowStartupSourcesTest : public UiTest
+{
+};
+
+// Documents a file manager opens together: the window starts listing a row
+// for each of them, in their order, none dropped.
+TEST_F(WindowStartupSourcesTest, ListsEveryGivenDocument)
+{
+    const QStringList sources{TempPath(QStringLiteral("a.docx")), TempPath(QStringLiteral("b.docx")),
+                              TempPath(QStringLiteral("c.doc"))};
+    const auto windows = StartWindows(sources);
+    ASSERT_NE(windows->Main, nullptr);
+    QTreeWidget* list = windows->Main->lViewer;
+    ASSERT_TRUE(WaitUntil([list] { return list->topLevelItemCount() == 3; }, 5000)) << list->topLevelItemCount();
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(list->topLevelItem(i)->text(1), sources[i]);
+    EXPECT_TRUE(windows->Main->isVisible());
+}
 
 } // namespace
