@@ -22,7 +22,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -503,11 +502,7 @@ TEST(BatchTest, FailureReasonsAreKeptOnceIgnoringCase)
 
 TEST(BatchTest, NextNodeWaitsWhileTheListIsStillGrowing)
 {
-    // On the heap, as in the program: ThreadSanitizer forgets a mutex only
-    // when its memory is freed, so a batch on the stack would inherit the
-    // lock history of an earlier test's batch at the same address.
-    const auto owned = std::make_unique<TznBatch>();
-    TznBatch& batch = *owned;
+    TznBatch batch;
     std::atomic<TznNode*> got{nullptr};
     std::atomic<bool> returned{false};
     std::thread worker([&] {
@@ -534,8 +529,7 @@ TEST(BatchConcurrencyTest, FourWorkersTakeEachNodeOnceWhileListing)
             files << QStringLiteral("d%1/f%2.doc").arg(f, 2, 10, QChar(u'0')).arg(i, 3, 10, QChar(u'0'));
     MakeFiles(root, files);
 
-    const auto owned = std::make_unique<TznBatch>(); // on the heap: see above
-    TznBatch& batch = *owned;
+    TznBatch batch;
     std::mutex takenLock;
     std::vector<std::vector<int>> taken(4);
     std::vector<std::thread> workers;
