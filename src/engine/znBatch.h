@@ -244,11 +244,7 @@ private:
     // appended node and when listing ends.
     std::mutex FSignalLock;
     std::condition_variable FSignal;
-    // Changed and read under FSignalLock; atomic as well because
-    // ThreadSanitizer does not pair the lock taken again inside
-    // condition_variable::wait_for (pthread_cond_clockwait) with the
-    // writer's, and reported the wake-up as a race.
-    std::atomic<uint64_t> FGeneration{0};
+    uint64_t FGeneration = 0;
     int FAttached = 0; // guarded by FSignalLock
 
     QString FMask;
