@@ -80,10 +80,21 @@ runner_excluded=(
   'CompactionIntegrationTest.*'
 )
 check_exclusions "$build/tests/runner/test_runner" "${runner_excluded[@]}"
+# The engine's case that runs again as an unprivileged user starts a copy
+# of the instrumented test program; after it, the sanitizer's records of
+# the batch locks are wrong and later cases get races reported on data
+# that is only touched under a lock (seen in NextNodeWaits..., never
+# without this case). It runs in the ordinary build.
+engine_excluded=(
+  'BatchScanTest.FolderWithoutReadPermissionIsAFailureOfItsOwn'
+)
+check_exclusions "$build/tests/engine/test_engine" "${engine_excluded[@]}"
 for t in engine platform runner; do
   filter='*'
   if [ "$t" = runner ]; then
     filter="-$(IFS=:; echo "${runner_excluded[*]}")"
+  elif [ "$t" = engine ]; then
+    filter="-$(IFS=:; echo "${engine_excluded[*]}")"
   fi
   run "test_$t under ThreadSanitizer" "$build/tests/$t/test_$t" "$build/test_$t.tsan.log" "$filter"
 done

@@ -499,9 +499,11 @@ TEST_F(FormMainTest, ToolBarGapsAreEven)
         if (QWidget* item = w.ToolBar->widgetForAction(action); item && item->isVisible())
             items << item;
     ASSERT_EQ(items.size(), 12);
-    for (QWidget* item : items)
-        if (auto* button = qobject_cast<QToolButton*>(item))
+    for (QWidget* item : items) {
+        if (auto* button = qobject_cast<QToolButton*>(item)) {
             EXPECT_EQ(button->width(), button->sizeHint().width()) << button->objectName().toStdString();
+        }
+    }
     const int gap = items[1]->x() - items[0]->geometry().right();
     EXPECT_GT(gap, 1);
     for (int i = 1; i < items.size(); ++i)
