@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -329,13 +330,20 @@ struct EscapedNameCase
 {
     const char* name;
     QByteArray fileName; // bytes below in/
-    const char* params; // before the source; "seed" for the first-parameter form
+    // Before the source; "seed" for the first-parameter form. "folder"
+    // (GNU form) and "folder-seed" put the name in in/ and in in/d0/ too and
+    // give the folder in/ with its sub-folders as the source.
+    const char* params;
     const char* shown; // what standard output holds; {dir} is the test's folder
     const char* result; // and after the result's share in percent
 };
 
 class EscapedNameTest : public ConsoleRunTest, public ::testing::WithParamInterface<EscapedNameCase>
 {
+protected:
+    // The temporary folder cannot remove names that are no UTF-8: rm takes
+    // them by their bytes.
+    void TearDown() override { RunProcess(QStringLiteral("/bin/rm"), {QStringLiteral("-rf"), FDir.path()}); }
 };
 
 TEST_P(EscapedNameTest, ShowsEveryByteItCannotPrint)
@@ -345,20 +353,32 @@ TEST_P(EscapedNameTest, ShowsEveryByteItCannotPrint)
     QFile sample(path(QStringLiteral("in/d0/doc0.docx")));
     ASSERT_TRUE(sample.open(QIODevice::ReadOnly));
     const QByteArray bytes = sample.readAll();
-    const QByteArray file = QFile::encodeName(path(QStringLiteral("in/"))) + c.fileName;
-    std::FILE* out = std::fopen(file.constData(), "wb");
-    ASSERT_NE(out, nullptr);
-    ASSERT_EQ(std::fwrite(bytes.constData(), 1, size_t(bytes.size()), out), size_t(bytes.size()));
-    std::fclose(out);
+    const QString params = QString::fromUtf8(c.params);
+    const bool folder = params.startsWith(QStringLiteral("folder"));
+    for (const char* below : {"in/", "in/d0/"}) {
+        if (!folder && std::strcmp(below, "in/") != 0)
+            continue;
+        const QByteArray file = QFile::encodeName(path(QString::fromUtf8(below))) + c.fileName;
+        std::FILE* out = std::fopen(file.constData(), "wb");
+        ASSERT_NE(out, nullptr);
+        ASSERT_EQ(std::fwrite(bytes.constData(), 1, size_t(bytes.size()), out), size_t(bytes.size()));
+        std::fclose(out);
+    }
     // The name goes to the program by its bytes, through printf's octal
     // escapes, which QProcess's text arguments could not carry.
     QString octal;
     for (const char b : c.fileName)
         octal += QStringLiteral("\\%1").arg(uint(uchar(b)), 3, 8, QLatin1Char('0'));
     const QString name = QStringLiteral("\"$PWD/in/$(printf '%1')\"").arg(octal);
-    const QString command = QString::fromUtf8(c.params) == QStringLiteral("seed")
-                                ? QStringLiteral("exec \"$0\" \"-pPureConsole=1,Source=\"%1\",Target=$PWD/out\"").arg(name)
-                                : QStringLiteral("exec \"$0\" %1 %2").arg(QString::fromUtf8(c.params), name);
+    QString command;
+    if (params == QStringLiteral("folder-seed"))
+        command = QStringLiteral("exec \"$0\" \"-pPureConsole=1,Source=$PWD/in/*.doc?,Subdir=True,Target=$PWD/out\"");
+    else if (folder)
+        command = QStringLiteral("exec \"$0\" %1 \"$PWD/in\"").arg(params.mid(6));
+    else if (params == QStringLiteral("seed"))
+        command = QStringLiteral("exec \"$0\" \"-pPureConsole=1,Source=\"%1\",Target=$PWD/out\"").arg(name);
+    else
+        command = QStringLiteral("exec \"$0\" %1 %2").arg(params, name);
     const TznProcessResult r = RunProcess(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), command, exe()}, FDir.path());
     EXPECT_EQ(r.status, 0) << r.err.toStdString();
     const QString shown = QString::fromUtf8(c.shown).replace(QStringLiteral("{dir}"), FDir.path());
@@ -375,6 +395,10 @@ INSTANTIATE_TEST_SUITE_P(Names, EscapedNameTest, ::testing::Values(
                     "Success => {dir}/in/caf\\xE9.docx => [", "%] {dir}/out/caf\\xE9.docx\n"},
     EscapedNameCase{"Latin1ByteJson", QByteArray("caf\xe9.docx"), "-q --json -o out",
                     "\"source\":\"{dir}/in/caf\\\\xE9.docx\"", "%] {dir}/out/caf\\\\xE9.docx\""},
+    EscapedNameCase{"FolderAndSubFolderConventional", QByteArray("caf\xe9.docx"), "folder -q -r -o out",
+                    "Success => {dir}/in/d0/caf\\xE9.docx => [", "%] {dir}/out/caf\\xE9.docx\n"},
+    EscapedNameCase{"FolderAndSubFolderSeed", QByteArray("caf\xe9.docx"), "folder-seed",
+                    "Success => {dir}/in/d0/caf\\xE9.docx => [", "%] {dir}/out/caf\\xE9.docx\n"},
     EscapedNameCase{"EscapeSequenceConventional", QByteArray("red\x1b[31m.docx"), "-q -o out",
                     "Success => {dir}/in/red\\x1B[31m.docx => [", "%] {dir}/out/red\\x1B[31m.docx\n"},
     EscapedNameCase{"EscapeSequenceJson", QByteArray("red\x1b[31m.docx"), "-q --json -o out",
