@@ -2,7 +2,7 @@
 // the tests' document builder: fuzz_seeds DIR gives DIR/<target>/<name>.
 #include "znTestDocx.h"
 
-#include "ooxml/znPictureSamples.h"
+#include "znPictureSamples.h"
 
 #include <QDir>
 #include <QFile>

@@ -3,9 +3,9 @@
 #include "engine/znBatch.h"
 #include "engine/znMatch.h"
 #include "engine/VBScriptRegex.h"
-#include "ooxml/znPicture.h"
-#include "ooxml/znPictureHeader.h"
-#include "ooxml/znPictureRecode.h"
+#include "picture/znPicture.h"
+#include "picture/znPictureHeader.h"
+#include "picture/znPictureRecode.h"
 #include "ooxml/znWordDocument.h"
 #include "platform/znError.h"
 

@@ -14,8 +14,8 @@
 //   bench_compact [--photos N] [--keep DIR] [--corpus DIR] [--documents-only]
 
 #include "documents.h"
-#include "ooxml/znPicture.h"
-#include "ooxml/znPictureSamples.h"
+#include "picture/znPicture.h"
+#include "znPictureSamples.h"
 #include "platform/znError.h"
 
 #include <QByteArray>

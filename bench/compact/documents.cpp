@@ -7,7 +7,7 @@
 #include "documents.h"
 
 #include "engine/znBatch.h"
-#include "ooxml/znPictureSamples.h"
+#include "znPictureSamples.h"
 #include "platform/znApp.h"
 #include "project/znProject.h"
 #include "word/znDocslim.h"

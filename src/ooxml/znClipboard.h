@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ooxml/znPicture.h"
+#include "picture/znPicture.h"
 
 #include <QByteArray>
 #include <QHash>

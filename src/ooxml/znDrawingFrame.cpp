@@ -1,6 +1,6 @@
 #include "ooxml/znDrawingFrame.h"
 
-#include "ooxml/znXml.h"
+#include "package/znXml.h"
 
 #include <cstring>
 #include <vector>

@@ -1,7 +1,7 @@
 #include "ooxml/znLegacyDocument.h"
 
 #include "lodoc/znLegacyOffice.h"
-#include "ooxml/znCompoundFile.h"
+#include "package/znCompoundFile.h"
 #include "ooxml/znWordDocument.h"
 #include "platform/znError.h"
 #include "platform/znLocalPath.h"

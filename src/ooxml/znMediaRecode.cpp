@@ -1,6 +1,6 @@
 #include "ooxml/znMediaRecode.h"
 
-#include "ooxml/znPictureRecode.h"
+#include "picture/znPictureRecode.h"
 #include "platform/znError.h"
 
 #include <QCryptographicHash>

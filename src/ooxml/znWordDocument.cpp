@@ -1,9 +1,9 @@
 #include "ooxml/znWordDocument.h"
 
-#include "ooxml/znCompoundFile.h"
+#include "package/znCompoundFile.h"
 #include "ooxml/znDrawingFrame.h"
-#include "ooxml/znMediaParts.h"
-#include "ooxml/znXml.h"
+#include "package/znMediaParts.h"
+#include "package/znXml.h"
 #include "platform/znError.h"
 #include "platform/znLocalPath.h"
 

@@ -2,9 +2,9 @@
 
 #include "ooxml/znClipboard.h"
 #include "ooxml/znMediaRecode.h"
-#include "ooxml/znPackage.h"
-#include "ooxml/znPackageParts.h"
-#include "ooxml/znPartName.h"
+#include "package/znPackage.h"
+#include "package/znPackageParts.h"
+#include "package/znPartName.h"
 
 #include <QHash>
 #include <QList>

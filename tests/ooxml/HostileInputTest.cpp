@@ -3,9 +3,9 @@
 // the ordinary documents must be compacted, and the hostile one must end
 // as a success that left its picture alone or as a clear failure, quickly.
 
-#include "ooxml/znPicture.h"
-#include "ooxml/znPictureJpeg.h"
-#include "ooxml/znPictureSamples.h"
+#include "picture/znPicture.h"
+#include "picture/znPictureJpeg.h"
+#include "znPictureSamples.h"
 #include "platform/znError.h"
 #include "platform/znTextFile.h"
 #include "znTestBytes.h"

@@ -1,6 +1,6 @@
 #include "ServerTestUtil.h"
 #include "znTestBytes.h"
-#include "ooxml/znPictureSamples.h"
+#include "znPictureSamples.h"
 
 #include <QBuffer>
 #include <QProcess>

@@ -1,5 +1,5 @@
 // The codec on the pictures of real documents that other programs wrote.
-#include "ooxml/znPicture.h"
+#include "picture/znPicture.h"
 #include "platform/znError.h"
 
 #include "znTestRequire.h"

@@ -1,5 +1,5 @@
-#include "ooxml/znPicture.h"
-#include "ooxml/znPictureSamples.h"
+#include "picture/znPicture.h"
+#include "znPictureSamples.h"
 
 #include "znTestBytes.h"
 

@@ -1,5 +1,5 @@
-#include "ooxml/znPicture.h"
-#include "ooxml/znPictureSamples.h"
+#include "picture/znPicture.h"
+#include "znPictureSamples.h"
 #include "platform/znError.h"
 #include "znTestBytes.h"
 

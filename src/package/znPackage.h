@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ooxml/znPartName.h"
+#include "package/znPartName.h"
 
 #include <QByteArray>
 #include <QHash>

@@ -1,9 +1,9 @@
 // Lossless re-encoding of the pictures a document keeps: JPEGs through
 // libjpeg-turbo's coefficient transcoding, every other pixel format into the
 // smallest PNG found, each result checked against the decoded original.
-#include "ooxml/znPictureRecode.h"
-#include "ooxml/znPicture.h"
-#include "ooxml/znPictureJpeg.h"
+#include "picture/znPictureRecode.h"
+#include "picture/znPicture.h"
+#include "picture/znPictureJpeg.h"
 
 #include <QBuffer>
 #include <QColorSpace>

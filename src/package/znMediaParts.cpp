@@ -1,4 +1,4 @@
-#include "ooxml/znMediaParts.h"
+#include "package/znMediaParts.h"
 
 #include "platform/znError.h"
 

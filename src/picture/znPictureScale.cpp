@@ -1,4 +1,4 @@
-#include "ooxml/znPictureScale.h"
+#include "picture/znPictureScale.h"
 
 #include <algorithm>
 #include <cmath>

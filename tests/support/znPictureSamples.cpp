@@ -1,4 +1,4 @@
-#include "ooxml/znPictureSamples.h"
+#include "znPictureSamples.h"
 
 #include <QPainter>
 

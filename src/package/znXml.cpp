@@ -1,6 +1,6 @@
-#include "ooxml/znXml.h"
+#include "package/znXml.h"
 
-#include "ooxml/znPackage.h"
+#include "package/znPackage.h"
 #include "platform/znError.h"
 
 #include <cstring>

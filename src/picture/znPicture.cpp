@@ -1,7 +1,7 @@
-#include "ooxml/znPicture.h"
-#include "ooxml/znPictureHeader.h"
-#include "ooxml/znPictureJpeg.h"
-#include "ooxml/znPictureScale.h"
+#include "picture/znPicture.h"
+#include "picture/znPictureHeader.h"
+#include "picture/znPictureJpeg.h"
+#include "picture/znPictureScale.h"
 #include "platform/znError.h"
 
 #include <QBuffer>

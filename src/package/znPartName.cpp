@@ -1,4 +1,4 @@
-#include "ooxml/znPartName.h"
+#include "package/znPartName.h"
 
 #include <QStringList>
 

@@ -1,6 +1,6 @@
-#include "ooxml/znPackageParts.h"
+#include "package/znPackageParts.h"
 
-#include "ooxml/znXml.h"
+#include "package/znXml.h"
 
 #include <QSet>
 

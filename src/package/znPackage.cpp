@@ -1,4 +1,4 @@
-#include "ooxml/znPackage.h"
+#include "package/znPackage.h"
 
 #include "platform/znError.h"
 #include "platform/znLocalPath.h"

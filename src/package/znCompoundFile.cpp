@@ -1,4 +1,4 @@
-#include "ooxml/znCompoundFile.h"
+#include "package/znCompoundFile.h"
 
 #include "platform/znLocalPath.h"
 

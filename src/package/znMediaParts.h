@@ -1,8 +1,8 @@
 #pragma once
 
-#include "ooxml/znPackage.h"
-#include "ooxml/znPackageParts.h"
-#include "ooxml/znPartName.h"
+#include "package/znPackage.h"
+#include "package/znPackageParts.h"
+#include "package/znPartName.h"
 
 #include <QList>
 

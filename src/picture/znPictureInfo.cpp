@@ -1,7 +1,7 @@
 // Header parsing of picture parts: format, displayed size, resolution and
 // orientation, read without decoding a single pixel.
-#include "ooxml/znPicture.h"
-#include "ooxml/znPictureHeader.h"
+#include "picture/znPicture.h"
+#include "picture/znPictureHeader.h"
 
 #include <QXmlStreamReader>
 

@@ -1,8 +1,8 @@
 // JPEG decoding straight through libjpeg-turbo: the DCT shrinks the picture
 // while it is decoded (down to 1/8), rows stream into the area-averaging
 // scaler, and CMYK pictures are converted according to their convention.
-#include "ooxml/znPictureJpeg.h"
-#include "ooxml/znPictureScale.h"
+#include "picture/znPictureJpeg.h"
+#include "picture/znPictureScale.h"
 #include "platform/znError.h"
 
 #include <QColorSpace>
