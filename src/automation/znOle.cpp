@@ -72,12 +72,14 @@ int MajorVersion(const TznVariant& value)
             converted = true;
         }
     } catch (const EznError&) {
+        // Not a number (text such as "16.0.4266", an object): the text is read below.
     }
     if (!converted) {
         QString text;
         try {
             text = value.ToText();
         } catch (const EznError&) {
+            // An object or an omitted value has no text: it stays empty and reads as 0.
         }
         const int dot = text.indexOf(QLatin1Char('.'));
         if (dot >= 0)
