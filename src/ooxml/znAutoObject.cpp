@@ -1,22 +1,10 @@
 #include "ooxml/znAutoObject.h"
 
-int TznAutoObject::GetIDOfName(const QString& name)
-{
-    const QStringList& names = Members();
-    for (int i = 0; i < names.size(); ++i)
-        if (names[i].compare(name, Qt::CaseInsensitive) == 0)
-            return i + 1;
-    throw EznError(ZnDispError::UnknownName());
-}
+namespace {
 
-TznVariant TznAutoObject::Invoke(int dispId, int flags, const QList<TznVariant>& args, const TznVariant* putValue)
-{
-    if (dispId < 1 || dispId > Members().size())
-        throw EznError(ZnDispError::MemberNotFound());
-    return Call(dispId, flags, args, putValue);
-}
-
-void TznAutoObject::CheckGet(int flags, const QList<TznVariant>& args)
+// A property get: automation passes ifMethod | ifPropertyGet together, and a caller that
+// cannot tell a property from a method calls it with ifMethod alone.
+void checkGet(int flags, const QList<TznVariant>& args)
 {
     if (!(flags & (ifPropertyGet | ifMethod)) || (flags & ifPropertyPut))
         throw EznError(ZnDispError::MemberNotFound());
@@ -24,18 +12,7 @@ void TznAutoObject::CheckGet(int flags, const QList<TznVariant>& args)
         throw EznError(ZnDispError::BadParamCount());
 }
 
-bool TznAutoObject::CheckGetPut(int flags, const QList<TznVariant>& args, const TznVariant* putValue)
-{
-    if (flags & ifPropertyPut) {
-        if (!putValue || !args.isEmpty())
-            throw EznError(ZnDispError::BadParamCount());
-        return true;
-    }
-    CheckGet(flags, args);
-    return false;
-}
-
-void TznAutoObject::CheckCall(int flags, const QList<TznVariant>& args, int min, int max)
+void checkCall(int flags, const QList<TznVariant>& args, int min, int max)
 {
     if (!(flags & ifMethod) || (flags & ifPropertyPut))
         throw EznError(ZnDispError::MemberNotFound());
@@ -46,7 +23,58 @@ void TznAutoObject::CheckCall(int flags, const QList<TznVariant>& args, int min,
             throw EznError(ZnDispError::ParamNotFound());
 }
 
-TznVariant TznAutoObject::Arg(const QList<TznVariant>& args, int i)
+} // namespace
+
+int TznAutoObject::GetIDOfName(const QString& name)
 {
-    return i < args.size() ? args[i] : TznVariant::Omitted();
+    for (int i = 0; i < MemberCount(); ++i)
+        if (name.compare(QLatin1String(MemberShape(i).Name), Qt::CaseInsensitive) == 0)
+            return i + 1;
+    throw EznError(ZnDispError::UnknownName());
+}
+
+TznVariant TznAutoObject::Invoke(int dispId, int flags, const QList<TznVariant>& args, const TznVariant* putValue)
+{
+    if (dispId < 1 || dispId > MemberCount())
+        throw EznError(ZnDispError::MemberNotFound());
+    Enter();
+    const TznMemberShape& shape = MemberShape(dispId - 1);
+    TznCall call{args};
+    switch (shape.Kind) {
+    case TznMemberKind::Get:
+        checkGet(flags, args);
+        break;
+    case TznMemberKind::GetPut:
+        if (flags & ifPropertyPut) {
+            if (!putValue || !args.isEmpty())
+                throw EznError(ZnDispError::BadParamCount());
+            call.Put = putValue;
+        } else {
+            checkGet(flags, args);
+        }
+        break;
+    case TznMemberKind::Method:
+        checkCall(flags, args, shape.MinArgs, shape.MaxArgs);
+        break;
+    }
+    return Run(dispId - 1, call);
+}
+
+TznVariant TznAutoObject::Field(bool& field, const TznCall& call)
+{
+    if (!call.IsPut())
+        return field;
+    field = call.Put->ToBool();
+    return {};
+}
+
+TznVariant TznAutoObject::Field(int& field, const TznCall& call, int low, int high)
+{
+    if (!call.IsPut())
+        return field;
+    const int value = call.Put->ToInt();
+    if (value < low || value > high)
+        throw EznError(QStringLiteral("Value out of range."));
+    field = value;
+    return {};
 }
