@@ -127,7 +127,6 @@ private:
         FState->SelectionShape = 0;
         return TznVariant(std::make_shared<TznOxDocument>(FState, entry));
     }
-    // A file, or a web document fetched into a temporary file first.
     // Opens a local file or a downloaded copy of a web document; a legacy
     // document is converted into a private package first. The caller keeps
     // seeing the name it gave.
