@@ -66,7 +66,16 @@ QStringList ModuleFolders()
     if (exe.isEmpty())
         return {};
     const QString own = FolderPart(exe);
-    return {QDir::cleanPath(own), QDir::cleanPath(own + QStringLiteral("/" LP_INSTALLED_MODULE_DIR))};
+    QStringList folders{QDir::cleanPath(own), QDir::cleanPath(own + QStringLiteral("/" LP_INSTALLED_MODULE_DIR))};
+#ifdef LP_BUILD_BIN_DIR
+    // A test program of the build tree finds the modules where the build puts them, beside
+    // the program; a program anywhere else never looks into a build tree.
+    const QString build = QDir::cleanPath(QStringLiteral(LP_BUILD_BIN_DIR "/.."));
+    if (QDir::cleanPath(exe).startsWith(build + u'/'))
+        folders << QDir::cleanPath(QStringLiteral(LP_BUILD_BIN_DIR));
+#endif
+    folders.removeDuplicates();
+    return folders;
 }
 
 TznModuleEntry LoadModuleEntry(const QString& name, const char* symbol)

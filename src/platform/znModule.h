@@ -20,9 +20,10 @@ struct TznModuleEntry
 };
 
 // The folders searched for the program's modules, in order: the program's own folder
-// (where the build puts them) and its module folder under the same prefix (where the
-// install puts them). LEAFPRESS_MODULE_DIR, a knob for developers and the tests and no
-// option of the product, names one folder searched instead.
+// (where the build puts them), its module folder under the same prefix (where the install
+// puts them) and, for a test program of the build tree, the folder of the build's program.
+// LEAFPRESS_MODULE_DIR, a knob for developers and the tests and no option of the product,
+// names one folder searched instead.
 QStringList ModuleFolders();
 
 // The entry symbol of the module name (its file name without the platform's suffix),

@@ -89,8 +89,6 @@ protected:
     void SetUp() override
     {
         LP_SKIP_UNLESS(!TznLegacyOffice::InstalledProgram().isEmpty() && !CorpusDir().isEmpty()) << "LibreOffice or the corpus is missing";
-        // This test program is not beside the module, as the program is.
-        qputenv("LEAFPRESS_MODULE_DIR", LP_BINARY_DIR "/bin");
         ASSERT_TRUE(FDir.isValid());
         QDir(FDir.path()).mkpath(QStringLiteral("in"));
         QDir(FDir.path()).mkpath(QStringLiteral("tmp"));
