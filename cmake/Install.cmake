@@ -33,9 +33,10 @@ file(RELATIVE_PATH lp_doc_from_bin /prefix/${CMAKE_INSTALL_BINDIR} /prefix/${LP_
 target_compile_definitions(lp_info PRIVATE LP_INSTALLED_DOC_DIR="${lp_doc_from_bin}")
 
 # The program's modules (the LibreOffice bridge, leafpress-lodoc) are private to it, in
-# a folder of their own under the library folder; the program finds them there
-# relative to its own folder when they are not beside it.
-set(LP_MODULE_DIR ${CMAKE_INSTALL_LIBDIR}/leafpress)
+# a folder of its own under the library folder; the program finds them there relative
+# to its own folder when they are not beside it. Not right in lib/leafpress: for a
+# library there the package would run ldconfig, which is wrong for a private one.
+set(LP_MODULE_DIR ${CMAKE_INSTALL_LIBDIR}/leafpress/modules)
 file(RELATIVE_PATH lp_modules_from_bin /prefix/${CMAKE_INSTALL_BINDIR} /prefix/${LP_MODULE_DIR})
 target_compile_definitions(lp_platform PRIVATE LP_INSTALLED_MODULE_DIR="${lp_modules_from_bin}")
 

@@ -13,7 +13,7 @@
 // The module folder of an installed program, relative to the program's folder; the
 // install rules give the real one.
 #ifndef LP_INSTALLED_MODULE_DIR
-#define LP_INSTALLED_MODULE_DIR "../lib/leafpress"
+#define LP_INSTALLED_MODULE_DIR "../lib/leafpress/modules"
 #endif
 
 namespace {
