@@ -32,6 +32,14 @@ set(LP_DEB_VERSION ${LP_VERSION}-${LP_DEB_REVISION})
 file(RELATIVE_PATH lp_doc_from_bin /prefix/${CMAKE_INSTALL_BINDIR} /prefix/${LP_DOC_DIR})
 target_compile_definitions(lp_info PRIVATE LP_INSTALLED_DOC_DIR="${lp_doc_from_bin}")
 
+# The program's modules (the LibreOffice bridge, leafpress-lodoc) are private to it, in
+# a folder of its own under the library folder; the program finds them there relative
+# to its own folder when they are not beside it. Not right in lib/leafpress: for a
+# library there the package would run ldconfig, which is wrong for a private one.
+set(LP_MODULE_DIR ${CMAKE_INSTALL_LIBDIR}/leafpress/modules)
+file(RELATIVE_PATH lp_modules_from_bin /prefix/${CMAKE_INSTALL_BINDIR} /prefix/${LP_MODULE_DIR})
+target_compile_definitions(lp_platform PRIVATE LP_INSTALLED_MODULE_DIR="${lp_modules_from_bin}")
+
 find_program(LP_GZIP gzip REQUIRED)
 
 # gzip -9n: no name or time stamp inside, so the same source gives the same bytes.
@@ -80,9 +88,18 @@ add_custom_target(lp_install_data ALL DEPENDS
 # Everything the install rules take from the build, and nothing else: the
 # package's build makes only this.
 add_custom_target(lp_package_files)
-add_dependencies(lp_package_files leafpress lp_help lp_install_data)
+add_dependencies(lp_package_files leafpress lp_lodoc_module lp_help lp_install_data)
 
 install(TARGETS leafpress RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# A module is a library, read and mapped but never run: no execute bits.
+install(TARGETS lp_lodoc_module LIBRARY DESTINATION ${LP_MODULE_DIR}
+        PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+# The plain strip of the package (CPACK_STRIP_FILES) keeps the compiler's .comment
+# section, one version string per object file, which Debian's tools remove.
+find_program(LP_OBJCOPY NAMES ${CMAKE_OBJCOPY} objcopy REQUIRED)
+install(CODE "execute_process(COMMAND \"${LP_OBJCOPY}\" --remove-section=.comment
+                \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${LP_MODULE_DIR}/$<TARGET_FILE_NAME:lp_lodoc_module>\"
+                COMMAND_ERROR_IS_FATAL ANY)")
 install(FILES ${lp_data}/${LP_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/applications)
 install(FILES ${lp_share}/metainfo/${LP_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/metainfo)
 install(FILES ${lp_data}/${LP_APP_ID}.mime.xml DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/mime/packages
@@ -105,7 +122,8 @@ install(FILES ${CMAKE_BINARY_DIR}/bin/leafpress.pdf
 install(FILES ${lp_data}/debian/doc-base DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc-base RENAME leafpress)
 
 # Why the package's lintian report is as it is; Debian's tools read it here.
-install(FILES ${lp_data}/debian/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides
-        RENAME leafpress)
+# The overrides name the module by its installed path.
+configure_file(${lp_data}/debian/lintian-overrides ${lp_share}/lintian/leafpress @ONLY)
+install(FILES ${lp_share}/lintian/leafpress DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides)
 
 include(${CMAKE_CURRENT_LIST_DIR}/Package.cmake)

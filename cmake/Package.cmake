@@ -9,7 +9,15 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/package)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_LP_STRIP ${CMAKE_STRIP})
-set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/PackageStrip.cmake)
+# The LibreOffice module links the office's UNO libraries, so dpkg-shlibdeps would make
+# the package depend on their packages (libuno-*), although the program runs without the
+# office and loads the module only for a .doc. A local shlibs file that names them with no
+# dependency keeps them out; dpkg-shlibdeps reads it as debian/shlibs.local in the staging
+# folder, where CPack runs it and removes debian/ afterwards, so it is not packaged.
+set(lp_uno_shlibs "libuno_cppu 3\nlibuno_cppuhelpergcc3 3\nlibuno_sal 3\n")
+file(WRITE ${CMAKE_BINARY_DIR}/PackageShlibs.cmake
+     "file(WRITE \"\${CPACK_TEMPORARY_DIRECTORY}/debian/shlibs.local\" \"${lp_uno_shlibs}\")\n")
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/PackageStrip.cmake ${CMAKE_BINARY_DIR}/PackageShlibs.cmake)
 # Packaged folders are 0755 whatever the umask of the machine building them.
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
@@ -29,8 +37,9 @@ is not smaller is replaced by the source's bytes, so no document grows.
 It works on whole folder trees with several workers, from its window or
 unattended from a batch project. Legacy .doc documents need LibreOffice.")
 
-# The libraries the program links come from dpkg-shlibdeps; the plugins Qt
-# loads at run time do not show there. The window's pictures are SVG; TIFF and
+# The libraries the program and its module link come from dpkg-shlibdeps but for
+# the office's (see PackageShlibs above); the plugins Qt loads at run time do not
+# show there. The window's pictures are SVG; TIFF and
 # WebP pictures in documents need the extra image plugins; links and error
 # reports open through xdg-open; .doc documents go through LibreOffice.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

@@ -1,30 +1,18 @@
 #pragma once
 
+#include "lodoc/znOfficeBase.h"
+
 #include <QString>
 
 #include <memory>
-
-// The formats the office instance converts to.
-enum class TznOfficeFormat
-{
-    Docx,   // an OOXML word-processing package
-    Doc,    // the legacy binary word-processing format
-};
-
-// How an instance is started; the defaults are what the document server uses.
-struct TznOfficeSettings
-{
-    // The office program; empty means the installed LibreOffice.
-    QString Program;
-    // A conversion that takes longer ends the instance and fails.
-    int TimeoutMs = 120000;
-};
 
 // One headless LibreOffice instance driven through its UNO API over a pipe, with a user
 // profile of its own. It is started by the first conversion, kept for the later ones and
 // ended by Quit or the destructor. The process runs in a process group of its own and is
 // killed by the kernel when the thread that started it ends, so no instance outlives its
-// owner even when the owner is killed. Not thread-safe: one owner thread.
+// owner even when the owner is killed. The UNO side lives in the module leafpress-lodoc,
+// loaded by the first conversion; without it, or without LibreOffice, conversions fail
+// saying what to install. Not thread-safe: one owner thread.
 class TznLegacyOffice
 {
 public:
@@ -34,9 +22,10 @@ public:
     TznLegacyOffice& operator=(const TznLegacyOffice&) = delete;
 
     // Converts source to target (written to a temporary name in the target's folder and
-    // renamed into place). Raises EznError naming the source: LibreOffice missing (with what
-    // to install), the file unreadable to it, or the time-out (the instance is then ended
-    // and the next conversion starts a new one). sourceLabel names the file in messages.
+    // renamed into place). Raises EznError naming the source: LibreOffice or the module
+    // missing (with what to install), the file unreadable to it, or the time-out (the
+    // instance is then ended and the next conversion starts a new one). sourceLabel names
+    // the file in messages.
     void Convert(const QString& source, const QString& target, TznOfficeFormat format,
                  const QString& sourceLabel = {});
     // Ends the instance and removes its profile; does nothing when none runs.
@@ -51,6 +40,9 @@ public:
     static QString InstalledProgram();
 
 private:
-    struct TznImpl;
-    std::unique_ptr<TznImpl> F;
+    // The module's instance, made on first use; null with the reason when there is none.
+    TznOfficeBase* Instance(QString& reason);
+
+    TznOfficeSettings FSettings;
+    std::unique_ptr<TznOfficeBase> FOffice;
 };

@@ -87,15 +87,8 @@ std::unique_ptr<TznWordDocument> OpenLegacyDocument(const QString& path, TznLega
 
     scratch = newScratch();
     const QString converted = scratch->filePath(QStringLiteral("document.docx"));
-    try {
-        bridge.Office().Convert(path, converted, TznOfficeFormat::Docx, path);
-    } catch (const EznError&) {
-        throw;
-    } catch (...) {
-        // Whatever else the office's runtime raises is no error of the system's kind.
-        bridge.Quit();
-        failOpen(path, QStringLiteral("LibreOffice failed while converting it; its instance was restarted."));
-    }
+    // What the office's runtime raises stays in its module, which reports it as an error.
+    bridge.Office().Convert(path, converted, TznOfficeFormat::Docx, path);
     try {
         return TznWordDocument::Open(converted);
     } catch (const EznError& e) {

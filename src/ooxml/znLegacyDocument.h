@@ -28,7 +28,7 @@ bool IsLegacyWordDocument(const QString& path);
 
 // Opens a legacy binary Word document: converted by LibreOffice into a package in scratch,
 // a private folder made here that must live as long as the document. Raises EznError
-// naming path: encrypted, damaged, LibreOffice missing or timed out.
+// naming path: encrypted, damaged, LibreOffice or its module missing, or timed out.
 std::unique_ptr<TznWordDocument> OpenLegacyDocument(const QString& path, TznLegacyBridge& bridge,
                                                     std::unique_ptr<QTemporaryDir>& scratch);
 

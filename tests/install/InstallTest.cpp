@@ -5,6 +5,7 @@
 
 #include "znTestBytes.h"
 #include "znTestDocx.h"
+#include "znTestRequire.h"
 #include "znTestRows.h"
 
 #include <QDir>
@@ -128,6 +129,7 @@ const QList<InstalledFile>& installedFiles()
 {
     static const QList<InstalledFile> files = {
         {"Program", QStringLiteral("bin/leafpress")},
+        {"OfficeModule", QStringLiteral(LP_MODULE_DIR "/leafpress-lodoc.so")},
         {"DesktopEntry", QStringLiteral("share/applications/%1.desktop").arg(appId)},
         {"ScalableIcon", QStringLiteral("share/icons/hicolor/scalable/apps/%1.svg").arg(appId)},
         {"Icon16", iconPath(16), 16},
@@ -207,6 +209,25 @@ INSTANTIATE_TEST_SUITE_P(Files, InstalledFileTest, testing::ValuesIn(installedFi
 TEST_F(InstallTest, InstalledProgramCompactsTheExamples)
 {
     compactExamples(prefix(QStringLiteral("bin/leafpress")), work("run"));
+}
+
+// The installed program finds its LibreOffice module under its prefix and converts a
+// legacy document through it.
+TEST_F(InstallTest, InstalledProgramConvertsALegacyDocument)
+{
+    const QString source = QStringLiteral(LP_CORPUS_DIR "/poi/picture.doc");
+    LP_SKIP_UNLESS(HasLibreOffice() && QFileInfo::exists(source)) << "LibreOffice or the corpus is missing";
+    const QString in = work("legacy") + QStringLiteral("/in");
+    ASSERT_TRUE(QDir().mkpath(in) && QFile::copy(source, in + QStringLiteral("/picture.doc")));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("LEAFPRESS_MODULE_DIR"));
+    env.insert(QStringLiteral("HOME"), work("legacy"));
+    const TznToolRun r = runTool(prefix(QStringLiteral("bin/leafpress")),
+                                 {QStringLiteral("-pPureConsole=1,DocToDocx=0,Source=%1/*.doc,Target=%2").arg(in, work("legacy") + QStringLiteral("/out"))},
+                                 env);
+    EXPECT_EQ(r.status, 0) << r.err.constData();
+    EXPECT_TRUE(r.out.contains("Success => ")) << r.out.constData();
+    EXPECT_TRUE(ReadBytes(work("legacy") + QStringLiteral("/out/picture.doc")).startsWith("\xD0\xCF\x11\xE0"));
 }
 
 TEST_F(InstallTest, DesktopEntryIsValidAndNamesInstalledFiles)
@@ -382,6 +403,8 @@ TEST_F(PackageTest, ControlFieldsComeFromTheProgramAndItsLibraries)
     const QString depends = field("Depends");
     for (const char* library : {"libc6", "libqt6core6", "libqt6widgets6", "libzip4", "libpugixml1v5", "libqt6svg6"})
         EXPECT_TRUE(depends.contains(QLatin1String(library))) << library << " missing from " << depends.toStdString();
+    // The office's libraries are the LibreOffice module's, which only a .doc needs.
+    EXPECT_FALSE(depends.contains(QStringLiteral("libuno"))) << depends.toStdString();
     EXPECT_TRUE(field("Recommends").contains(QStringLiteral("libreoffice-writer")));
     EXPECT_FALSE(field("Description").isEmpty());
 }

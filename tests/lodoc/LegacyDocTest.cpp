@@ -98,11 +98,14 @@ protected:
     QString tmp() const { return FDir.filePath(QStringLiteral("tmp")); }
 
     // The real program over in/*.doc?, its temporary files (and so the office profiles)
-    // in the test's folder.
-    void start(QProcess& p, const QString& options)
+    // in the test's folder; it finds its module by itself.
+    void start(QProcess& p, const QString& options, const QList<QPair<QString, QString>>& extraEnv = {})
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("LEAFPRESS_MODULE_DIR"));
         env.insert(QStringLiteral("TMPDIR"), tmp());
+        for (const auto& [name, value] : extraEnv)
+            env.insert(name, value);
         p.setProcessEnvironment(env);
         p.start(QStringLiteral(LP_EXE_PATH),
                 {QStringLiteral("-pPureConsole=1,IsOverwrite=1,%1,Source=%2,Target=%3,LogFile=%4")
@@ -311,6 +314,44 @@ TEST_F(LegacyDocTest, InstanceKilledAtItsStartSaysSo)
         ADD_FAILURE() << "a killed instance converted";
     } catch (const EznError& e) {
         EXPECT_EQ(e.Message(), QStringLiteral("Cannot open \"%1\": LibreOffice ended while converting (signal 9).").arg(source));
+    }
+}
+
+// Without the module, or with it but without LibreOffice's UNO libraries (stood in for by
+// an empty one that the loader finds first), a legacy document fails on its row saying
+// what to install; the program itself runs without either.
+TEST_F(LegacyDocTest, MissingModuleOrOfficeSaysWhatToInstall)
+{
+    struct TznRow
+    {
+        const char* name;
+        const char* variable; // set for the run to a folder of the test's own
+        const char* file;     // an empty file made in that folder, or none
+        const char* says;
+    };
+    const TznRow rows[] = {
+        {"NoModule", "LEAFPRESS_MODULE_DIR", nullptr, "LibreOffice module, which is missing"},
+        {"NoOffice", "LD_LIBRARY_PATH", "libuno_sal.so.3", "UNO runtime cannot be loaded"},
+    };
+    const QString source = in(QStringLiteral("picture.doc"));
+    ASSERT_TRUE(QFile::copy(CorpusDir() + QStringLiteral("/poi/picture.doc"), source));
+    for (const TznRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        const QString folder = FDir.filePath(QString::fromLatin1(row.name));
+        ASSERT_TRUE(QDir().mkpath(folder));
+        if (row.file) {
+            ASSERT_TRUE(WriteBytes(folder + u'/' + QLatin1String(row.file), {}));
+        }
+        QProcess p;
+        start(p, QStringLiteral("ThreadsCount=1,DocToDocx=0"), {{QLatin1String(row.variable), folder}});
+        ASSERT_TRUE(p.waitForFinished(120000));
+        const QString console = QString::fromUtf8(p.readAllStandardOutput());
+        const QString line = console.split(u'\n').filter(QStringLiteral(" => ") + source + QStringLiteral(" => ")).value(0);
+        EXPECT_TRUE(line.startsWith(QStringLiteral("Failure")) && line.contains(QLatin1String(row.says))) << console.toStdString();
+        const QString install = row.file ? QStringLiteral("apt install libreoffice-writer-nogui")
+                                         : QStringLiteral("apt install --reinstall leafpress");
+        EXPECT_TRUE(line.contains(install)) << line.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(out(QStringLiteral("picture.doc"))));
     }
 }
 
