@@ -2,7 +2,10 @@
 # what is missing first, so each works on a fresh Debian 12 machine.
 BUILD   ?= build
 JOBS    ?= $(shell nproc)
-CMAKE_FLAGS ?= -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# A unity build (each library and program compiled as a few large units)
+# builds a fresh tree in about half the time; a change to one file
+# recompiles the units of its batch.
+CMAKE_FLAGS ?= -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_UNITY_BUILD=ON -DCMAKE_UNITY_BUILD_BATCH_SIZE=16
 
 # A compiler cache, when the machine has one, keeps the rebuilds of the
 # three build trees (normal, ThreadSanitizer, AddressSanitizer) cheap; CMake
@@ -77,7 +80,8 @@ package: deps
 	@export DEB_BUILD_MAINT_OPTIONS=hardening=+all; \
 	  cmake -S . -B $(DEB_BUILD) $(CMAKE_FLAGS) -DLP_BUILD_TESTS=OFF -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON \
 	    -DCMAKE_CXX_FLAGS="$$(dpkg-buildflags --get CPPFLAGS) $$(dpkg-buildflags --get CXXFLAGS)" \
-	    -DCMAKE_EXE_LINKER_FLAGS="$$(dpkg-buildflags --get LDFLAGS)" > /dev/null
+	    -DCMAKE_EXE_LINKER_FLAGS="$$(dpkg-buildflags --get LDFLAGS)" \
+	    -DCMAKE_MODULE_LINKER_FLAGS="$$(dpkg-buildflags --get LDFLAGS)" > /dev/null
 	@cmake --build $(DEB_BUILD) -j $(JOBS) --target lp_package_files
 	@rm -f $(BUILD)/package/*.deb
 	@cd $(DEB_BUILD) && cpack -G DEB -B $(abspath $(BUILD))/package

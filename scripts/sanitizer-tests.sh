@@ -15,7 +15,14 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 build="$top/build-tsan"
 jobs="${LP_JOBS:-2}"
 
-cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLP_SANITIZE=thread >/dev/null
+# Both sanitizer trees build each library and test program as a few large
+# units (CMake's unity build) at -O1 with line tables only (-g1): the
+# sanitizers' reports still name file and line, and a fresh machine builds
+# both trees in a third of the time separate units with full debug
+# information take.
+fast_build=(-DCMAKE_UNITY_BUILD=ON -DCMAKE_UNITY_BUILD_BATCH_SIZE=16)
+cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLP_SANITIZE=thread \
+  -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" "${fast_build[@]}" >/dev/null
 cmake --build "$build" -j"$jobs" --target test_engine test_platform test_runner
 
 export QT_QPA_PLATFORM=offscreen LC_ALL=C.UTF-8
@@ -101,13 +108,15 @@ done
 
 # AddressSanitizer, with its leak checker, and UndefinedBehaviorSanitizer
 # (every report fatal) for the window's run control, the document server
-# and the word-processor converter. A debug build at -O1: it compiles in a
-# few minutes on two cores and the tests run in about as long.
+# and the word-processor converter. A debug build (assertions on) at -O1.
 asan="$top/build-asan"
 cmake -S "$top" -B "$asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DLP_SANITIZE=address,undefined \
-  -DCMAKE_CXX_FLAGS="-O1 -fno-sanitize-recover=undefined" >/dev/null
+  -DCMAKE_CXX_FLAGS="-O1 -fno-sanitize-recover=undefined" -DCMAKE_CXX_FLAGS_DEBUG="-g1" "${fast_build[@]}" >/dev/null
 cmake --build "$asan" -j"$jobs" --target test_ui test_ooxml test_word
 export ASAN_OPTIONS="detect_leaks=1 abort_on_error=0 exitcode=67 log_path=$reports/asan"
+# print_suppressions=0: a summary of the suppressions used would be a
+# report file of its own.
+export LSAN_OPTIONS="suppressions=$top/scripts/lsan.supp print_suppressions=0"
 export UBSAN_OPTIONS="print_stacktrace=1 halt_on_error=1 log_path=$reports/ubsan"
 
 # The server's tests left to the ordinary run, each with its reason.

@@ -340,7 +340,7 @@ TEST_F(InstallTest, ManPageRendersWithoutWarningsAndNamesEveryProjectKey)
     EXPECT_EQ(groff.err, QByteArray());
 
     // Every key of the manual's option table has its paragraph in the man page.
-    const QString manual = QString::fromUtf8(ReadBytes(QStringLiteral(LP_SOURCE_DIR "/docs/manual.md")));
+    const QString manual = QString::fromUtf8(ReadBytes(QStringLiteral(LP_SOURCE_DIR "/docs/manual.md.in")));
     const QString man = QString::fromUtf8(page.out);
     int keys = 0;
     auto it = QRegularExpression(QStringLiteral("^\\| `(\\w+)` \\|"), QRegularExpression::MultilineOption).globalMatch(manual);

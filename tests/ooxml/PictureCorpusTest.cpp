@@ -2,6 +2,7 @@
 #include "picture/znPicture.h"
 #include "platform/znError.h"
 
+#include "znTestDocx.h"
 #include "znTestRequire.h"
 
 #include <QBuffer>
@@ -57,21 +58,6 @@ QImage onWhite(const QImage& image)
     return flat;
 }
 
-double psnr(const QImage& a, const QImage& b)
-{
-    double sum = 0;
-    for (int y = 0; y < a.height(); ++y) {
-        for (int x = 0; x < a.width(); ++x) {
-            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
-            const int d[3] = {qRed(p) - qRed(q), qGreen(p) - qGreen(q), qBlue(p) - qBlue(q)};
-            for (int v : d)
-                sum += v * v;
-        }
-    }
-    const double mse = sum / (3.0 * a.width() * a.height());
-    return mse == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / mse);
-}
-
 TEST(PictureCorpusTest, RendersRealPicturesAsQtShowsThem)
 {
     const QString corpus = QStringLiteral(LP_CORPUS_DIR);
@@ -114,7 +100,7 @@ TEST(PictureCorpusTest, RendersRealPicturesAsQtShowsThem)
                 const QImage mine = QImage::fromData(out.Bytes);
                 ASSERT_EQ(mine.size(), QSize(out.PixelWidth, out.PixelHeight)) << where;
                 ASSERT_EQ(mine.size(), reference.size()) << where;
-                EXPECT_GE(psnr(onWhite(mine), onWhite(reference)), 30) << where;
+                EXPECT_GE(PagePsnr(onWhite(mine), onWhite(reference)), 30) << where;
             } catch (const EznError& e) {
                 ++refused;
                 // Refused only where there is nothing to render: what Qt reads, the codec reads too.

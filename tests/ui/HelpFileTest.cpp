@@ -1,3 +1,4 @@
+#include "app/znVersion.h"
 #include "znTestRequire.h"
 
 #include <QFile>
@@ -23,8 +24,9 @@ QString readAll(const QString& path)
 
 TEST(HelpFileTest, ManualDescribesEveryOptionAndBothLogFormats)
 {
-    const QString manual = readAll(QStringLiteral(LP_SOURCE_DIR "/docs/manual.md"));
+    const QString manual = readAll(QStringLiteral(LP_BINARY_DIR "/share/doc/manual.md"));
     ASSERT_FALSE(manual.isEmpty());
+    EXPECT_TRUE(manual.contains(QStringLiteral("\nVersion %1\n").arg(QLatin1String(ProductVersion))));
     for (const char* key : optionKeys)
         EXPECT_TRUE(manual.contains(QStringLiteral("| `%1` |").arg(QLatin1String(key))))
             << key << " has no row in the option table";

@@ -813,8 +813,6 @@ INSTANTIATE_TEST_SUITE_P(Formats, DocslimFormatTest, ::testing::Values(
     FormatCase{"Default", "", "16.0", "a.doc", false}),
     RowName());
 
-} // namespace
-
 // What Recompress adds: one picture in each place the main-text passes do
 // not reach. Each is re-inserted once, at its place, in its own frame, and
 // the document gets smaller.
@@ -1110,3 +1108,5 @@ INSTANTIATE_TEST_SUITE_P(Places, DocslimSharedMediaTest, ::testing::Values(
     SharedMediaCase{"SecondPlaceAboveTheMargin", 150, 2},      // 200 there
     SharedMediaCase{"BothPlacesFarAbove", 100, 2}),            // 300 at both
     RowName());
+
+} // namespace
