@@ -1,0 +1,60 @@
+#pragma once
+
+#include "ooxml/znClipboard.h"
+#include "package/znPackage.h"
+#include "package/znPackageParts.h"
+#include "package/znPartName.h"
+
+#include <QSet>
+#include <QString>
+
+#include <set>
+#include <pugixml.hpp>
+
+// The wp:docPr ids of a document's parts (unique over all of them), counted once and kept up
+// to date by what removes and inserts drawings.
+class TznDocPrIds
+{
+public:
+    bool Known() const { return FKnown; }
+    // Counts the ids below each root given, once after Forget.
+    void Count(const pugi::xml_node& root);
+    void SetKnown() { FKnown = true; }
+    // Forgets every id: they are counted again.
+    void Forget();
+    // Drops the ids of the drawings below node (it leaves the document).
+    void RemoveIn(const pugi::xml_node& node);
+    // Adds the ids of the drawings below node (it came into the document).
+    void AddIn(const pugi::xml_node& node);
+    // Takes and returns an id above every one in use.
+    int TakeNext();
+    // The ids in use.
+    const QSet<int>& Ids() const { return FIds; }
+
+private:
+    bool FKnown = false;
+    QSet<int> FIds;
+    std::set<int> FOrdered;
+};
+
+// Where a paste goes: the caret of a part and what the paste may use and change there.
+struct TznPasteTarget
+{
+    pugi::xml_node Caret;              // the new drawing goes where this marker stands
+    pugi::xml_node PartRoot;           // the part's document element
+    TznPartName Part;
+    TznRelationships* Rels = nullptr;  // the part's relationships
+    bool* RelsChanged = nullptr;       // set when Rels gets a relationship
+    const TznPackage* Package = nullptr;
+    TznDocPrIds* DocPrIds = nullptr;
+};
+
+// Pastes the picture's recorded frame at the caret, pointing at relId and without its crop
+// when useNew (the crop is baked in); makes again the other relationships the frame names
+// that went since the copy. Returns the inserted element, empty when a part the frame names
+// is gone (nothing is changed then).
+pugi::xml_node PasteRecordedFrame(const TznClipPicture& picture, const QString& relId, bool useNew, TznPasteTarget& target);
+// Pastes the picture inline at the caret as a new drawing showing relId, with the copy's
+// name, description, hyperlink, crop (unless useNew), rotation and spacing; samePart says
+// that the copy's relationship ids mean the same here. Returns the inserted w:drawing.
+pugi::xml_node PasteInline(const TznClipPicture& picture, const QString& relId, bool useNew, bool samePart, TznPasteTarget& target);
