@@ -87,7 +87,7 @@ pugi::xml_node PasteRecordedFrame(const TznClipPicture& picture, const QString& 
     // normally still there; one that went since the copy is made again, and a frame whose
     // part went with it is not pasted.
     for (auto it = picture.FrameRels.constBegin(); it != picture.FrameRels.constEnd(); ++it) {
-        const auto rel = target.Rels->ById(it.key());
+        const auto rel = target.RelById(it.key());
         if (rel && rel->Target == it->Target && rel->External == it->External)
             continue;
         if (!it->External && !target.Package->Has(target.Part.Resolve(it->Target)))
@@ -98,11 +98,10 @@ pugi::xml_node PasteRecordedFrame(const TznClipPicture& picture, const QString& 
     edit.NewRelId = relId;
     edit.DropCrop = useNew;
     for (auto it = picture.FrameRels.constBegin(); it != picture.FrameRels.constEnd(); ++it) {
-        const auto rel = target.Rels->ById(it.key());
+        const auto rel = target.RelById(it.key());
         if (rel && rel->Target == it->Target && rel->External == it->External)
             continue;
-        edit.Rels.insert(it.key(), target.Rels->Add(it->Type, it->Target, it->External));
-        *target.RelsChanged = true;
+        edit.Rels.insert(it.key(), target.AddRel(it->Type, it->Target, it->External));
     }
     edit.UsedDocPrIds = target.DocPrIds->Ids();
     pugi::xml_node parent = target.Caret.parent();
@@ -121,12 +120,11 @@ pugi::xml_node PasteInline(const TznClipPicture& picture, const QString& relId, 
 {
     QString linkId;
     if (picture.HasHyperlink) {
-        if (samePart && target.Rels->ById(picture.HyperlinkRelId)) {
+        if (samePart && target.RelById(picture.HyperlinkRelId)) {
             linkId = picture.HyperlinkRelId;
         } else {
-            linkId = target.Rels->Add(QLatin1String(ZnNs::R) + QStringLiteral("/hyperlink"), picture.HyperlinkTarget,
-                                      picture.HyperlinkExternal);
-            *target.RelsChanged = true;
+            linkId = target.AddRel(QLatin1String(ZnNs::R) + QStringLiteral("/hyperlink"), picture.HyperlinkTarget,
+                                   picture.HyperlinkExternal);
         }
     }
     const int docPrId = target.DocPrIds->TakeNext();

@@ -8,6 +8,8 @@
 #include <QSet>
 #include <QString>
 
+#include <functional>
+#include <optional>
 #include <set>
 #include <pugixml.hpp>
 
@@ -43,8 +45,9 @@ struct TznPasteTarget
     pugi::xml_node Caret;              // the new drawing goes where this marker stands
     pugi::xml_node PartRoot;           // the part's document element
     TznPartName Part;
-    TznRelationships* Rels = nullptr;  // the part's relationships
-    bool* RelsChanged = nullptr;       // set when Rels gets a relationship
+    // The part's relationships: looked up by id, and added to (returning the new id).
+    std::function<std::optional<TznRelationship>(const QString&)> RelById;
+    std::function<QString(const QString& type, const QString& target, bool external)> AddRel;
     const TznPackage* Package = nullptr;
     TznDocPrIds* DocPrIds = nullptr;
 };

@@ -44,7 +44,7 @@ double fraction(const pugi::xml_node& srcRect, const char* name)
     return srcRect ? srcRect.attribute(name).as_double(0) / 100000.0 : 0.0;
 }
 
-TznPictureFacts vmlFacts(const TznDrawing& d, const TznRelationships& rels)
+TznPictureFacts vmlFacts(const TznDrawing& d, const TznRelById& relById)
 {
     TznPictureFacts f;
     const pugi::xml_node data = d.Vml.find_child([](pugi::xml_node n) { return std::strcmp(LocalName(n), "imagedata") == 0; });
@@ -52,7 +52,7 @@ TznPictureFacts vmlFacts(const TznDrawing& d, const TznRelationships& rels)
     f.RelId = text(AttributeNs(data, ZnNs::R, "id"));
     if (f.RelId.isEmpty())
         f.RelId = text(AttributeNs(data, kUriOffice, "relid"));
-    const auto rel = f.RelId.isEmpty() ? std::nullopt : rels.ById(f.RelId);
+    const auto rel = f.RelId.isEmpty() ? std::nullopt : relById(f.RelId);
     f.Linked = !rel || rel->External;
     for (int i = 0; i < 4; ++i)
         f.Crop[i] = ZnVml::Fraction(text(data.attribute(kVmlCrops[i])));
@@ -71,10 +71,10 @@ TznPictureFacts vmlFacts(const TznDrawing& d, const TznRelationships& rels)
 
 } // namespace
 
-TznPictureFacts PictureFactsOf(const TznDrawing& d, const TznRelationships& rels)
+TznPictureFacts PictureFactsOf(const TznDrawing& d, const TznRelById& relById)
 {
     if (d.Vml)
-        return vmlFacts(d, rels);
+        return vmlFacts(d, relById);
     TznPictureFacts f;
     if (!d.Frame || text(graphicDataOf(d.Frame).attribute("uri")) != QLatin1String(kUriPicture))
         return f;

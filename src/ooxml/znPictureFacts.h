@@ -5,6 +5,9 @@
 
 #include <QString>
 
+#include <functional>
+#include <optional>
+
 // What the members need to know of a picture drawing, DrawingML or VML alike.
 struct TznPictureFacts
 {
@@ -19,9 +22,11 @@ struct TznPictureFacts
     QString FrameDist, EffectExtent;
 };
 
-// The facts of a drawing as its XML states them; rels are its part's relationships (a VML
-// picture whose relationship is missing or external counts as linked).
-TznPictureFacts PictureFactsOf(const TznDrawing& d, const TznRelationships& rels);
+// Looks up a relationship of the drawing's part by id.
+using TznRelById = std::function<std::optional<TznRelationship>(const QString&)>;
+// The facts of a drawing as its XML states them (a VML picture whose relationship is missing
+// or external counts as linked).
+TznPictureFacts PictureFactsOf(const TznDrawing& d, const TznRelById& relById);
 // The object-model type code of a drawing in the InlineShapes or the Shapes collection.
 int ShapeTypeOf(const TznDrawing& d, const TznPictureFacts& facts);
 // The shown size and crop of a picture reference (a picture's a:blip, or v:imagedata);

@@ -202,6 +202,17 @@ bool& TznWordDocument::RelsChangedFlag(int part)
     return part == 0 ? FRelsChanged : FParts[size_t(part)]->RelsChanged;
 }
 
+std::optional<TznRelationship> TznWordDocument::RelById(int part, const QString& id)
+{
+    return FRelLookups[part].ById(RelsOf(part), id);
+}
+
+QString TznWordDocument::AddRel(int part, const QString& type, const QString& target, bool external)
+{
+    RelsChangedFlag(part) = true;
+    return FRelLookups[part].Add(RelsOf(part), type, target, external);
+}
+
 void TznWordDocument::LoadStories()
 {
     if (FStoriesLoaded)
@@ -315,7 +326,7 @@ const TznDrawing& TznWordDocument::Drawing(int id)
 
 TznPictureFacts TznWordDocument::FactsOf(const TznDrawing& d)
 {
-    return PictureFactsOf(d, RelsOf(d.Part));
+    return PictureFactsOf(d, [&](const QString& id) { return RelById(d.Part, id); });
 }
 
 int TznWordDocument::TypeOf(int id)
@@ -326,7 +337,7 @@ int TznWordDocument::TypeOf(int id)
 
 TznPartName TznWordDocument::PictureTarget(const TznPictureFacts& f, int part)
 {
-    const auto rel = !f.IsPicture || f.RelId.isEmpty() ? std::nullopt : RelsOf(part).ById(f.RelId);
+    const auto rel = !f.IsPicture || f.RelId.isEmpty() ? std::nullopt : RelById(part, f.RelId);
     if (!rel || rel->External)
         throw EznError(QStringLiteral("The shape holds no embedded picture."));
     const TznPartName target = PartNameOf(part).Resolve(rel->Target);
@@ -437,7 +448,7 @@ std::shared_ptr<TznClipPicture> TznWordDocument::CopyPicture(int id, int resolut
     if (!f.HyperlinkRelId.isEmpty()) {
         clip->HyperlinkRelId = f.HyperlinkRelId;
         clip->HyperlinkTooltip = f.HyperlinkTooltip;
-        if (const auto rel = RelsOf(d.Part).ById(f.HyperlinkRelId)) {
+        if (const auto rel = RelById(d.Part, f.HyperlinkRelId)) {
             clip->HasHyperlink = true;
             clip->HyperlinkTarget = rel->Target;
             clip->HyperlinkExternal = rel->External;
@@ -458,7 +469,7 @@ void TznWordDocument::RecordFrameOf(const TznDrawing& d, const TznPartName& pict
 {
     clip.Frame = RecordFrame(d.Unit);
     for (const QString& id : FrameRelIds(clip.Frame->document_element())) {
-        const auto rel = RelsOf(d.Part).ById(id);
+        const auto rel = RelById(d.Part, id);
         if (!rel)
             continue; // a dangling reference stays as it was
         if (!rel->External && PartNameOf(d.Part).Resolve(rel->Target) == picturePart)
@@ -474,7 +485,7 @@ void TznWordDocument::Delete(int id)
     const TznPictureFacts f = FactsOf(d);
     FCaretFallback = FallbackCopyOf(d, f);
     if (f.IsPicture && !f.RelId.isEmpty())
-        if (const auto rel = RelsOf(d.Part).ById(f.RelId); rel && !rel->External)
+        if (const auto rel = RelById(d.Part, f.RelId); rel && !rel->External)
             FRemovedTargets.append(PartNameOf(d.Part).Resolve(rel->Target));
     if (FCaret)
         FCaret.parent().remove_child(FCaret);
@@ -510,8 +521,7 @@ QString TznWordDocument::NewMediaPart(const QByteArray& bytes, const QString& ex
         ContentTypes().EnsureDefault(part.Extension(), contentType.isEmpty() ? TznPastedMedia::ContentTypeOf(part.Extension()) : contentType);
         FTypesChanged = true;
     }
-    RelsChangedFlag(into) = true;
-    return RelsOf(into).Add(QLatin1String(ZnNs::R) + QStringLiteral("/image"), PartNameOf(into).RelativeTo(part), false);
+    return AddRel(into, QLatin1String(ZnNs::R) + QStringLiteral("/image"), PartNameOf(into).RelativeTo(part), false);
 }
 
 int TznWordDocument::Paste(const TznClipPicture& picture, int pasteType)
@@ -536,7 +546,6 @@ int TznWordDocument::Paste(const TznClipPicture& picture, int pasteType)
         FCaretStory = nullptr;
     }
     const int into = FCaretPart;
-    TznRelationships& rels = RelsOf(into);
     // Relationship ids of the copy mean the same here only in the part it was copied from.
     const bool samePart = picture.SourceDocument == FSerial && picture.SourcePart == PartNameOf(into).Key();
     TznRendered rendered = picture.Rendered;
@@ -560,14 +569,14 @@ int TznWordDocument::Paste(const TznClipPicture& picture, int pasteType)
         // relationship.
         const QString pasted = TznPastedMedia::KeyOf(into, rendered.Bytes);
         const QString known = FPastedMedia.RelOf(pasted);
-        const auto rel = known.isEmpty() ? std::nullopt : rels.ById(known);
+        const auto rel = known.isEmpty() ? std::nullopt : RelById(into, known);
         if (rel && !rel->External && FPackage->Has(PartNameOf(into).Resolve(rel->Target))) {
             relId = known;
         } else {
             relId = NewMediaPart(rendered.Bytes, rendered.Extension, rendered.ContentType, into);
             FPastedMedia.Remember(pasted, relId);
         }
-    } else if (samePart && rels.ById(picture.OriginalRelId)) {
+    } else if (samePart && RelById(into, picture.OriginalRelId)) {
         relId = picture.OriginalRelId;
     } else {
         relId = NewMediaPart(picture.Request.Bytes, picture.OriginalExtension, picture.OriginalContentType, into);
@@ -576,7 +585,9 @@ int TznWordDocument::Paste(const TznClipPicture& picture, int pasteType)
     const TznFallbackCopy fallback = std::exchange(FCaretFallback, {});
     if (samePart)
         FollowInFallback(fallback, picture, relId, useNew);
-    TznPasteTarget target{FCaret, XmlOf(into).document_element(), PartNameOf(into), &rels, &RelsChangedFlag(into),
+    TznPasteTarget target{FCaret, XmlOf(into).document_element(), PartNameOf(into),
+                          [&](const QString& id) { return RelById(into, id); },
+                          [&](const QString& type, const QString& to, bool external) { return AddRel(into, type, to, external); },
                           FPackage.get(), &DocPrIds()};
     pugi::xml_node inserted;
     if (samePart && picture.Frame)
@@ -609,6 +620,8 @@ void TznWordDocument::SaveAs(const QString& path, int fileFormat, const TznMedia
         throw EznError(QStringLiteral("Cannot save \"%1\": the legacy binary Word format (.doc) needs LibreOffice.").arg(label(path)));
     if (fileFormat != -1 && (fileFormat < 12 || fileFormat > 16))
         throw EznError(QStringLiteral("Cannot save \"%1\": the file format %2 is not supported.").arg(label(path)).arg(fileFormat));
+    // Saving removes and re-points relationships: they are looked up afresh after it.
+    FRelLookups.clear();
     // The caret is no content: leave it out of the written parts and put it back after.
     pugi::xml_node caretParent, caretNext;
     if (FCaret && (FMainChanged || FCaretPart != 0)) {

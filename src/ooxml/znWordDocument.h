@@ -8,6 +8,7 @@
 #include "ooxml/znPastedMedia.h"
 #include "ooxml/znPictureFacts.h"
 #include "ooxml/znPictureScale.h"
+#include "ooxml/znRelationLookup.h"
 #include "ooxml/znRenderCache.h"
 #include "package/znPackage.h"
 #include "package/znPackageParts.h"
@@ -17,6 +18,8 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
+#include <unordered_map>
 #include <vector>
 #include <pugixml.hpp>
 
@@ -105,6 +108,10 @@ private:
     TznRelationships& RelsOf(int part);
     const TznPartName& PartNameOf(int part) const;
     bool& RelsChangedFlag(int part);
+    // A relationship of a part by id, through the part's lookup.
+    std::optional<TznRelationship> RelById(int part, const QString& id);
+    // Adds a relationship to a part; returns its id.
+    QString AddRel(int part, const QString& type, const QString& target, bool external);
     TznRelationships& MainRels();
     TznContentTypes& ContentTypes();
     // Builds the drawing index at the first use, and indexes the stories once they are read.
@@ -154,4 +161,6 @@ private:
     TznPictureScale FScale;
     TznRenderCache FRenderings;
     TznPastedMedia FPastedMedia;
+    // By part index; forgotten when a save rewrites relationships.
+    std::unordered_map<int, TznRelationLookup> FRelLookups;
 };
