@@ -81,6 +81,39 @@ int TznDocPrIds::TakeNext()
     return id;
 }
 
+pugi::xml_node CaretAtStart(pugi::xml_document& main, const char* name)
+{
+    pugi::xml_node body = ChildElement(main.document_element(), ZnNs::W, "body");
+    if (!body)
+        throw EznError(QStringLiteral("There is no place to paste at."));
+    const QString prefix = wordPrefix(main.document_element());
+    const std::string p = (prefix.isEmpty() ? QString() : prefix + QLatin1Char(':')).toStdString();
+    pugi::xml_node para = ChildElement(body, ZnNs::W, "p");
+    if (!para)
+        para = body.prepend_child((p + "p").c_str());
+    pugi::xml_node pPr = ChildElement(para, ZnNs::W, "pPr");
+    pugi::xml_node run = pPr ? para.insert_child_after((p + "r").c_str(), pPr) : para.prepend_child((p + "r").c_str());
+    pugi::xml_node caret = run.append_child(pugi::node_pi);
+    caret.set_name(name);
+    return caret;
+}
+
+TznRendered RenderingToPaste(const TznClipPicture& picture, int pasteType)
+{
+    if (pasteType == picture.AlsoRenderedType)
+        return picture.AlsoRendered;
+    if (pasteType == picture.Request.PasteType)
+        return picture.Rendered;
+    TznRenderRequest request = picture.Request;
+    request.PasteType = pasteType;
+    try {
+        return RenderPicture(request);
+    } catch (const std::exception&) {
+        // The copy already rendered this picture once; that rendering stands.
+        return picture.Rendered;
+    }
+}
+
 pugi::xml_node PasteRecordedFrame(const TznClipPicture& picture, const QString& relId, bool useNew, TznPasteTarget& target)
 {
     // The other relationships the frame names (hyperlink, image layers, an SVG) are

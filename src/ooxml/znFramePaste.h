@@ -52,6 +52,13 @@ struct TznPasteTarget
     TznDocPrIds* DocPrIds = nullptr;
 };
 
+// A marker named name at the start of the main text (its first paragraph, after the
+// paragraph's properties, in a run of its own); raises when there is no main text.
+pugi::xml_node CaretAtStart(pugi::xml_document& main, const char* name);
+// The rendering a paste of the copy with pasteType uses: one the copy made, or a new one
+// (the copy's default when the new one fails).
+TznRendered RenderingToPaste(const TznClipPicture& picture, int pasteType);
+
 // Pastes the picture's recorded frame at the caret, pointing at relId and without its crop
 // when useNew (the crop is baked in); makes again the other relationships the frame names
 // that went since the copy. Returns the inserted element, empty when a part the frame names

@@ -1,7 +1,6 @@
 #include "ooxml/znWordDocument.h"
 
 #include "package/znCompoundFile.h"
-#include "ooxml/znDrawingFrame.h"
 #include "package/znMediaParts.h"
 #include "package/znXml.h"
 #include "platform/znError.h"
@@ -13,7 +12,6 @@
 #include <QFileInfo>
 
 #include <algorithm>
-#include <cstring>
 #include <utility>
 
 namespace {
@@ -31,8 +29,6 @@ const char* const kMainContentTypes[] = {
 };
 
 QString label(const QString& path) { return QDir::toNativeSeparators(path); }
-
-QString text(const pugi::xml_attribute& a) { return QString::fromUtf8(a.value()); }
 
 } // namespace
 
@@ -180,16 +176,7 @@ pugi::xml_document& TznWordDocument::XmlOf(int part)
 
 TznRelationships& TznWordDocument::RelsOf(int part)
 {
-    if (part == 0)
-        return MainRels();
-    TznStoryPart& p = *FParts[size_t(part)];
-    if (!p.Rels) {
-        p.Rels = std::make_unique<TznRelationships>();
-        const TznPartName relsPart = p.Name.RelsName();
-        if (FPackage->Has(relsPart))
-            p.Rels->Load(FPackage->Read(relsPart), relsPart.Name());
-    }
-    return *p.Rels;
+    return part == 0 ? MainRels() : FParts[size_t(part)]->RelsIn(*FPackage);
 }
 
 const TznPartName& TznWordDocument::PartNameOf(int part) const
@@ -221,54 +208,7 @@ void TznWordDocument::LoadStories()
     FStoriesLoaded = true;
     // Drawing ids are unique over every part: counted again with the new parts.
     FDocPrIds.Forget();
-    FParts.clear();
-    FParts.push_back(nullptr);
-    // A part is read once however many sections name it, so that no picture is seen twice.
-    QHash<QString, int> partOf;
-    auto addPart = [&](const QString& relId, const QString& relTypeSuffix) -> int {
-        const auto rel = MainRels().ById(relId);
-        if (!rel || rel->External || !rel->Type.endsWith(QLatin1Char('/') + relTypeSuffix, Qt::CaseInsensitive))
-            return -1;
-        const TznPartName name = FMainPart.Resolve(rel->Target);
-        if (name == FMainPart || partOf.contains(name.Key()))
-            return -1;
-        partOf.insert(name.Key(), -1);
-        if (!FPackage->Has(name))
-            return -1;
-        auto part = std::make_unique<TznStoryPart>();
-        part->Name = name;
-        try {
-            LoadXml(part->Xml, FPackage->Read(name), name.Name());
-        } catch (const EznError&) {
-            return -1; // a part that cannot be read stays as it is
-        }
-        FParts.push_back(std::move(part));
-        const int index = int(FParts.size()) - 1;
-        partOf.insert(name.Key(), index);
-        return index;
-    };
-    // The headers and footers in the order the sections name them.
-    for (pugi::xpath_node n : FMain.select_nodes("//*[local-name()='headerReference' or local-name()='footerReference']")) {
-        const pugi::xml_node ref = n.node();
-        const bool header = std::strcmp(LocalName(ref), "headerReference") == 0;
-        const QString kind = text(AttributeNs(ref, ZnNs::W, "type"));
-        const int type = kind == QLatin1String("even")  ? (header ? 6 : 8)
-                         : kind == QLatin1String("first") ? (header ? 10 : 11)
-                                                          : (header ? 7 : 9);
-        const int part = addPart(text(AttributeNs(ref, ZnNs::R, "id")), header ? QStringLiteral("header") : QStringLiteral("footer"));
-        if (part > 0)
-            FPartStories.append({type, part, FParts[size_t(part)]->Xml.document_element()});
-    }
-    const struct { const char* Suffix; int Type; } notes[] = {{"footnotes", 2}, {"endnotes", 3}, {"comments", 4}};
-    for (const auto& kind : notes) {
-        for (const TznRelationship& r : MainRels().All()) {
-            if (!r.Type.endsWith(QLatin1Char('/') + QLatin1String(kind.Suffix), Qt::CaseInsensitive))
-                continue;
-            const int part = addPart(r.Id, QLatin1String(kind.Suffix));
-            if (part > 0)
-                FPartStories.append({kind.Type, part, FParts[size_t(part)]->Xml.document_element()});
-        }
-    }
+    FPartStories = ReadStoryParts(FMain, FMainPart, MainRels(), *FPackage, FParts);
 }
 
 void TznWordDocument::Collect()
@@ -410,73 +350,10 @@ std::shared_ptr<TznClipPicture> TznWordDocument::CopyPicture(int id, int resolut
         throw EznError(QStringLiteral("The picture fills its frame as tiles and keeps its size."));
     if (f.Cx <= 0 || f.Cy <= 0)
         throw EznError(QStringLiteral("The picture has no shown size."));
-
-    auto clip = std::make_shared<TznClipPicture>();
-    const TznPartName part = PictureTarget(f, d.Part);
-    clip->OriginalRelId = f.RelId;
-    clip->Request.Bytes = FRenderings.BytesOf(*FPackage, part);
-    clip->Request.Crop = {f.Crop[0], f.Crop[1], f.Crop[2], f.Crop[3]};
-    for (int i = 0; i < 4; ++i)
-        clip->SrcRect[i] = d.Vml ? (f.Crop[i] != 0 ? QString::number(qint64(std::llround(f.Crop[i] * 100000))) : QString())
-                                 : f.SrcRect[i];
-    clip->Cx = f.Cx;
-    clip->Cy = f.Cy;
-    clip->Request.ShownCx = clip->Cx;
-    clip->Request.ShownCy = clip->Cy;
-    clip->Request.Resolution = resolution;
-    clip->Request.Quality = quality;
-    clip->Request.PasteType = 13;
-    clip->Rendered = FRenderings.Rendering(part, clip->Request);
-    if (alsoPasteType != clip->Request.PasteType) {
-        TznRenderRequest request = clip->Request;
-        request.PasteType = alsoPasteType;
-        try {
-            clip->AlsoRendered = FRenderings.Rendering(part, request);
-            clip->AlsoRenderedType = alsoPasteType;
-        } catch (const std::exception&) {
-            // The paste falls back on the default rendering.
-        }
-    }
-
-    clip->SourceDocument = FSerial;
-    clip->SourcePart = PartNameOf(d.Part).Key();
-    clip->OriginalExtension = part.Extension();
-    clip->OriginalContentType = ContentTypes().ContentTypeOf(part);
-    clip->Name = f.Name;
-    clip->Descr = f.Descr;
-    clip->Title = f.Title;
-    if (!f.HyperlinkRelId.isEmpty()) {
-        clip->HyperlinkRelId = f.HyperlinkRelId;
-        clip->HyperlinkTooltip = f.HyperlinkTooltip;
-        if (const auto rel = RelById(d.Part, f.HyperlinkRelId)) {
-            clip->HasHyperlink = true;
-            clip->HyperlinkTarget = rel->Target;
-            clip->HyperlinkExternal = rel->External;
-        }
-    }
-    clip->Rot = f.Rot;
-    clip->FlipH = f.FlipH;
-    clip->FlipV = f.FlipV;
-    if (d.Frame) {
-        clip->FrameDist = f.FrameDist;
-        clip->EffectExtent = f.EffectExtent;
-    }
-    RecordFrameOf(d, part, *clip);
-    return clip;
-}
-
-void TznWordDocument::RecordFrameOf(const TznDrawing& d, const TznPartName& picturePart, TznClipPicture& clip)
-{
-    clip.Frame = RecordFrame(d.Unit);
-    for (const QString& id : FrameRelIds(clip.Frame->document_element())) {
-        const auto rel = RelById(d.Part, id);
-        if (!rel)
-            continue; // a dangling reference stays as it was
-        if (!rel->External && PartNameOf(d.Part).Resolve(rel->Target) == picturePart)
-            clip.FramePictureRelIds.insert(id);
-        else
-            clip.FrameRels.insert(id, {rel->Type, rel->Target, rel->External});
-    }
+    const TznPartName media = PictureTarget(f, d.Part);
+    const TznCopySource source{d, f, media, FRenderings.BytesOf(*FPackage, media), ContentTypes().ContentTypeOf(media), FSerial,
+                               PartNameOf(d.Part), [&](const QString& relId) { return RelById(d.Part, relId); }};
+    return CopyOfPicture(source, FRenderings, resolution, quality, alsoPasteType);
 }
 
 void TznWordDocument::Delete(int id)
@@ -530,36 +407,14 @@ int TznWordDocument::Paste(const TznClipPicture& picture, int pasteType)
     Collect();
     if (!FCaret) {
         // Nothing was selected yet: the insertion point is the start of the document.
-        pugi::xml_node body = ChildElement(FMain.document_element(), ZnNs::W, "body");
-        if (!body)
-            throw EznError(QStringLiteral("There is no place to paste at."));
-        const QString prefix = QString::fromUtf8(FMain.document_element().name()).section(QLatin1Char(':'), 0, -2);
-        const std::string p = (prefix.isEmpty() ? QString() : prefix + QLatin1Char(':')).toStdString();
-        pugi::xml_node para = ChildElement(body, ZnNs::W, "p");
-        if (!para)
-            para = body.prepend_child((p + "p").c_str());
-        pugi::xml_node pPr = ChildElement(para, ZnNs::W, "pPr");
-        pugi::xml_node run = pPr ? para.insert_child_after((p + "r").c_str(), pPr) : para.prepend_child((p + "r").c_str());
-        FCaret = run.append_child(pugi::node_pi);
-        FCaret.set_name(kCaretName);
+        FCaret = CaretAtStart(FMain, kCaretName);
         FCaretPart = 0;
         FCaretStory = nullptr;
     }
     const int into = FCaretPart;
     // Relationship ids of the copy mean the same here only in the part it was copied from.
     const bool samePart = picture.SourceDocument == FSerial && picture.SourcePart == PartNameOf(into).Key();
-    TznRendered rendered = picture.Rendered;
-    if (pasteType == picture.AlsoRenderedType) {
-        rendered = picture.AlsoRendered;
-    } else if (pasteType != picture.Request.PasteType) {
-        TznRenderRequest request = picture.Request;
-        request.PasteType = pasteType;
-        try {
-            rendered = RenderPicture(request);
-        } catch (const std::exception&) {
-            // The copy already rendered this picture once; that rendering stands.
-        }
-    }
+    const TznRendered rendered = RenderingToPaste(picture, pasteType);
     // The server never makes a picture larger: when the new encoding is not smaller the
     // original goes back as it was, bytes and crop.
     const bool useNew = !rendered.Bytes.isEmpty() && rendered.Bytes.size() < picture.Request.Bytes.size();
@@ -632,22 +487,7 @@ void TznWordDocument::SaveAs(const QString& path, int fileFormat, const TznMedia
     }
     // Story parts first, so that the main part's clean-up reads their relationships as they
     // now are; then once more, when the main part's are written too.
-    bool storiesChanged = false;
-    auto saveStoryParts = [&] {
-        for (size_t i = 1; i < FParts.size(); ++i) {
-            TznStoryPart& part = *FParts[i];
-            if (!part.Changed)
-                continue;
-            storiesChanged = true;
-            const TznMediaCleanup cleanup = RemoveUnusedMedia(part.Xml, part.Name, RelsOf(int(i)), *FPackage, ContentTypes(), FRemovedTargets);
-            part.RelsChanged = part.RelsChanged || cleanup.RelsChanged;
-            FTypesChanged = FTypesChanged || cleanup.TypesChanged;
-            FPackage->Write(part.Name, SaveXml(part.Xml));
-            if (part.RelsChanged)
-                FPackage->Write(part.Name.RelsName(), RelsOf(int(i)).Save());
-        }
-    };
-    saveStoryParts();
+    const bool storiesChanged = SaveStoryParts(FParts, *FPackage, ContentTypes(), FTypesChanged, FRemovedTargets);
     if (FMainChanged) {
         const TznMediaCleanup cleanup = RemoveUnusedMedia(FMain, FMainPart, MainRels(), *FPackage, ContentTypes(), FRemovedTargets);
         FRelsChanged = FRelsChanged || cleanup.RelsChanged;
@@ -657,7 +497,7 @@ void TznWordDocument::SaveAs(const QString& path, int fileFormat, const TznMedia
     if (storiesChanged) {
         if (FRelsChanged)
             FPackage->Write(FMainPart.RelsName(), MainRels().Save());
-        saveStoryParts();
+        SaveStoryParts(FParts, *FPackage, ContentTypes(), FTypesChanged, FRemovedTargets);
     }
     if (FMainChanged || storiesChanged)
         FRemovedTargets.clear();

@@ -6,10 +6,12 @@
 #include "ooxml/znFramePaste.h"
 #include "ooxml/znMediaRecode.h"
 #include "ooxml/znPastedMedia.h"
+#include "ooxml/znPictureCopy.h"
 #include "ooxml/znPictureFacts.h"
 #include "ooxml/znPictureScale.h"
 #include "ooxml/znRelationLookup.h"
 #include "ooxml/znRenderCache.h"
+#include "ooxml/znStoryParts.h"
 #include "package/znPackage.h"
 #include "package/znPackageParts.h"
 #include "package/znPartName.h"
@@ -91,16 +93,6 @@ public:
     const TznDrawingIndex& DrawingIndex();
 
 private:
-    // A part that holds stories (a header, a footer, the notes, the comments), with its own
-    // relationships. The main part is index 0 and lives in FMain and FRels.
-    struct TznStoryPart
-    {
-        TznPartName Name;
-        pugi::xml_document Xml;
-        std::unique_ptr<TznRelationships> Rels;
-        bool Changed = false, RelsChanged = false;
-    };
-
     TznWordDocument();
     void LoadMain();
     void LoadStories();
@@ -125,7 +117,6 @@ private:
     double DensityOf(const TznDrawing& d);
     // Counts a drawing among the places of its media, when it shows one at a known density.
     void AddPlace(const TznDrawing& d);
-    void RecordFrameOf(const TznDrawing& d, const TznPartName& picturePart, TznClipPicture& clip);
     int FinishPaste(pugi::xml_node inserted);
     // The wp:docPr ids of every part read, kept up to date by Delete and Paste.
     TznDocPrIds& DocPrIds();
@@ -156,7 +147,7 @@ private:
     TznFallbackCopy FCaretFallback;
     // The story parts and their stories, once LoadStories ran.
     bool FStoriesLoaded = false;
-    std::vector<std::unique_ptr<TznStoryPart>> FParts;  // [0] is a placeholder for the main part
+    TznStoryParts FParts;  // [0] is a placeholder for the main part
     QList<TznStory> FPartStories;
     TznPictureScale FScale;
     TznRenderCache FRenderings;
