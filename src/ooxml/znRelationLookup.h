@@ -3,24 +3,30 @@
 #include "package/znPackageParts.h"
 
 #include <QHash>
+#include <QList>
 #include <QString>
 
 #include <optional>
 
 // One part's relationships by id: read once from its relationships, then kept up to date
-// with the relationships added through it, so that a document of many drawings does not
-// search them all for each drawing. Forget it whenever the relationships change otherwise.
+// with the relationships added through it, so that a document of many drawings neither
+// searches them all for each drawing nor lists them all for each addition. Additions reach
+// the relationships themselves at Flush, with the ids the relationships would have given.
 class TznRelationLookup
 {
 public:
-    // The first relationship of rels with this id, as rels.ById gives it.
+    // The first relationship of rels (with the additions not yet flushed) with this id.
     std::optional<TznRelationship> ById(const TznRelationships& rels, const QString& id);
-    // Adds a relationship to rels as rels.Add does; returns its id.
-    QString Add(TznRelationships& rels, const QString& type, const QString& target, bool external);
-    // Reads rels again at the next ask.
+    // Adds a relationship under the id rels.Add would give it; returns the id.
+    QString Add(const TznRelationships& rels, const QString& type, const QString& target, bool external);
+    // Writes the additions into rels (partName names the relationships' part in errors).
+    void Flush(TznRelationships& rels, const QString& partName);
+    // Reads rels again at the next ask; call it after Flush, when rels changed otherwise.
     void Forget();
 
 private:
+    void Read(const TznRelationships& rels);
     bool FKnown = false;
     QHash<QString, TznRelationship> FById;
+    QList<TznRelationship> FPending;
 };

@@ -126,6 +126,7 @@ std::unique_ptr<TznWordDocument> TznWordDocument::CreateNew()
 bool TznWordDocument::HasVBProject() const
 {
     TznWordDocument* self = const_cast<TznWordDocument*>(this);
+    self->FlushRels();
     for (const TznRelationship& r : self->MainRels().All())
         if (!r.External && r.Type.endsWith(QLatin1String("/vbaProject"), Qt::CaseInsensitive)
             && FPackage->Has(FMainPart.Resolve(r.Target)))
@@ -194,6 +195,12 @@ std::optional<TznRelationship> TznWordDocument::RelById(int part, const QString&
     return FRelLookups[part].ById(RelsOf(part), id);
 }
 
+void TznWordDocument::FlushRels()
+{
+    for (auto& [part, lookup] : FRelLookups)
+        lookup.Flush(RelsOf(part), PartNameOf(part).RelsName().Name());
+}
+
 QString TznWordDocument::AddRel(int part, const QString& type, const QString& target, bool external)
 {
     RelsChangedFlag(part) = true;
@@ -208,6 +215,7 @@ void TznWordDocument::LoadStories()
     FStoriesLoaded = true;
     // Drawing ids are unique over every part: counted again with the new parts.
     FDocPrIds.Forget();
+    FlushRels();
     FPartStories = ReadStoryParts(FMain, FMainPart, MainRels(), *FPackage, FParts);
 }
 
@@ -476,6 +484,7 @@ void TznWordDocument::SaveAs(const QString& path, int fileFormat, const TznMedia
     if (fileFormat != -1 && (fileFormat < 12 || fileFormat > 16))
         throw EznError(QStringLiteral("Cannot save \"%1\": the file format %2 is not supported.").arg(label(path)).arg(fileFormat));
     // Saving removes and re-points relationships: they are looked up afresh after it.
+    FlushRels();
     FRelLookups.clear();
     // The caret is no content: leave it out of the written parts and put it back after.
     pugi::xml_node caretParent, caretNext;

@@ -102,7 +102,9 @@ private:
     bool& RelsChangedFlag(int part);
     // A relationship of a part by id, through the part's lookup.
     std::optional<TznRelationship> RelById(int part, const QString& id);
-    // Adds a relationship to a part; returns its id.
+    // Writes the relationships added through the lookups into the parts' relationships.
+    void FlushRels();
+    // Adds a relationship to a part (in its lookup until FlushRels); returns its id.
     QString AddRel(int part, const QString& type, const QString& target, bool external);
     TznRelationships& MainRels();
     TznContentTypes& ContentTypes();
