@@ -57,6 +57,7 @@ public:
     // Adds the stories of other parts (headers, footers, notes, comments) in the order given,
     // then the text boxes of the main text and of those stories, and indexes their drawings.
     void AddStories(const QList<TznStory>& stories);
+    // True once AddStories ran since the last Collect.
     bool HasStories() const { return FHasStories; }
 
     // The stories beyond the main text: those of other parts, then every text box.

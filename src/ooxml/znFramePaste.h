@@ -18,9 +18,11 @@
 class TznDocPrIds
 {
 public:
+    // True once every part was counted (SetKnown) since the last Forget.
     bool Known() const { return FKnown; }
-    // Counts the ids below each root given, once after Forget.
+    // Counts the ids of the drawings below root.
     void Count(const pugi::xml_node& root);
+    // Marks every part counted: removals and additions are followed from now on.
     void SetKnown() { FKnown = true; }
     // Forgets every id: they are counted again.
     void Forget();

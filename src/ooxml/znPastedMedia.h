@@ -19,6 +19,7 @@ public:
     static QString KeyOf(int part, const QByteArray& bytes);
     // The relationship a rendering of that key was stored under; empty when none.
     QString RelOf(const QString& key) const { return FRelOf.value(key); }
+    // Records the relationship a rendering of that key was stored under.
     void Remember(const QString& key, const QString& relId) { FRelOf.insert(key, relId); }
     // Forgets everything, once the package may have lost parts (after a save).
     void Clear();

@@ -29,6 +29,7 @@ public:
 
     // True once every place was added since the last Clear.
     bool PlacesKnown() const { return FPlacesKnown; }
+    // Marks every place added: AddPlace and RemovePlace follow the drawings from now on.
     void SetPlacesKnown() { FPlacesKnown = true; }
     // Counts a place (a drawing's id) that shows media at density.
     void AddPlace(int id, const QString& media, double density);
