@@ -96,7 +96,10 @@ pugi::xml_node PasteFrame(const pugi::xml_document& frame, pugi::xml_node parent
     pugi::xml_node root = before ? parent.insert_copy_before(frame.document_element(), before)
                                  : parent.append_copy(frame.document_element());
     const std::string newRel = edit.NewRelId.toStdString();
-    QSet<int> used = edit.UsedDocPrIds;
+    // Ids given within this frame; the document's set is only read, so that a paste costs
+    // no copy of it.
+    QSet<int> given;
+    const auto used = [&](int id) { return edit.UsedDocPrIds.contains(id) || given.contains(id); };
     int nextDocPr = 1;
     std::vector<pugi::xml_node> crops;
     forEachElement(root, [&](pugi::xml_node e) {
@@ -118,12 +121,12 @@ pugi::xml_node PasteFrame(const pugi::xml_document& frame, pugi::xml_node parent
             pugi::xml_attribute id = e.attribute("id");
             if (!id)
                 id = e.append_attribute("id");
-            if (id.as_int(0) <= 0 || used.contains(id.as_int(0))) {
-                while (used.contains(nextDocPr))
+            if (id.as_int(0) <= 0 || used(id.as_int(0))) {
+                while (used(nextDocPr))
                     ++nextDocPr;
                 id.set_value(nextDocPr);
             }
-            used.insert(id.as_int(0));
+            given.insert(id.as_int(0));
         }
     });
     if (edit.DropCrop) {
