@@ -81,7 +81,7 @@ const TznRecodeRow kRows[] = {
      [] { return QList<TznTestPicture>{pictureOf(encoded(MakeScreenshotImage({1600, 1000}, 3), "png", 100), "png")}; },
      true, "png"},
     {"PhotographPngBecomesJpeg",
-     [] { return QList<TznTestPicture>{pictureOf(encoded(MakePhotographicImage({800, 600}, 4), "png"), "png")}; },
+     [] { return QList<TznTestPicture>{pictureOf(encoded(MakePhotographicImage({800, 600}, 4, 2), "png"), "png")}; },
      false, "jpeg"},
     {"StoredEntryDeflated",
      [] {
