@@ -1,26 +1,34 @@
 #include "picture/znPicture.h"
 #include "picture/znPictureHeader.h"
 #include "picture/znPictureJpeg.h"
+#include "picture/znPicturePng.h"
+#include "picture/znPictureRecode.h"
 #include "picture/znPictureScale.h"
 #include "platform/znError.h"
 
 #include <QBuffer>
 #include <QColorSpace>
 #include <QImageReader>
-#include <QImageWriter>
 #include <QPainter>
 #include <QTransform>
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 #include <mutex>
 
 namespace {
 
 constexpr double EmuPerInch = 914400;
 constexpr qint64 BigPicturePixels = 25'000'000;
-// Below this a JPEG of a lossless source no longer looks as the source did.
-constexpr double MinJpegPsnr = 30;
+// Below this a JPEG of a lossless source no longer looks as the source did:
+// letters bleed and thin borders wash out.
+constexpr double MinJpegPsnr = 40;
+// A re-encoding of a JPEG must remove at least this share of its pixels, and
+// so must a crop of any picture: less is not worth a generation of loss.
+constexpr double MinReduction = 0.1;
+// A photograph: most blocks varied, few pixels in long runs.
+constexpr double MinVariedShare = 0.5, MaxLongRunShare = 0.1;
 
 struct TznPointF { double X, Y; };
 
@@ -68,7 +76,8 @@ void allowLargePictures()
 }
 
 // Decodes a picture Qt reads and reduces region of it (stored pixels of a picture of headerSize) to outSize.
-QImage decodeWithQt(const QByteArray& bytes, const QString& format, QSize headerSize, QRectF region, QSize outSize)
+QImage decodeWithQt(const QByteArray& bytes, const QString& format, QSize headerSize, QRectF region, QSize outSize,
+                    QByteArray* icc)
 {
     allowLargePictures();
     QBuffer buffer;
@@ -104,6 +113,10 @@ QImage decodeWithQt(const QByteArray& bytes, const QString& format, QSize header
         scaler.AddRow(y, image.constScanLine(y));
     QImage result = scaler.Result();
     result.setColorSpace(image.colorSpace());
+    // Qt parses RGB profiles only; a PNG's own chunk keeps the others (grey).
+    *icc = format == QLatin1String("png") ? PngIccProfile(bytes)
+         : image.colorSpace().isValid()   ? image.colorSpace().iccProfile()
+                                          : QByteArray();
     return result;
 }
 
@@ -175,6 +188,50 @@ double flatShare(const QImage& image)
     return double(equal) / std::max<qint64>(1, qint64(image.width() - 1) * image.height());
 }
 
+// Share of 8 x 8 blocks with at least 24 distinct colours: a camera's noise
+// and texture give nearly every block dozens, while drawn letters, flat
+// panels and smooth gradients give a block a handful.
+double variedShare(const QImage& image)
+{
+    constexpr int Block = 8, Varied = 24;
+    qint64 blocks = 0, varied = 0;
+    QRgb seen[Block * Block];
+    for (int by = 0; by + Block <= image.height(); by += Block) {
+        for (int bx = 0; bx + Block <= image.width(); bx += Block) {
+            int distinct = 0;
+            for (int y = by; y < by + Block && distinct < Varied; ++y) {
+                const QRgb* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+                for (int x = bx; x < bx + Block; ++x)
+                    if (std::find(seen, seen + distinct, row[x]) == seen + distinct)
+                        seen[distinct++] = row[x];
+            }
+            ++blocks;
+            varied += distinct >= Varied;
+        }
+    }
+    return blocks ? double(varied) / blocks : 0;
+}
+
+// Share of pixels in runs of 8 or more equal pixels along a row: the flat
+// panels and margins of drawings and screenshots.
+double longRunShare(const QImage& image)
+{
+    constexpr int LongRun = 8;
+    qint64 inRuns = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        const QRgb* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        for (int x = 0; x < image.width();) {
+            int end = x + 1;
+            while (end < image.width() && row[end] == row[x])
+                ++end;
+            if (end - x >= LongRun)
+                inRuns += end - x;
+            x = end;
+        }
+    }
+    return double(inRuns) / std::max<qint64>(1, qint64(image.width()) * image.height());
+}
+
 // Peak signal-to-noise ratio of two opaque images of one size, in decibels.
 double psnr(const QImage& a, const QImage& b)
 {
@@ -194,44 +251,18 @@ double psnr(const QImage& a, const QImage& b)
     return mse == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / mse);
 }
 
-QByteArray encode(const QImage& image, const char* format, int quality, const QColorSpace& space)
+// The colour space a profile describes ("RGB ", "GRAY", ...), from its header.
+QByteArray profileSpace(const QByteArray& icc) { return icc.mid(16, 4); }
+
+QByteArray encodePng(const QImage& image, const QByteArray& icc)
 {
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, format);
-    if (qstrcmp(format, "jpeg") == 0) {
-        writer.setQuality(std::clamp(quality, 1, 100));
-        writer.setOptimizedWrite(true);
-    } else {
-        writer.setCompression(90); // Qt's 0-100 scale: near zlib's best, at a third of its time
-    }
-    QImage tagged = image;
-    if (space.isValid())
-        tagged.setColorSpace(space);
-    if (!writer.write(tagged))
-        throw EznError(QStringLiteral("The picture cannot be written as %1: %2")
-                           .arg(QString::fromLatin1(format).toUpper(), writer.errorString()));
-    return bytes;
+    const QByteArray png = EncodeSmallestPng(image, PngChunksOf(image, icc));
+    if (png.isEmpty())
+        throw EznError(QStringLiteral("The picture cannot be written as PNG"));
+    return png;
 }
 
-QByteArray encodePng(const QImage& image)
-{
-    // Straight (not premultiplied) colours are what the file stores.
-    const bool transparent = hasTransparency(image);
-    QImage straight = image.convertToFormat(transparent ? QImage::Format_ARGB32 : QImage::Format_RGB32);
-    if (const auto colours = fewColours(straight)) {
-        QImage indexed = straight.convertToFormat(QImage::Format_Indexed8, *colours, Qt::ThresholdDither);
-        indexed.setDotsPerMeterX(image.dotsPerMeterX());
-        indexed.setDotsPerMeterY(image.dotsPerMeterY());
-        return encode(indexed, "png", 0, image.colorSpace());
-    }
-    if (!transparent && isGrey(straight))
-        straight.convertTo(QImage::Format_Grayscale8);
-    return encode(straight, "png", 0, image.colorSpace());
-}
-
-QByteArray encodeJpeg(const QImage& image, int quality)
+QByteArray encodeJpeg(const QImage& image, int quality, QByteArray icc)
 {
     QImage opaque;
     if (image.format() == QImage::Format_Grayscale8) {
@@ -245,10 +276,18 @@ QByteArray encodeJpeg(const QImage& image, int quality)
         QPainter painter(&opaque);
         painter.drawImage(0, 0, image);
         painter.end();
-        if (isGrey(opaque))
+        // Grey pixels go in one component, unless an RGB profile is to describe them.
+        if (profileSpace(icc) != "RGB " && isGrey(opaque))
             opaque.convertTo(QImage::Format_Grayscale8);
     }
-    return encode(opaque, "jpeg", quality, image.colorSpace());
+    // The profile must describe the components written; any other is left out.
+    const bool grey = opaque.format() == QImage::Format_Grayscale8;
+    if (profileSpace(icc) != (grey ? "GRAY" : "RGB "))
+        icc.clear();
+    QByteArray jpeg = EncodeJpeg(opaque, quality, icc);
+    if (jpeg.isEmpty())
+        throw EznError(QStringLiteral("The picture cannot be written as JPEG"));
+    return jpeg;
 }
 
 // Output size along one axis: the shown size at the resolution, but never
@@ -259,16 +298,30 @@ int outputLength(qint64 shownEmu, int resolution, double visiblePixels)
     return std::max(1, int(std::lround(std::min(wanted, visiblePixels))));
 }
 
+// The extension and content type of a picture part in a raster format, for
+// handing its bytes back as they are.
+std::optional<std::pair<QString, QString>> sourceType(const QString& format)
+{
+    static const std::map<QString, std::pair<QString, QString>> types = {
+        {"jpeg", {"jpeg", "image/jpeg"}}, {"png", {"png", "image/png"}},   {"gif", {"gif", "image/gif"}},
+        {"bmp", {"bmp", "image/bmp"}},    {"tiff", {"tiff", "image/tiff"}}, {"webp", {"webp", "image/webp"}},
+        {"wdp", {"wdp", "image/vnd.ms-photo"}},
+    };
+    const auto it = types.find(format);
+    return it == types.end() ? std::nullopt : std::optional(it->second);
+}
+
 } // namespace
 
-QByteArray PhotographJpeg(const QImage& image, int quality)
+QByteArray PhotographJpeg(const QImage& image, int quality, const QByteArray& iccProfile)
 {
     const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
-    if (fewColours(rgb).has_value() || flatShare(rgb) >= 0.5)
+    if (fewColours(rgb).has_value() || flatShare(rgb) >= 0.5 || variedShare(rgb) < MinVariedShare
+        || longRunShare(rgb) > MaxLongRunShare)
         return {};
     // Logos and drawings with sharp coloured edges suffer in JPEG; a lossless
     // source stays lossless unless JPEG keeps it close to how it looked.
-    QByteArray jpeg = encodeJpeg(image, quality);
+    QByteArray jpeg = encodeJpeg(image, quality, iccProfile);
     if (psnr(QImage::fromData(jpeg), rgb) < MinJpegPsnr)
         return {};
     return jpeg;
@@ -313,13 +366,33 @@ TznRendered RenderPicture(const TznRenderRequest& request)
     const int partY1 = std::max(partY0 + 1, int(std::lround((seenY1 - frameY0) / frameHeight * outHeight)));
     const QSize partSize(partX1 - partX0, partY1 - partY0);
 
+    // Fewer pixels are the only gain a re-encoding buys: without them the
+    // picture stays as it is, bytes and all.
+    const bool jpegSource = info->Format == "jpeg";
+    const double sourcePixels = double(displayedWidth) * displayedHeight;
+    const double visiblePixels = (seenX1 - seenX0) * (seenY1 - seenY0);
+    const bool cropReduces = visiblePixels <= sourcePixels * (1 - MinReduction) + 1e-6;
+    const bool scaleReduces = double(partSize.width()) * partSize.height()
+                              < visiblePixels * (jpegSource ? 1 - MinReduction : 1.0) - 1e-6;
+    if (!cropReduces && !scaleReduces) {
+        if (const auto type = sourceType(info->Format)) {
+            TznRendered source;
+            source.Bytes = request.Bytes;
+            source.Extension = type->first;
+            source.ContentType = type->second;
+            source.PixelWidth = displayedWidth;
+            source.PixelHeight = displayedHeight;
+            source.SourceBytes = true;
+            return source;
+        }
+    }
+
     const TznPointF a = displayedToStored({seenX0 / displayedWidth, seenY0 / displayedHeight}, info->Orientation);
     const TznPointF b = displayedToStored({seenX1 / displayedWidth, seenY1 / displayedHeight}, info->Orientation);
     const QRectF storedRegion(QPointF(std::min(a.X, b.X) * storedWidth, std::min(a.Y, b.Y) * storedHeight),
                               QPointF(std::max(a.X, b.X) * storedWidth, std::max(a.Y, b.Y) * storedHeight));
     const QSize storedOut = quarterTurn ? partSize.transposed() : partSize;
 
-    const bool jpegSource = info->Format == "jpeg";
     // Decoding that holds the whole picture (Qt's readers, progressive JPEGs) takes up to 8 bytes
     // a pixel; big ones run one at a time, so that workers side by side do not multiply the peak.
     const bool wholeInMemory = !jpegSource || info->Progressive;
@@ -327,9 +400,10 @@ TznRendered RenderPicture(const TznRenderRequest& request)
     std::unique_lock<std::mutex> oneAtATime(bigDecode, std::defer_lock);
     if (wholeInMemory && qint64(displayedWidth) * displayedHeight > BigPicturePixels)
         oneAtATime.lock();
-    QImage part = jpegSource ? DecodeJpegRegion(request.Bytes, storedRegion, storedOut)
+    QByteArray icc;
+    QImage part = jpegSource ? DecodeJpegRegion(request.Bytes, storedRegion, storedOut, &icc)
                              : decodeWithQt(request.Bytes, info->Format, QSize(storedWidth, storedHeight), storedRegion,
-                                            storedOut);
+                                            storedOut, &icc);
     if (oneAtATime.owns_lock())
         oneAtATime.unlock();
     part = applyOrientation(part, info->Orientation);
@@ -365,12 +439,12 @@ TznRendered RenderPicture(const TznRenderRequest& request)
     } else if (jpegSource) {
         png = false;
     } else {
-        jpeg = PhotographJpeg(result, request.Quality);
+        jpeg = PhotographJpeg(result, request.Quality, icc);
         png = jpeg.isEmpty();
     }
 
     TznRendered rendered;
-    rendered.Bytes = png ? encodePng(result) : !jpeg.isEmpty() ? jpeg : encodeJpeg(result, request.Quality);
+    rendered.Bytes = png ? encodePng(result, icc) : !jpeg.isEmpty() ? jpeg : encodeJpeg(result, request.Quality, icc);
     rendered.Extension = png ? "png" : "jpeg";
     rendered.ContentType = png ? "image/png" : "image/jpeg";
     rendered.PixelWidth = result.width();

@@ -7,6 +7,9 @@
 
 #include <QColorSpace>
 
+#include <algorithm>
+#include <cmath>
+
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
@@ -176,7 +179,7 @@ struct TznJobCleanup {
 
 } // namespace
 
-QImage DecodeJpegRegion(const QByteArray& bytes, const QRectF& region, QSize outSize)
+QImage DecodeJpegRegion(const QByteArray& bytes, const QRectF& region, QSize outSize, QByteArray* iccProfile)
 {
     auto job = std::make_unique<TznJpegJob>();
     TznJobCleanup cleanup{job.get()};
@@ -209,11 +212,89 @@ QImage DecodeJpegRegion(const QByteArray& bytes, const QRectF& region, QSize out
     QImage result = scaler.Result();
     // The colour profile goes with the pixels, so wide-gamut photographs keep their colours.
     // CMYK profiles do not fit the converted pixels and are left out.
+    // Qt reads RGB profiles only; the bytes go on as they are for the others (grey).
     if (job->Icc && !job->Cmyk) {
-        const QColorSpace space = QColorSpace::fromIccProfile(
-            QByteArray(reinterpret_cast<const char*>(job->Icc), qsizetype(job->IccLength)));
+        const QByteArray icc(reinterpret_cast<const char*>(job->Icc), qsizetype(job->IccLength));
+        const QColorSpace space = QColorSpace::fromIccProfile(icc);
         if (space.isValid())
             result.setColorSpace(space);
+        if (iccProfile)
+            *iccProfile = icc;
     }
     return result;
+}
+
+namespace {
+
+struct TznJpegWriteJob {
+    jpeg_compress_struct Info{};
+    jpeg_error_mgr Errors{};
+    std::jmp_buf Jump{};
+    bool Created = false;
+    const QImage* Image = nullptr;
+    int Quality = 85;
+    const QByteArray* Icc = nullptr;
+    unsigned char* Out = nullptr;
+    unsigned long OutSize = 0;
+};
+
+void writeErrorExit(j_common_ptr info)
+{
+    std::longjmp(reinterpret_cast<TznJpegWriteJob*>(info->client_data)->Jump, 1);
+}
+
+bool compress(TznJpegWriteJob* job)
+{
+    if (setjmp(job->Jump))
+        return false;
+    jpeg_create_compress(&job->Info);
+    job->Created = true;
+    job->Info.client_data = job;
+    jpeg_mem_dest(&job->Info, &job->Out, &job->OutSize);
+    const QImage& image = *job->Image;
+    const bool grey = image.format() == QImage::Format_Grayscale8;
+    job->Info.image_width = JDIMENSION(image.width());
+    job->Info.image_height = JDIMENSION(image.height());
+    job->Info.input_components = grey ? 1 : 4;
+    job->Info.in_color_space = grey ? JCS_GRAYSCALE : JCS_EXT_BGRX; // QRgb in memory on little-endian machines
+    jpeg_set_defaults(&job->Info);
+    jpeg_set_quality(&job->Info, job->Quality, TRUE);
+    job->Info.optimize_coding = TRUE;
+    if (image.dotsPerMeterX() > 0 && image.dotsPerMeterY() > 0) {
+        job->Info.density_unit = 1;
+        job->Info.X_density = UINT16(std::clamp<long>(std::lround(image.dotsPerMeterX() * 0.0254), 1, 65535));
+        job->Info.Y_density = UINT16(std::clamp<long>(std::lround(image.dotsPerMeterY() * 0.0254), 1, 65535));
+    }
+    jpeg_start_compress(&job->Info, TRUE);
+    if (!job->Icc->isEmpty())
+        jpeg_write_icc_profile(&job->Info, reinterpret_cast<const JOCTET*>(job->Icc->constData()),
+                               unsigned(job->Icc->size()));
+    while (job->Info.next_scanline < job->Info.image_height) {
+        JSAMPROW rows[1] = {const_cast<JSAMPROW>(image.constScanLine(int(job->Info.next_scanline)))};
+        jpeg_write_scanlines(&job->Info, rows, 1);
+    }
+    jpeg_finish_compress(&job->Info);
+    return true;
+}
+
+} // namespace
+
+QByteArray EncodeJpeg(const QImage& image, int quality, const QByteArray& iccProfile)
+{
+    static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN, "RGB32 rows are handed to libjpeg as BGRX");
+    const QImage pixels = image.format() == QImage::Format_Grayscale8 || image.format() == QImage::Format_RGB32
+                              ? image
+                              : image.convertToFormat(QImage::Format_RGB32);
+    auto job = std::make_unique<TznJpegWriteJob>();
+    job->Info.err = jpeg_std_error(&job->Errors);
+    job->Errors.error_exit = writeErrorExit;
+    job->Image = &pixels;
+    job->Quality = std::clamp(quality, 1, 100);
+    job->Icc = &iccProfile;
+    const bool done = compress(job.get());
+    if (job->Created)
+        jpeg_destroy_compress(&job->Info);
+    QByteArray bytes = done ? QByteArray(reinterpret_cast<const char*>(job->Out), qsizetype(job->OutSize)) : QByteArray();
+    free(job->Out);
+    return bytes;
 }

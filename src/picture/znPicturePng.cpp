@@ -3,7 +3,8 @@
 #include "picture/znPicturePng.h"
 #include "picture/znPictureRecode.h"
 
-#include <QColorSpace>
+#include <QHash>
+
 
 #include <algorithm>
 #include <cstdlib>
@@ -290,10 +291,16 @@ std::optional<QByteArray> KeptPngChunks(const QByteArray& png)
     return out;
 }
 
-bool SamePixels(const QImage& a, const QImage& b)
+bool SamePixels(const QImage& decoded, const QImage& other)
 {
-    if (a.size() != b.size() || a.format() != b.format())
+    if (decoded.size() != other.size())
         return false;
+    // Indexed and straight pictures convert to straight ARGB32 without loss;
+    // premultiplied ones hold no colour under alpha 0 to compare.
+    const QImage::Format format = decoded.format() == QImage::Format_ARGB32_Premultiplied
+                                      ? QImage::Format_ARGB32_Premultiplied
+                                      : QImage::Format_ARGB32;
+    const QImage a = decoded.convertToFormat(format), b = other.convertToFormat(format);
     const qsizetype rowBytes = qsizetype(a.width()) * 4;
     for (int y = 0; y < a.height(); ++y)
         if (std::memcmp(a.constScanLine(y), b.constScanLine(y), size_t(rowBytes)) != 0)
@@ -326,9 +333,16 @@ QByteArray SmallestPng(const QImage& image, const QByteArray& extraChunks, qint6
         for (int x = 0; x < straight.width() && grey; ++x)
             grey = qRed(row[x]) == qGreen(row[x]) && qGreen(row[x]) == qBlue(row[x]);
     }
+    // A PNG's profile must fit its colour type: a grey profile grey samples,
+    // an RGB one RGB samples or a palette. Readers drop a profile that does not.
+    const QByteArray profileClass = PngIccProfile(extraChunks).mid(16, 4);
+    const bool greyProfile = profileClass == "GRAY", rgbProfile = profileClass == "RGB ";
     QList<TznPngLayout> layouts;
-    if (const auto colours = distinctColours(straight, 256))
-        layouts.append(paletteLayout(straight, *colours));
+    if (!(grey && greyProfile))
+        if (const auto colours = distinctColours(straight, 256))
+            layouts.append(paletteLayout(straight, *colours));
+    if (grey && rgbProfile)
+        grey = false;
     if (grey || layouts.isEmpty())
         layouts.append(directLayout(straight, grey, alpha));
 
@@ -369,7 +383,7 @@ QByteArray SmallestPng(const QImage& image, const QByteArray& extraChunks, qint6
     return pngFile(straight, layouts[bestLayout], idat, extraChunks);
 }
 
-QByteArray PngChunksOf(const QImage& image)
+QByteArray PngChunksOf(const QImage& image, const QByteArray& iccProfile)
 {
     QByteArray out;
     if (image.dotsPerMeterX() > 0 && image.dotsPerMeterY() > 0) {
@@ -379,7 +393,7 @@ QByteArray PngChunksOf(const QImage& image)
         phys += char(1);
         appendChunk(out, "pHYs", phys);
     }
-    const QByteArray icc = image.colorSpace().isValid() ? image.colorSpace().iccProfile() : QByteArray();
+    const QByteArray& icc = iccProfile;
     if (!icc.isEmpty()) {
         const TznCompressor strong(9);
         QByteArray iccp("ICC Profile\0\0", 13);
@@ -387,6 +401,49 @@ QByteArray PngChunksOf(const QImage& image)
         appendChunk(out, "iCCP", iccp);
     }
     return out;
+}
+
+QByteArray PngIccProfile(const QByteArray& data)
+{
+    // Profiles are kilobytes, a few megabytes at most; more is no profile.
+    constexpr size_t MaxProfile = size_t(16) << 20;
+    qsizetype at = data.startsWith("\x89PNG\r\n\x1a\n") ? 8 : 0;
+    while (at + 12 <= data.size()) {
+        const quint32 length = (quint32(quint8(data[at])) << 24) | (quint32(quint8(data[at + 1])) << 16)
+                             | (quint32(quint8(data[at + 2])) << 8) | quint32(quint8(data[at + 3]));
+        if (length > quint32(data.size() - at - 12))
+            return {};
+        if (data.mid(at + 4, 4) == "IDAT")
+            return {};
+        if (data.mid(at + 4, 4) != "iCCP") {
+            at += qsizetype(length) + 12;
+            continue;
+        }
+        const QByteArray body = data.mid(at + 8, qsizetype(length));
+        const qsizetype name = body.indexOf('\0');
+        if (name < 0 || name + 2 > body.size() || body[name + 1] != 0)
+            return {};
+        libdeflate_decompressor* d = libdeflate_alloc_decompressor();
+        if (!d)
+            return {};
+        QByteArray out;
+        for (size_t size = std::max<size_t>(4096, size_t(body.size()) * 4); size <= MaxProfile; size *= 4) {
+            out.resize(qsizetype(size));
+            size_t actual = 0;
+            const libdeflate_result r = libdeflate_zlib_decompress(d, body.constData() + name + 2, size_t(body.size() - name - 2),
+                                                                   out.data(), size, &actual);
+            if (r == LIBDEFLATE_SUCCESS) {
+                out.resize(qsizetype(actual));
+                break;
+            }
+            out.clear();
+            if (r != LIBDEFLATE_INSUFFICIENT_SPACE)
+                break;
+        }
+        libdeflate_free_decompressor(d);
+        return out;
+    }
+    return {};
 }
 
 QByteArray EncodeSmallestPng(const QImage& image, const QByteArray& extraChunks)

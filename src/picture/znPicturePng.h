@@ -14,12 +14,18 @@ QByteArray SmallestPng(const QImage& image, const QByteArray& extraChunks, qint6
 // one that cannot be walked.
 std::optional<QByteArray> KeptPngChunks(const QByteArray& png);
 
-// The pHYs and iCCP chunks that carry the density and colour profile of a
-// picture that was no PNG.
-QByteArray PngChunksOf(const QImage& image);
+// The pHYs chunk of image's density and the iCCP chunk of iccProfile (none when empty).
+QByteArray PngChunksOf(const QImage& image, const QByteArray& iccProfile);
 
-// Whether two ARGB32 images have the same size and the same pixels.
-bool SamePixels(const QImage& a, const QImage& b);
+// The colour profile of a PNG's iCCP chunk, inflated; data is a PNG file or
+// a run of complete chunks. Empty when there is none or it is damaged.
+QByteArray PngIccProfile(const QByteArray& data);
+
+// Whether decoded (a picture as its reader gave it) and other have the same
+// size and the same raw samples: alpha, and the colour under alpha 0, count.
+// A premultiplied decoded picture is compared with other premultiplied, which
+// is what it displays as.
+bool SamePixels(const QImage& decoded, const QImage& other);
 
 // Whether no pixel of an ARGB32 image is transparent.
 bool IsOpaque(const QImage& straight);

@@ -8,6 +8,7 @@
 #include "picture/znPicturePng.h"
 
 #include <QBuffer>
+#include <QColorSpace>
 #include <QImageReader>
 
 std::optional<TznRecoded> RecodePicture(const QByteArray& bytes, const TznRecodeOptions& options)
@@ -51,13 +52,19 @@ std::optional<TznRecoded> RecodePicture(const QByteArray& bytes, const TznRecode
     if (decoded.isNull() || decoded.pixelFormat().bitsPerPixel() > 32 || decoded.format() == QImage::Format_Grayscale16)
         return std::nullopt;
     const QImage straight = decoded.convertToFormat(QImage::Format_ARGB32);
-    if (info->Format != QLatin1String("png"))
-        extra = PngChunksOf(decoded);
+    // The profile as the file holds it: Qt parses RGB profiles only.
+    QByteArray icc;
+    if (info->Format == QLatin1String("png")) {
+        icc = PngIccProfile(bytes);
+    } else {
+        icc = decoded.colorSpace().isValid() ? decoded.colorSpace().iccProfile() : QByteArray();
+        extra = PngChunksOf(decoded, icc);
+    }
 
     std::optional<TznRecoded> best;
     qint64 bestSize = bytes.size();
     if (options.Photographs && IsOpaque(straight)) {
-        const QByteArray jpeg = PhotographJpeg(decoded, options.Quality);
+        const QByteArray jpeg = PhotographJpeg(decoded, options.Quality, icc);
         if (!jpeg.isEmpty() && jpeg.size() < bestSize) {
             best = TznRecoded{jpeg, QStringLiteral("jpeg"), QStringLiteral("image/jpeg")};
             bestSize = jpeg.size();
@@ -65,9 +72,10 @@ std::optional<TznRecoded> RecodePicture(const QByteArray& bytes, const TznRecode
     }
     const QByteArray png = SmallestPng(straight, extra, bestSize);
     if (!png.isEmpty() && png.size() < bestSize) {
-        // Only what decodes to exactly the same pixels replaces the original.
-        const QImage back = QImage::fromData(png, "png").convertToFormat(QImage::Format_ARGB32);
-        if (SamePixels(straight, back))
+        // Only what decodes to exactly the same samples as the original did
+        // replaces it, compared with the pixels as the reader gave them.
+        const QImage back = QImage::fromData(png, "png");
+        if (SamePixels(decoded, back))
             best = TznRecoded{png, QStringLiteral("png"), QStringLiteral("image/png")};
     }
     return best;

@@ -80,8 +80,28 @@ const TznRecodeRow kRows[] = {
     {"LargeScreenshotPngReencoded",
      [] { return QList<TznTestPicture>{pictureOf(encoded(MakeScreenshotImage({1600, 1000}, 3), "png", 100), "png")}; },
      true, "png"},
+    // Raw samples stay: alpha between 0 and 255, and the colour under alpha 0.
+    {"SemiTransparentPngStaysExact",
+     [] {
+         QImage image(300, 200, QImage::Format_ARGB32);
+         for (int y = 0; y < 200; ++y)
+             for (int x = 0; x < 300; ++x)
+                 image.setPixel(x, y, qRgba((x * 37 + y * 11) & 255, (x * 5) & 255, y & 255, x < 30 ? 0 : (x + y) & 255));
+         return QList<TznTestPicture>{pictureOf(encoded(image, "png", 100), "png")};
+     },
+     true, "png"},
+    {"PalettePngKeepsTransparentEntries",
+     [] {
+         QImage image(300, 200, QImage::Format_Indexed8);
+         image.setColorTable({qRgba(255, 0, 0, 0), qRgba(0, 255, 0, 0), qRgba(0, 0, 255, 128), qRgb(9, 9, 9), qRgb(200, 180, 20)});
+         for (int y = 0; y < 200; ++y)
+             for (int x = 0; x < 300; ++x)
+                 image.setPixel(x, y, uint((x / 3 + y / 2) % 5));
+         return QList<TznTestPicture>{pictureOf(encoded(image, "png", 100), "png")};
+     },
+     true, "png"},
     {"PhotographPngBecomesJpeg",
-     [] { return QList<TznTestPicture>{pictureOf(encoded(MakePhotographicImage({800, 600}, 4), "png"), "png")}; },
+     [] { return QList<TznTestPicture>{pictureOf(encoded(MakePhotographicImage({800, 600}, 4, 2), "png"), "png")}; },
      false, "jpeg"},
     {"StoredEntryDeflated",
      [] {

@@ -82,11 +82,16 @@ TEST(PictureCorpusTest, RendersRealPicturesAsQtShowsThem)
             buffer.setData(media.Bytes);
             QImageReader reader(&buffer);
             reader.setAutoTransform(true);
-            const QImage reference = reader.read();
+            QImage reference = reader.read();
             TznRenderRequest request;
             request.Bytes = media.Bytes;
-            // At its own size, so that only decoding is compared, not two resampling filters.
-            request.ShownCx = qint64(info->PixelWidth) * 9525;
+            // At its own size, so that only decoding is compared, not two resampling filters; an
+            // eighth cropped off the right, since a picture not reduced comes back as it was.
+            const int cut = (info->PixelWidth + 7) / 8, kept = info->PixelWidth - cut;
+            if (kept < 1)
+                continue;
+            request.Crop.Right = double(cut) / info->PixelWidth;
+            request.ShownCx = qint64(kept) * 9525;
             request.ShownCy = qint64(info->PixelHeight) * 9525;
             request.Resolution = 96;
             request.Quality = 95;
@@ -97,6 +102,7 @@ TEST(PictureCorpusTest, RendersRealPicturesAsQtShowsThem)
                 if (reference.isNull())
                     continue;
                 EXPECT_EQ(reference.size(), QSize(info->PixelWidth, info->PixelHeight)) << where;
+                reference = reference.copy(0, 0, kept, reference.height());
                 const QImage mine = QImage::fromData(out.Bytes);
                 ASSERT_EQ(mine.size(), QSize(out.PixelWidth, out.PixelHeight)) << where;
                 ASSERT_EQ(mine.size(), reference.size()) << where;

@@ -1,4 +1,6 @@
 #include "picture/znPicture.h"
+#include "picture/znPictureJpeg.h"
+#include "picture/znPicturePng.h"
 #include "znPictureSamples.h"
 #include "platform/znError.h"
 #include "znTestBytes.h"
@@ -352,7 +354,6 @@ TEST_P(PictureSizeTest, RendersShownSizeWithoutEnlarging)
 
 const TznSizeCase SizeCases[] = {
     {"FourByThreeInchesAt150", {1600, 1200}, {}, 4 * 914400, 3 * 914400, 150, {600, 450}},
-    {"NeverEnlarged", {300, 200}, {}, 4 * 914400, 3 * 914400, 150, {300, 200}},
     {"EnlargedAxisKeptAlone", {1000, 200}, {}, 4 * 914400, 3 * 914400, 150, {600, 200}},
     {"FractionalResolutionRoundsUp", {1000, 208}, {}, 4 * 914400, 3 * 914400, 150, {600, 208}},
     {"CropCountsAgainstPixels", {1000, 800}, {0.25, 0, 0.25, 0.5}, 4 * 914400, 4 * 914400, 150, {500, 400}},
@@ -385,6 +386,7 @@ struct TznEncodingCase {
     const char* Extension;
     int PngColourType;    // -1 when not PNG
     bool Compressible = true;
+    QSize Shown = {200, 150};
 };
 
 QImage antialiasedDrawing()
@@ -421,7 +423,8 @@ class PictureEncodingTest : public testing::TestWithParam<TznEncodingCase> {};
 TEST_P(PictureEncodingTest, ChoosesTheFormat)
 {
     const TznEncodingCase c = GetParam();
-    const TznRendered rendered = renderAt96(c.Bytes(), 200, 150, {}, c.PasteType);
+    const TznRendered rendered = renderAt96(c.Bytes(), c.Shown.width(), c.Shown.height(), {}, c.PasteType);
+    EXPECT_FALSE(rendered.SourceBytes);
     EXPECT_EQ(rendered.Extension, c.Extension);
     EXPECT_EQ(rendered.ContentType, QString("image/") + c.Extension);
     const std::optional<TznPictureInfo> info = ReadPictureInfo(rendered.Bytes);
@@ -437,10 +440,14 @@ TEST_P(PictureEncodingTest, ChoosesTheFormat)
 
 const TznEncodingCase EncodingCases[] = {
     {"JpegSourceStaysJpeg", [] { return EncodeSampleJpeg(displayedQuadrants({400, 300}), {}); }, 13, "jpeg", -1},
-    {"PhotographicPngBecomesJpeg", [] { return EncodeWithQt(MakePhotographicImage({400, 300}, 1), "png"); }, 13, "jpeg", -1},
+    // A camera's picture that JPEG keeps within 40 dB; drawings that it does not, or that are drawn.
+    {"PhotographicPngBecomesJpeg", [] { return EncodeWithQt(MakePhotographicImage({400, 300}, 1, 3), "png"); }, 13, "jpeg", -1},
+    {"NoisyPhotographStaysPng", [] { return EncodeWithQt(MakePhotographicImage({400, 300}, 1), "png"); }, 13, "png", 2, false},
+    {"RibbonScreenshotStaysPng", [] { return EncodeWithQt(MakeRibbonImage({400, 300}, 1), "png"); }, 13, "png", 2},
+    {"BorderedIconStaysPng", [] { return EncodeWithQt(MakeIconImage(128), "png"); }, 13, "png", 2, true, {96, 96}},
     {"FewColoursGivePalette", [] { return EncodeWithQt(displayedQuadrants({400, 300}), "png"); }, 13, "png", 3},
     {"ScreenshotStaysPng", [] { return EncodeWithQt(antialiasedDrawing(), "png"); }, 13, "png", -1},
-    {"SharpLogoStaysPng", [] { return EncodeWithQt(speckledLogo(), "png"); }, 13, "png", 2, false},
+    {"SharpLogoStaysPng", [] { return EncodeWithQt(speckledLogo(), "png"); }, 13, "png", 2, false, {160, 120}},
     {"TransparencyGivesPng", [] { return EncodeWithQt(smoothImage({400, 300}, true), "png"); }, 13, "png", 6},
     {"ForcedPngFromJpeg", [] { return EncodeSampleJpeg(MakePhotographicImage({400, 300}, 2), {}); }, eznPastePng, "png", 2, false},
     {"ForcedJpegFromTransparent", [] { return EncodeWithQt(smoothImage({400, 300}, true), "png"); }, eznPasteJpeg, "jpeg", -1},
@@ -464,6 +471,9 @@ TEST(PictureRenderTest, UsesRequestedQuality)
     const QByteArray source = EncodeSampleJpeg(MakePhotographicImage({800, 600}, 5), {.Quality = 98});
     TznRenderRequest request;
     request.Bytes = source;
+    request.ShownCx = 400 * EmuPerPixelAt96;
+    request.ShownCy = 300 * EmuPerPixelAt96;
+    request.Resolution = 96;
     request.Quality = 30;
     const qsizetype low = RenderPicture(request).Bytes.size();
     request.Quality = 95;
@@ -491,7 +501,7 @@ TEST_P(PictureRefusalTest, RaisesNamingTheReason)
 {
     const TznRefusalCase c = GetParam();
     try {
-        renderAt96(c.Bytes(), 50, 50, c.Crop);
+        renderAt96(c.Bytes(), 1, 1, c.Crop); // fewer pixels than any: it must be decoded
         FAIL() << "rendered";
     } catch (const EznError& e) {
         EXPECT_TRUE(e.Message().contains(c.Reason, Qt::CaseInsensitive)) << e.what();
@@ -556,17 +566,149 @@ TEST(PictureRenderTest, KeepsTheColourProfile)
     }
 }
 
+// --- Re-encoding only for fewer pixels -----------------------------------------
+
+struct TznReductionCase {
+    const char* Name;
+    std::function<QByteArray()> Bytes;
+    TznCrop Crop;
+    double ShownInches;     // width shown; the height follows the picture's proportions
+    int Resolution;
+    bool SourceBytes;       // the result is the source as it was
+    const char* Extension;
+};
+
+class PictureReductionTest : public testing::TestWithParam<TznReductionCase> {};
+
+TEST_P(PictureReductionTest, ReencodesOnlyForFewerPixels)
+{
+    const TznReductionCase c = GetParam();
+    const QByteArray source = c.Bytes();
+    const std::optional<TznPictureInfo> info = ReadPictureInfo(source);
+    ASSERT_TRUE(info);
+    TznRenderRequest request;
+    request.Bytes = source;
+    request.Crop = c.Crop;
+    const double visibleWidth = info->PixelWidth * (1 - c.Crop.Left - c.Crop.Right);
+    const double visibleHeight = info->PixelHeight * (1 - c.Crop.Top - c.Crop.Bottom);
+    request.ShownCx = qint64(c.ShownInches * 914400);
+    request.ShownCy = qint64(c.ShownInches * 914400 * visibleHeight / visibleWidth);
+    request.Resolution = c.Resolution;
+    const TznRendered rendered = RenderPicture(request);
+    EXPECT_EQ(rendered.SourceBytes, c.SourceBytes);
+    EXPECT_EQ(rendered.Bytes == source, c.SourceBytes);
+    EXPECT_EQ(rendered.Extension, c.Extension);
+    EXPECT_EQ(rendered.ContentType, QString("image/") + c.Extension);
+    if (c.SourceBytes) {
+        EXPECT_EQ(QSize(rendered.PixelWidth, rendered.PixelHeight), QSize(info->PixelWidth, info->PixelHeight));
+    }
+}
+
+QImage semiTransparent(QSize size)
+{
+    QImage image(size, QImage::Format_ARGB32);
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = 0; x < size.width(); ++x)
+            image.setPixel(x, y, qRgba((x * 37 + y * 11) & 255, (x * 5) & 255, (y * 7) & 255, x < 8 ? 0 : (x * 4 + y) & 255));
+    return image;
+}
+
+const TznReductionCase ReductionCases[] = {
+    // Shown at 96 % of its natural size, at 150 pixels per inch it would need more pixels than it has.
+    {"JpegNeedingMorePixels", [] { return EncodeSampleJpeg(MakePhotographicImage({485, 411}, 7), {}); }, {}, 485 / 96.0 * 0.96, 150, true, "jpeg"},
+    {"JpegAtItsOwnSize", [] { return EncodeSampleJpeg(MakePhotographicImage({64, 64}, 7), {}); }, {}, 64 / 96.0, 96, true, "jpeg"},
+    {"JpegFivePercentFewer", [] { return EncodeSampleJpeg(MakePhotographicImage({400, 400}, 7), {}); }, {}, 390 / 96.0, 96, true, "jpeg"},
+    {"JpegTwentyPercentFewer", [] { return EncodeSampleJpeg(MakePhotographicImage({400, 400}, 7), {}); }, {}, 358 / 96.0, 96, false, "jpeg"},
+    {"JpegCroppedFivePercent", [] { return EncodeSampleJpeg(MakePhotographicImage({400, 400}, 7), {}); }, {0.05, 0, 0, 0}, 380 / 96.0, 96, true, "jpeg"},
+    {"JpegCroppedTwentyPercent", [] { return EncodeSampleJpeg(MakePhotographicImage({400, 400}, 7), {}); }, {0.2, 0, 0, 0}, 320 / 96.0, 96, false, "jpeg"},
+    {"TurnedJpegKeepsItsTag", [] { return EncodeSampleJpeg(MakePhotographicImage({300, 200}, 7), {.Orientation = 6}); }, {}, 2, 150, true, "jpeg"},
+    // Lossless sources: any reduction is worth it, none is not.
+    {"SemiTransparentPngAtItsOwnSize", [] { return EncodeWithQt(semiTransparent({64, 64}), "png"); }, {}, 64 / 96.0, 96, true, "png"},
+    {"PalettePngAtItsOwnSize",
+     [] {
+         QImage palette(64, 64, QImage::Format_Indexed8);
+         palette.setColorTable({qRgba(255, 0, 0, 0), qRgba(0, 255, 0, 0), qRgba(0, 0, 255, 128), qRgb(9, 9, 9)});
+         for (int y = 0; y < 64; ++y)
+             for (int x = 0; x < 64; ++x)
+                 palette.setPixel(x, y, uint((x / 3 + y) % 4));
+         return EncodeWithQt(palette, "png");
+     },
+     {}, 64 / 96.0, 96, true, "png"},
+    {"PngFivePercentFewer", [] { return EncodeWithQt(semiTransparent({400, 400}), "png"); }, {}, 390 / 96.0, 96, false, "png"},
+    {"GifEnlarged", [] { return EncodeWithQt(displayedQuadrants({40, 40}), "gif"); }, {}, 1, 150, true, "gif"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, PictureReductionTest, testing::ValuesIn(ReductionCases),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+// --- What the pixels mean ---------------------------------------------------------
+
+struct TznMeaningCase {
+    const char* Name;
+    std::function<QByteArray()> Bytes;
+    int PasteType;
+    const char* Extension;
+    QByteArray Profile;     // the profile the result carries, byte for byte
+};
+
+// The colour profile a JPEG or PNG result carries.
+QByteArray profileOf(const QByteArray& bytes)
+{
+    if (ReadPictureInfo(bytes)->Format == "png")
+        return PngIccProfile(bytes);
+    QByteArray icc;
+    DecodeJpegRegion(bytes, QRectF(0, 0, 1, 1), QSize(1, 1), &icc);
+    return icc;
+}
+
+class PictureMeaningTest : public testing::TestWithParam<TznMeaningCase> {};
+
+TEST_P(PictureMeaningTest, KeepsProfileAndTurnsUpright)
+{
+    const TznMeaningCase c = GetParam();
+    // Shown at half the width of its (displayed) picture, so that it is re-encoded.
+    const TznRendered rendered = renderAt96(c.Bytes(), 80, 48, {}, c.PasteType);
+    ASSERT_FALSE(rendered.SourceBytes);
+    EXPECT_EQ(rendered.Extension, c.Extension);
+    EXPECT_EQ(profileOf(rendered.Bytes), c.Profile);
+    const std::optional<TznPictureInfo> info = ReadPictureInfo(rendered.Bytes);
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->Orientation, 1);
+    // Upright as stored: the quadrants where they show, whatever a reader does with tags.
+    const QImage out = decode(rendered.Bytes);
+    ASSERT_EQ(out.size(), QSize(80, 48));
+    EXPECT_LT(std::abs(qGray(out.pixel(20, 12)) - qGray(QuadrantColours[0])), 24);
+    EXPECT_LT(std::abs(qGray(out.pixel(60, 36)) - qGray(QuadrantColours[3])), 24);
+}
+
+QByteArray greyJpegWithProfile()
+{
+    TznJpegOptions options;
+    options.Grey = true;
+    options.IccProfile = MakeGreyIccProfile(2.2);
+    return EncodeSampleJpeg(displayedQuadrants({160, 96}), options);
+}
+
+const TznMeaningCase MeaningCases[] = {
+    {"TurnedJpegComesUpright", [] { return EncodeSampleJpeg(storedFor(displayedQuadrants({160, 96}), 6), {.Orientation = 6}); }, eznPasteAuto, "jpeg", {}},
+    {"GreyProfileInJpeg", greyJpegWithProfile, eznPasteAuto, "jpeg", MakeGreyIccProfile(2.2)},
+    {"GreyProfileInPng", greyJpegWithProfile, eznPastePng, "png", MakeGreyIccProfile(2.2)},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, PictureMeaningTest, testing::ValuesIn(MeaningCases),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
 TEST(PictureRenderTest, TurnsTiffByItsOrientationTag)
 {
     const QImage written = displayedQuadrants(QSize(90, 60));
     const QByteArray bytes = EncodeWithQt(written, "tiff", {.Transformation = QImageIOHandler::TransformationRotate90});
     ASSERT_FALSE(bytes.isEmpty());
     // Shown turned a quarter clockwise: the top-left quadrant is now at the top right.
-    const QImage out = decode(renderAt96(bytes, 60, 90, {}, eznPastePng).Bytes);
-    ASSERT_EQ(out.size(), QSize(60, 90));
-    EXPECT_TRUE(near(out.pixel(45, 20), QuadrantColours[0])) << std::hex << out.pixel(45, 20);
-    EXPECT_TRUE(near(out.pixel(15, 20), QuadrantColours[2])) << std::hex << out.pixel(15, 20);
-    EXPECT_TRUE(near(out.pixel(45, 70), QuadrantColours[1])) << std::hex << out.pixel(45, 70);
+    const QImage out = decode(renderAt96(bytes, 30, 45, {}, eznPastePng).Bytes);
+    ASSERT_EQ(out.size(), QSize(30, 45));
+    EXPECT_TRUE(near(out.pixel(22, 10), QuadrantColours[0])) << std::hex << out.pixel(22, 10);
+    EXPECT_TRUE(near(out.pixel(7, 10), QuadrantColours[2])) << std::hex << out.pixel(7, 10);
+    EXPECT_TRUE(near(out.pixel(22, 35), QuadrantColours[1])) << std::hex << out.pixel(22, 35);
 }
 
 TEST(PictureRenderTest, RendersTheSameOnManyThreadsAtOnce)

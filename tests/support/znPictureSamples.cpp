@@ -48,7 +48,7 @@ QByteArray exifBlock(int orientation, int dpi, bool bigEndian)
 
 } // namespace
 
-QImage MakePhotographicImage(QSize size, quint32 seed)
+QImage MakePhotographicImage(QSize size, quint32 seed, int noise)
 {
     TznRandom random{seed * 2654435761u + 1};
     const int w = size.width(), h = size.height();
@@ -85,9 +85,9 @@ QImage MakePhotographicImage(QSize size, quint32 seed)
                         v[c] += d.Shift[c];
                 }
             }
-            const int noise = int(random.Next() % 25) - 12;
-            row[x] = qRgb(std::clamp(int(v[0]) + noise, 0, 255), std::clamp(int(v[1]) + noise, 0, 255),
-                          std::clamp(int(v[2]) + noise, 0, 255));
+            const int n = int(random.Next() % quint32(2 * noise + 1)) - noise;
+            row[x] = qRgb(std::clamp(int(v[0]) + n, 0, 255), std::clamp(int(v[1]) + n, 0, 255),
+                          std::clamp(int(v[2]) + n, 0, 255));
         }
     }
     return image;
@@ -121,6 +121,98 @@ QImage MakeScreenshotImage(QSize size, quint32 seed)
     }
     painter.end();
     return image;
+}
+
+QImage MakeRibbonImage(QSize size, quint32 seed)
+{
+    TznRandom random{seed * 3266489917u + 11};
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(QColor(245, 246, 247));
+    QPainter painter(&image);
+    painter.fillRect(0, 0, size.width(), 22, QColor(43, 87, 154));
+    painter.fillRect(0, size.height() * 2 / 3, size.width(), size.height(), Qt::white);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QColor inks[] = {QColor(200, 30, 40, 150), QColor(30, 90, 200, 150), QColor(20, 140, 60, 150),
+                           QColor(50, 50, 50, 150), QColor(240, 240, 250)};
+    // Buttons: small squares in a gradient of their own.
+    for (int x = 6; x + 18 < size.width(); x += 46) {
+        QLinearGradient fill(x, 30, x + 18, 48);
+        fill.setColorAt(0, QColor::fromHsv(int(random.Next() % 360), 160, 240));
+        fill.setColorAt(1, QColor::fromHsv(int(random.Next() % 360), 220, 150));
+        painter.fillRect(QRectF(x, 30, 18, 18), fill);
+    }
+    // Letters: strokes a pixel and a bit wide at fractional positions, as a text renderer draws them.
+    for (double y = 56; y + 8 < size.height(); y += 11.5) {
+        const QColor ink = y < 22 ? inks[4] : inks[random.Next() % 4];
+        double x = 4 + random.Unit() * 3;
+        while (x + 8 < size.width()) {
+            painter.setPen(QPen(ink, 1.1));
+            for (int letter = 0, n = 2 + int(random.Next() % 7); letter < n && x + 8 < size.width(); ++letter, x += 5.6) {
+                switch (random.Next() % 4) {
+                case 0: painter.drawEllipse(QRectF(x, y + 2.3, 4.2, 5.1)); break;
+                case 1: painter.drawLine(QPointF(x + 0.6, y), QPointF(x + 0.6, y + 7.4)); painter.drawArc(QRectF(x, y + 2.5, 4, 5), 0, 180 * 16); break;
+                case 2: painter.drawLine(QPointF(x, y + 7.4), QPointF(x + 2.1, y + 0.3)); painter.drawLine(QPointF(x + 2.1, y + 0.3), QPointF(x + 4.3, y + 7.4)); break;
+                default: painter.drawArc(QRectF(x, y + 2.2, 4.4, 5.2), 40 * 16, 280 * 16); break;
+                }
+            }
+            x += 4.3;
+        }
+    }
+    painter.end();
+    return image;
+}
+
+QImage MakeIconImage(int side)
+{
+    QImage image(side, side, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QLinearGradient fill(0, 0, side, side);
+    fill.setColorAt(0, QColor(255, 150, 40));
+    fill.setColorAt(1, QColor(200, 30, 90));
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(fill);
+    painter.drawRoundedRect(QRectF(1, 1, side - 2, side - 2), side / 6.0, side / 6.0);
+    painter.setPen(QPen(Qt::white, side / 12.0));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawEllipse(QRectF(side * 0.28, side * 0.28, side * 0.44, side * 0.44));
+    painter.drawLine(QPointF(side * 0.62, side * 0.62), QPointF(side * 0.8, side * 0.8));
+    painter.end();
+    // The border: one pixel of dark grey all round.
+    for (int i = 0; i < side; ++i) {
+        image.setPixel(i, 0, qRgb(60, 60, 60));
+        image.setPixel(i, side - 1, qRgb(60, 60, 60));
+        image.setPixel(0, i, qRgb(60, 60, 60));
+        image.setPixel(side - 1, i, qRgb(60, 60, 60));
+    }
+    return image;
+}
+
+QByteArray MakeGreyIccProfile(double gamma)
+{
+    auto be32 = [](quint32 v) { const char b[4] = {char(v >> 24), char(v >> 16), char(v >> 8), char(v)}; return QByteArray(b, 4); };
+    auto be16 = [](int v) { const char b[2] = {char(v >> 8), char(v)}; return QByteArray(b, 2); };
+    auto s15 = [&](double v) { return be32(quint32(qint32(std::lround(v * 65536)))); };
+    auto padded = [](QByteArray b) { return b + QByteArray(int((4 - b.size() % 4) % 4), '\0'); };
+    const QByteArray text = "Grey, dot gain like";
+    const QByteArray desc = padded(QByteArray("desc") + be32(0) + be32(quint32(text.size() + 1)) + text + QByteArray(1, '\0')
+                                   + be32(0) + be32(0) + be16(0) + QByteArray(1, '\0') + QByteArray(67, '\0'));
+    const QByteArray wtpt = QByteArray("XYZ ") + be32(0) + s15(0.9642) + s15(1.0) + s15(0.8249);
+    const QByteArray trc = padded(QByteArray("curv") + be32(0) + be32(1) + be16(int(std::lround(gamma * 256))));
+    const QByteArray cprt = padded(QByteArray("text") + be32(0) + QByteArray("No copyright\0", 13));
+    const std::pair<const char*, QByteArray> tags[] = {{"desc", desc}, {"wtpt", wtpt}, {"kTRC", trc}, {"cprt", cprt}};
+    QByteArray table = be32(4), data;
+    quint32 offset = 128 + 4 + 4 * 12;
+    for (const auto& [signature, body] : tags) {
+        table += QByteArray(signature, 4) + be32(offset + quint32(data.size())) + be32(quint32(body.size()));
+        data += body;
+    }
+    QByteArray header = be32(quint32(128 + table.size() + data.size())) + "lcms" + be32(0x02100000) + "mntrGRAYXYZ "
+                        + QByteArray(12, '\0') + "acsp" + "APPL" + be32(0) + be32(0) + be32(0)
+                        + QByteArray(8, '\0') + be32(0) + s15(0.9642) + s15(1.0) + s15(0.8249) + be32(0);
+    header += QByteArray(128 - header.size(), '\0');
+    return header + table + data;
 }
 
 QByteArray EncodeSampleJpeg(const QImage& image, const TznJpegOptions& options)

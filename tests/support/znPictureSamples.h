@@ -6,10 +6,19 @@
 #include <QByteArray>
 #include <QImage>
 
-// A picture that compresses like a photograph: smooth gradients, sensor-like noise and hard-edged shapes.
-QImage MakePhotographicImage(QSize size, quint32 seed);
+// A picture that compresses like a photograph: smooth gradients, sensor-like noise of up to ±noise
+// and hard-edged shapes. The default noise is a small sensor's in dim light; a good camera's is ±3.
+QImage MakePhotographicImage(QSize size, quint32 seed, int noise = 12);
 // A picture that compresses like a screenshot: flat panels, lines of text-like marks, few colours.
 QImage MakeScreenshotImage(QSize size, quint32 seed);
+
+// A ribbon of a program's window: lines of coloured antialiased letters on flat panels, with small
+// gradient-filled buttons; many colours, yet drawn, not photographed.
+QImage MakeRibbonImage(QSize size, quint32 seed);
+// A product icon: a rounded, gradient-filled square with a white glyph and a one-pixel dark border.
+QImage MakeIconImage(int side);
+// A small grey ICC profile (class display, colour space GRAY, a gamma curve) built byte by byte.
+QByteArray MakeGreyIccProfile(double gamma);
 
 struct TznJpegOptions {
     int Quality = 90;
