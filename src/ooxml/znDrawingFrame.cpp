@@ -1,14 +1,14 @@
 #include "ooxml/znDrawingFrame.h"
 
+#include "ooxml/znDrawingXml.h"
 #include "package/znXml.h"
 
 #include <cstring>
 #include <vector>
 
-namespace {
+using namespace ZnDrawingXml;
 
-const char* const kUriVml = "urn:schemas-microsoft-com:vml";
-const char* const kUriOffice = "urn:schemas-microsoft-com:office:office";
+namespace {
 
 bool isDeclaration(const pugi::xml_attribute& a)
 {

@@ -1,5 +1,6 @@
 #include "ooxml/znDrawingIndex.h"
 
+#include "ooxml/znDrawingXml.h"
 #include "package/znXml.h"
 
 #include <QSet>
@@ -8,11 +9,9 @@
 #include <cmath>
 #include <cstring>
 
+using namespace ZnDrawingXml;
+
 namespace {
-
-const char* const kUriVml = "urn:schemas-microsoft-com:vml";
-
-QString text(const pugi::xml_attribute& a) { return QString::fromUtf8(a.value()); }
 
 // The first w:drawing below node outside text boxes (those are stories of their own).
 pugi::xml_node findDrawing(pugi::xml_node node)
@@ -28,14 +27,6 @@ pugi::xml_node findDrawing(pugi::xml_node node)
             return found;
     }
     return pugi::xml_node();
-}
-
-bool hasDescendant(const pugi::xml_node& node, const char* local)
-{
-    for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling())
-        if (child.type() == pugi::node_element && (std::strcmp(LocalName(child), local) == 0 || hasDescendant(child, local)))
-            return true;
-    return false;
 }
 
 // Visits node and the elements below it in document order, without recursion.

@@ -1,16 +1,15 @@
 #include "ooxml/znFallbackCopy.h"
 
+#include "ooxml/znDrawingXml.h"
 #include "package/znXml.h"
 
 #include <algorithm>
 #include <cmath>
 #include <vector>
 
-namespace {
+using namespace ZnDrawingXml;
 
-const char* const kUriVml = "urn:schemas-microsoft-com:vml";
-const char* const kUriOffice = "urn:schemas-microsoft-com:office:office";
-const char* const kVmlCrops[4] = {"cropleft", "croptop", "cropright", "cropbottom"};
+namespace {
 
 // Visits the elements below root in document order without recursion; a visit that
 // returns false leaves out the element's subtree.

@@ -1,17 +1,16 @@
 #include "ooxml/znFramePaste.h"
 
 #include "ooxml/znDrawingFrame.h"
+#include "ooxml/znDrawingXml.h"
 #include "package/znXml.h"
 #include "platform/znError.h"
 
 #include <cstring>
 #include <string>
 
+using namespace ZnDrawingXml;
+
 namespace {
-
-const char* const kUriPicture = "http://schemas.openxmlformats.org/drawingml/2006/picture";
-
-QString xmlEscape(const QString& s) { return s.toHtmlEscaped(); }
 
 template <typename F>
 void forEachDocPr(const pugi::xml_node& node, F&& f)

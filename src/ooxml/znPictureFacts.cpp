@@ -1,28 +1,16 @@
 #include "ooxml/znPictureFacts.h"
 
+#include "ooxml/znDrawingXml.h"
 #include "package/znXml.h"
 
 #include <cmath>
 #include <cstring>
 
+using namespace ZnDrawingXml;
+
 namespace {
 
-const char* const kUriPicture = "http://schemas.openxmlformats.org/drawingml/2006/picture";
-const char* const kUriChart = "http://schemas.openxmlformats.org/drawingml/2006/chart";
-const char* const kUriChartEx = "http://schemas.microsoft.com/office/drawing/2014/chartex";
-const char* const kUriDiagram = "http://schemas.openxmlformats.org/drawingml/2006/diagram";
-const char* const kUriLockedCanvas = "http://schemas.openxmlformats.org/drawingml/2006/lockedCanvas";
-const char* const kUriCanvas = "http://schemas.microsoft.com/office/word/2010/wordprocessingCanvas";
-const char* const kUriGroup = "http://schemas.microsoft.com/office/word/2010/wordprocessingGroup";
-const char* const kUriShape = "http://schemas.microsoft.com/office/word/2010/wordprocessingShape";
-const char* const kUriVml = "urn:schemas-microsoft-com:vml";
-const char* const kUriOffice = "urn:schemas-microsoft-com:office:office";
-const char* const kVmlCrops[4] = {"cropleft", "croptop", "cropright", "cropbottom"};
 const char* const kSides[4] = {"l", "t", "r", "b"};
-
-QString text(const pugi::xml_attribute& a) { return QString::fromUtf8(a.value()); }
-
-QString xmlEscape(const QString& s) { return s.toHtmlEscaped(); }
 
 pugi::xml_node graphicDataOf(const pugi::xml_node& frame)
 {
@@ -30,14 +18,6 @@ pugi::xml_node graphicDataOf(const pugi::xml_node& frame)
 }
 
 pugi::xml_node picOf(const pugi::xml_node& frame) { return ChildElement(graphicDataOf(frame), ZnNs::Pic, "pic"); }
-
-bool hasDescendant(const pugi::xml_node& node, const char* local)
-{
-    for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling())
-        if (child.type() == pugi::node_element && (std::strcmp(LocalName(child), local) == 0 || hasDescendant(child, local)))
-            return true;
-    return false;
-}
 
 double fraction(const pugi::xml_node& srcRect, const char* name)
 {

@@ -1,5 +1,6 @@
 #include "ooxml/znStoryParts.h"
 
+#include "ooxml/znDrawingXml.h"
 #include "package/znMediaParts.h"
 #include "package/znXml.h"
 #include "platform/znError.h"
@@ -8,11 +9,7 @@
 
 #include <cstring>
 
-namespace {
-
-QString text(const pugi::xml_attribute& a) { return QString::fromUtf8(a.value()); }
-
-}
+using namespace ZnDrawingXml;
 
 TznRelationships& TznStoryPart::RelsIn(const TznPackage& package)
 {
