@@ -13,6 +13,21 @@ using namespace ZnDrawingXml;
 
 namespace {
 
+// The index of id in ids, searched outward from hint: a document is compacted drawing by
+// drawing, so the next one looked up is next to the last. -1 when it is not there.
+qsizetype indexNear(const QList<int>& ids, int id, qsizetype hint)
+{
+    const qsizetype n = ids.size();
+    hint = std::clamp<qsizetype>(hint, 0, std::max<qsizetype>(n - 1, 0));
+    for (qsizetype step = 0; hint - step >= 0 || hint + step < n; ++step) {
+        if (hint + step < n && ids[hint + step] == id)
+            return hint + step;
+        if (step > 0 && hint - step >= 0 && ids[hint - step] == id)
+            return hint - step;
+    }
+    return -1;
+}
+
 // The first w:drawing below node outside text boxes (those are stories of their own).
 pugi::xml_node findDrawing(pugi::xml_node node)
 {
@@ -236,7 +251,11 @@ void TznDrawingIndex::Forget(int id)
     const auto it = FDrawings.find(id);
     if (it == FDrawings.end())
         return;
-    FOrder[it->second.Story].Ids[it->second.Anchored].removeOne(id);
+    QList<int>& ids = FOrder[it->second.Story].Ids[it->second.Anchored];
+    if (const qsizetype at = indexNear(ids, id, FHint); at >= 0) {
+        ids.removeAt(at);
+        FHint = at;
+    }
     FIdOfUnit.remove(it->second.Unit.internal_object());
     FDrawings.erase(it);
 }
@@ -373,8 +392,10 @@ qsizetype TznDrawingIndex::PositionOf(pugi::xml_node node, pugi::xml_node storyR
         if (it == FIdOfUnit.constEnd())
             continue;
         const TznDrawing& d = FDrawings.at(*it);
-        if (d.Story == story && d.Anchored == anchored)
-            return order->second.Ids[anchored].lastIndexOf(*it) + 1;
+        if (d.Story == story && d.Anchored == anchored) {
+            FHint = indexNear(order->second.Ids[anchored], *it, FHint) + 1;
+            return FHint;
+        }
     }
 }
 

@@ -111,4 +111,6 @@ private:
     QHash<const void*, int> FIdOfUnit;
     std::unordered_map<const void*, TznOrder> FOrder;
     int FNextId = 1;
+    // Where in its order the last drawing was found or removed: the next is usually near.
+    mutable qsizetype FHint = 0;
 };

@@ -35,14 +35,20 @@ TznPartName TznPastedMedia::Write(TznPackage& package, const QString& folder, co
 
 QString TznPastedMedia::KeyOf(int part, const QByteArray& bytes)
 {
-    return QString::number(part) + QLatin1Char('|')
-           + QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+    // The same buffer, still shared with the copy kept here, holds the same bytes.
+    if (bytes.isEmpty() || FHashed.constData() != bytes.constData() || FHashed.size() != bytes.size()) {
+        FDigest = QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+        FHashed = bytes;
+    }
+    return QString::number(part) + QLatin1Char('|') + FDigest;
 }
 
 void TznPastedMedia::Clear()
 {
     FRelOf.clear();
     FFirstFree.clear();
+    FHashed.clear();
+    FDigest.clear();
 }
 
 QString TznPastedMedia::ContentTypeOf(const QString& extension)

@@ -1,5 +1,6 @@
 #include "ooxml/znWordDocument.h"
 
+#include "ooxml/znWordPackage.h"
 #include "package/znCompoundFile.h"
 #include "package/znMediaParts.h"
 #include "package/znXml.h"
@@ -19,14 +20,6 @@ namespace {
 const char* const kCaretName = "lp-caret";
 
 QAtomicInteger<quint64> gSerial(0);
-
-// The content types of the main part of a word-processing package.
-const char* const kMainContentTypes[] = {
-    "application/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml",
-    "application/vnd.openxmlformats-officedocument.wordprocessingml.template.main+xml",
-    "application/vnd.ms-word.document.macroEnabled.main+xml",
-    "application/vnd.ms-word.template.macroEnabledTemplate.main+xml",
-};
 
 QString label(const QString& path) { return QDir::toNativeSeparators(path); }
 
@@ -80,10 +73,7 @@ std::unique_ptr<TznWordDocument> TznWordDocument::Open(const QString& path, cons
     if (!doc->FPackage->Has(doc->FMainPart) || !doc->FPackage->Has(typesPart))
         doc->Fail(QStringLiteral("the package holds no word-processing document."));
     const QString mainType = doc->ContentTypes().ContentTypeOf(doc->FMainPart);
-    bool isWord = false;
-    for (const char* t : kMainContentTypes)
-        isWord = isWord || mainType.compare(QLatin1String(t), Qt::CaseInsensitive) == 0;
-    if (!isWord)
+    if (!IsWordMainContentType(mainType))
         doc->Fail(QStringLiteral("the package holds no word-processing document (its main part is %1).")
                       .arg(mainType.isEmpty() ? QStringLiteral("of no known type") : mainType));
     // The main part is parsed now: every caller goes on to its drawings, and a damaged main
@@ -102,24 +92,7 @@ std::unique_ptr<TznWordDocument> TznWordDocument::CreateNew()
     doc->FFullName = QStringLiteral("Document%1").arg(doc->FSerial);
     doc->FPackage = std::make_unique<TznPackage>();
     doc->FMainPart = TznPartName(QStringLiteral("/word/document.xml"));
-    const QByteArray decl = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n";
-    doc->FPackage->Write(TznPartName::ContentTypesPart(), decl +
-        "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
-        "<Default Extension=\"rels\" ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
-        "<Default Extension=\"xml\" ContentType=\"application/xml\"/>"
-        "<Override PartName=\"/word/document.xml\" ContentType=\""
-        "application/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml\"/>"
-        "</Types>");
-    doc->FPackage->Write(TznPartName(QStringLiteral("/_rels/.rels")), decl +
-        "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
-        "<Relationship Id=\"rId1\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument\""
-        " Target=\"word/document.xml\"/></Relationships>");
-    doc->FPackage->Write(doc->FMainPart, decl +
-        "<w:document xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\""
-        " xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\">"
-        "<w:body><w:p/><w:sectPr><w:pgSz w:w=\"11906\" w:h=\"16838\"/>"
-        "<w:pgMar w:top=\"1440\" w:right=\"1440\" w:bottom=\"1440\" w:left=\"1440\" w:header=\"708\" w:footer=\"708\" w:gutter=\"0\"/>"
-        "</w:sectPr></w:body></w:document>");
+    WriteBlankWordPackage(*doc->FPackage, doc->FMainPart);
     return doc;
 }
 
@@ -272,9 +245,13 @@ const TznDrawing& TznWordDocument::Drawing(int id)
     throw EznError(QStringLiteral("Object has been deleted."));
 }
 
-TznPictureFacts TznWordDocument::FactsOf(const TznDrawing& d)
+const TznPictureFacts& TznWordDocument::FactsOf(const TznDrawing& d)
 {
-    return PictureFactsOf(d, [&](const QString& id) { return RelById(d.Part, id); });
+    // A drawing does not change while it is indexed; its facts are read once, and forgotten
+    // with it or when a save re-points relationships.
+    if (const auto it = FFacts.find(d.Id); it != FFacts.end())
+        return it->second;
+    return FFacts.emplace(d.Id, PictureFactsOf(d, [&](const QString& id) { return RelById(d.Part, id); })).first->second;
 }
 
 int TznWordDocument::TypeOf(int id)
@@ -297,7 +274,7 @@ TznPartName TznWordDocument::PictureTarget(const TznPictureFacts& f, int part)
 double TznWordDocument::ScaleOf(int id, bool width)
 {
     const TznDrawing& d = Drawing(id);
-    const TznPictureFacts f = FactsOf(d);
+    const TznPictureFacts& f = FactsOf(d);
     if (!f.IsPicture)
         throw EznError(QStringLiteral("The shape is no picture."));
     return TznPictureScale::ScaleOf(f, FScale.InfoOf(*FPackage, PictureTarget(f, d.Part)), width);
@@ -305,7 +282,7 @@ double TznWordDocument::ScaleOf(int id, bool width)
 
 double TznWordDocument::DensityOf(const TznDrawing& d)
 {
-    const TznPictureFacts f = FactsOf(d);
+    const TznPictureFacts& f = FactsOf(d);
     if (!f.IsPicture || f.Cx <= 0 || f.Cy <= 0)
         return 0;
     return TznPictureScale::DensityOf(f, FScale.InfoOf(*FPackage, PictureTarget(f, d.Part)));
@@ -314,7 +291,7 @@ double TznWordDocument::DensityOf(const TznDrawing& d)
 void TznWordDocument::AddPlace(const TznDrawing& d)
 {
     try {
-        const TznPictureFacts f = FactsOf(d);
+        const TznPictureFacts& f = FactsOf(d);
         if (!f.IsPicture || f.Linked)
             return;
         const QString media = PictureTarget(f, d.Part).Key();
@@ -329,7 +306,7 @@ double TznWordDocument::EffectiveResolutionOf(int id)
 {
     LoadStories();
     const TznDrawing& d = Drawing(id);
-    const TznPictureFacts f = FactsOf(d);
+    const TznPictureFacts& f = FactsOf(d);
     if (!f.IsPicture)
         throw EznError(QStringLiteral("The shape is no picture."));
     const QString key = PictureTarget(f, d.Part).Key();
@@ -352,7 +329,7 @@ std::shared_ptr<TznClipPicture> TznWordDocument::CopyPicture(int id, int resolut
     const TznDrawing& d = Drawing(id);
     if (TypeOf(id) != (d.Anchored ? 13 : 3))
         throw EznError(QStringLiteral("The selection holds no picture that can be copied."));
-    const TznPictureFacts f = FactsOf(d);
+    const TznPictureFacts& f = FactsOf(d);
     // A tile repeats the picture at its natural size, which a new rendering changes.
     if (f.Tiled)
         throw EznError(QStringLiteral("The picture fills its frame as tiles and keeps its size."));
@@ -380,8 +357,10 @@ void TznWordDocument::Delete(int id)
     FCaretPart = d.Part;
     FCaretStory = d.Story;
     FDocPrIds.RemoveIn(d.Unit);
-    for (int gone : FIndex.Remove(id))
+    for (int gone : FIndex.Remove(id)) {
         FScale.RemovePlace(gone);
+        FFacts.erase(gone);
+    }
     parent.remove_child(d.Unit);
     Touch(d.Part);
 }
@@ -430,7 +409,7 @@ int TznWordDocument::Paste(const TznClipPicture& picture, int pasteType)
     if (useNew) {
         // One rendering pasted in several places of a part is stored once, under one
         // relationship.
-        const QString pasted = TznPastedMedia::KeyOf(into, rendered.Bytes);
+        const QString pasted = FPastedMedia.KeyOf(into, rendered.Bytes);
         const QString known = FPastedMedia.RelOf(pasted);
         const auto rel = known.isEmpty() ? std::nullopt : RelById(into, known);
         if (rel && !rel->External && FPackage->Has(PartNameOf(into).Resolve(rel->Target))) {
@@ -466,6 +445,8 @@ int TznWordDocument::FinishPaste(pugi::xml_node inserted)
     FCaret = pugi::xml_node();
     Touch(FCaretPart);
     const TznIndexChange change = FIndex.Insert(inserted, FCaretPart, FCaretStory);
+    for (int id : change.Gone)
+        FFacts.erase(id);
     if (FScale.PlacesKnown()) {
         for (int id : change.Gone)
             FScale.RemovePlace(id);
@@ -538,6 +519,7 @@ void TznWordDocument::SaveAs(const QString& path, int fileFormat, const TznMedia
     FFullName = QFileInfo(path).absoluteFilePath();
     // Saving may drop or rewrite media parts.
     FScale.Clear();
+    FFacts.clear();
     FRenderings.Clear();
     FPastedMedia.Clear();
 }

@@ -61,8 +61,8 @@ public:
     double ScaleOf(int id, bool width);
     // Pixels per inch of the picture on the page: its visible pixels over its shown inches in
     // the lower of the two directions, and the lowest over every drawing of any story that
-    // shows the same media part, divided by the square root of the number of those places
-    // (each gets a copy of its own when they are re-inserted). Reads every story first.
+    // shows the same media part: one rendering serves them all, so the place that needs the
+    // most pixels decides. Reads every story first.
     double EffectiveResolutionOf(int id);
 
     // The stories beyond the main text, read on first use: the notes, the comments, the
@@ -112,7 +112,7 @@ private:
     void Collect();
     const TznDrawing& Drawing(int id);
     void Touch(int part);
-    TznPictureFacts FactsOf(const TznDrawing& d);
+    const TznPictureFacts& FactsOf(const TznDrawing& d);
     // The media part of a picture; raises when it has no embedded picture.
     TznPartName PictureTarget(const TznPictureFacts& facts, int part);
     // Visible pixels per shown inch of one drawing, the lower direction; 0 when unknown.
@@ -152,6 +152,8 @@ private:
     TznStoryParts FParts;  // [0] is a placeholder for the main part
     QList<TznStory> FPartStories;
     TznPictureScale FScale;
+    // The facts of each drawing by id, read at the first ask.
+    std::unordered_map<int, TznPictureFacts> FFacts;
     TznRenderCache FRenderings;
     TznPastedMedia FPastedMedia;
     // By part index; forgotten when a save rewrites relationships.

@@ -26,12 +26,17 @@ TznMediaCleanup RemoveUnusedMedia(const pugi::xml_document& main, const TznPartN
     collector.Out = &referenced;
     const_cast<pugi::xml_document&>(main).traverse(collector);
 
+    QSet<QString> unreferenced;
     for (const TznRelationship& r : mainRels.All()) {
         if (r.External || !r.Type.endsWith(QLatin1String("/image"), Qt::CaseInsensitive) || referenced.contains(r.Id))
             continue;
-        mainRels.Remove(r.Id);
-        out.RelsChanged = true;
+        unreferenced.insert(r.Id);
         candidates.append(mainPart.Resolve(r.Target));
+    }
+    // Removed together: one by one, each removal would walk the whole set again.
+    if (!unreferenced.isEmpty()) {
+        mainRels.Remove(unreferenced);
+        out.RelsChanged = true;
     }
     if (candidates.isEmpty())
         return out;
@@ -57,12 +62,16 @@ TznMediaCleanup RemoveUnusedMedia(const pugi::xml_document& main, const TznPartN
             if (!r.External)
                 used.insert(source.Resolve(r.Target).Key());
     }
+    QList<TznPartName> unused;
+    QSet<QString> unusedKeys;
     for (const TznPartName& part : candidates) {
-        if (used.contains(part.Key()) || !package.Has(part))
+        if (used.contains(part.Key()) || !package.Has(part) || unusedKeys.contains(part.Key()))
             continue;
-        package.Remove(part);
-        if (types.RemoveOverride(part))
-            out.TypesChanged = true;
+        unused.append(part);
+        unusedKeys.insert(part.Key());
     }
+    package.Remove(unused);
+    if (types.RemoveOverrides(unusedKeys))
+        out.TypesChanged = true;
     return out;
 }

@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSet>
 
 #include <zip.h>
 
@@ -205,12 +206,17 @@ void TznPackage::Write(const TznPartName& part, const QByteArray& bytes)
     entry.Size = bytes.size();
 }
 
-void TznPackage::Remove(const TznPartName& part)
+void TznPackage::Remove(const TznPartName& part) { Remove(QList<TznPartName>{part}); }
+
+void TznPackage::Remove(const QList<TznPartName>& parts)
 {
-    const int at = IndexOf(part);
-    if (at < 0)
+    QSet<QString> keys;
+    for (const TznPartName& part : parts)
+        if (IndexOf(part) >= 0)
+            keys.insert(part.Key());
+    if (keys.isEmpty())
         return;
-    FEntries.removeAt(at);
+    FEntries.removeIf([&](const TznEntry& entry) { return keys.contains(entry.Name.Key()); });
     FByKey.clear();
     for (int i = 0; i < FEntries.size(); ++i)
         FByKey.insert(FEntries[i].Name.Key(), i);

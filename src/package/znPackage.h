@@ -51,6 +51,8 @@ public:
     // Replaces a part or adds a new one at the end.
     void Write(const TznPartName& part, const QByteArray& bytes);
     void Remove(const TznPartName& part);
+    // Removes every part in parts, in one pass over the package.
+    void Remove(const QList<TznPartName>& parts);
     // Every part in package order.
     QList<TznPartName> Parts() const;
     // True when the part was written since the package was opened.

@@ -90,12 +90,16 @@ QString TznRelationships::Add(const QString& type, const QString& target, bool e
     return id;
 }
 
-void TznRelationships::Remove(const QString& id)
+void TznRelationships::Remove(const QString& id) { Remove(QSet<QString>{id}); }
+
+void TznRelationships::Remove(const QSet<QString>& ids)
 {
+    if (ids.isEmpty())
+        return;
     pugi::xml_node root = FDoc.document_element();
     for (pugi::xml_node rel = root.first_child(); rel;) {
         pugi::xml_node next = rel.next_sibling();
-        if (rel.type() == pugi::node_element && attr(rel, "Id") == id)
+        if (rel.type() == pugi::node_element && ids.contains(attr(rel, "Id")))
             root.remove_child(rel);
         rel = next;
     }
@@ -156,14 +160,18 @@ bool TznContentTypes::EnsureDefault(const QString& extension, const QString& con
     return true;
 }
 
-bool TznContentTypes::RemoveOverride(const TznPartName& part)
+bool TznContentTypes::RemoveOverride(const TznPartName& part) { return RemoveOverrides(QSet<QString>{part.Key()}); }
+
+bool TznContentTypes::RemoveOverrides(const QSet<QString>& keys)
 {
+    if (keys.isEmpty())
+        return false;
     pugi::xml_node root = FDoc.document_element();
     bool removed = false;
     for (pugi::xml_node n = root.first_child(); n;) {
         pugi::xml_node next = n.next_sibling();
         if (n.type() == pugi::node_element && std::strcmp(LocalName(n), "Override") == 0
-            && TznPartName(attr(n, "PartName")) == part) {
+            && keys.contains(TznPartName(attr(n, "PartName")).Key())) {
             root.remove_child(n);
             removed = true;
         }

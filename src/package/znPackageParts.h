@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QSet>
 #include <QString>
 
 #include <optional>
@@ -33,6 +34,8 @@ public:
     // Adds a relationship with a new id and returns that id.
     QString Add(const QString& type, const QString& target, bool external);
     void Remove(const QString& id);
+    // Removes every relationship whose id is in ids, in one pass over the part.
+    void Remove(const QSet<QString>& ids);
     // Points the relationship of id at another (internal) target.
     void SetTarget(const QString& id, const QString& target);
 
@@ -51,6 +54,9 @@ public:
     bool EnsureDefault(const QString& extension, const QString& contentType);
     // Drops the override of a part; true when there was one.
     bool RemoveOverride(const TznPartName& part);
+    // Drops the overrides of every part whose key (TznPartName::Key) is in keys, in one
+    // pass; true when there was one.
+    bool RemoveOverrides(const QSet<QString>& keys);
 
 private:
     pugi::xml_document FDoc;

@@ -70,39 +70,51 @@ const char* LocalName(const pugi::xml_node& node)
 }
 
 namespace {
-QString prefixOf(const char* qname)
+// The namespace URI bound to the prefix of len bytes (none: the default namespace) at node,
+// looked up through its ancestors; null when it is bound nowhere. Works on the names'
+// bytes: drawings are looked up by namespace many times per drawing.
+const char* namespaceOfPrefix(pugi::xml_node node, const char* prefix, size_t len)
 {
-    const char* colon = std::strchr(qname, ':');
-    return colon ? QString::fromUtf8(qname, int(colon - qname)) : QString();
-}
-
-QString lookupNamespace(pugi::xml_node node, const QString& prefix)
-{
-    const std::string attr = prefix.isEmpty() ? std::string("xmlns") : "xmlns:" + prefix.toStdString();
     for (; node; node = node.parent()) {
         if (node.type() != pugi::node_element)
             continue;
-        if (pugi::xml_attribute a = node.attribute(attr.c_str()))
-            return QString::fromUtf8(a.value());
+        for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute()) {
+            const char* name = a.name();
+            if (std::strncmp(name, "xmlns", 5) != 0)
+                continue;
+            if (len == 0 ? name[5] == 0
+                         : name[5] == ':' && std::strncmp(name + 6, prefix, len) == 0 && name[6 + len] == 0)
+                return a.value();
+        }
     }
-    return QString();
+    return nullptr;
+}
+
+const char* namespaceOfElement(const pugi::xml_node& node)
+{
+    const char* name = node.name();
+    const char* colon = std::strchr(name, ':');
+    return colon ? namespaceOfPrefix(node, name, size_t(colon - name)) : namespaceOfPrefix(node, "", 0);
 }
 } // namespace
 
 QString NamespaceOf(const pugi::xml_node& node)
 {
-    return lookupNamespace(node, prefixOf(node.name()));
+    const char* uri = namespaceOfElement(node);
+    return uri ? QString::fromUtf8(uri) : QString();
 }
 
 bool IsElement(const pugi::xml_node& node, const char* ns, const char* local)
 {
     if (node.type() != pugi::node_element || std::strcmp(LocalName(node), local) != 0)
         return false;
-    const QString uri = NamespaceOf(node);
-    if (uri == QLatin1String(ns))
+    const char* uri = namespaceOfElement(node);
+    if (!uri)
+        return false;
+    if (std::strcmp(uri, ns) == 0)
         return true;
     // Strict documents use other namespace names for the same vocabulary.
-    return std::strcmp(ns, ZnNs::W) == 0 && uri == QLatin1String(ZnNs::WStrict);
+    return std::strcmp(ns, ZnNs::W) == 0 && std::strcmp(uri, ZnNs::WStrict) == 0;
 }
 
 pugi::xml_node ChildElement(const pugi::xml_node& node, const char* ns, const char* local)
@@ -120,7 +132,8 @@ pugi::xml_attribute AttributeNs(const pugi::xml_node& node, const char* ns, cons
         const char* colon = std::strchr(name, ':');
         if (!colon || std::strcmp(colon + 1, local) != 0)
             continue;
-        if (lookupNamespace(node, QString::fromUtf8(name, int(colon - name))) == QLatin1String(ns))
+        const char* uri = namespaceOfPrefix(node, name, size_t(colon - name));
+        if (uri && std::strcmp(uri, ns) == 0)
             return a;
     }
     return pugi::xml_attribute();
