@@ -27,7 +27,8 @@
 
 // The word-processing document behind a server document: the package, its main part found
 // through the package relationships, and the drawings of the main story. Only the parts the
-// server changes are parsed; everything else stays bytes.
+// server changes are parsed; everything else stays bytes. The picture queries (facts, type,
+// scale, density) are in znWordDocumentPictures.cpp.
 class TznWordDocument
 {
 public:
