@@ -3,6 +3,8 @@
 #include "ooxml/znDrawingXml.h"
 #include "package/znXml.h"
 
+#include <QHash>
+
 #include <algorithm>
 #include <cmath>
 #include <vector>
@@ -55,17 +57,23 @@ pugi::xml_attribute pictureRelOf(const pugi::xml_node& e)
     return *id.value() ? id : AttributeNs(e, kUriOffice, "relid");
 }
 
-// The references of one text box's own pictures to relId in document order: nested text
-// boxes are stories of their own, and a fallback repeats its choice.
-std::vector<pugi::xml_node> pictureReferencesIn(pugi::xml_node box, const QString& relId)
+// The references of one text box's own pictures to the picture in document order: nested
+// text boxes are stories of their own, and a fallback repeats its choice.
+std::vector<pugi::xml_node> pictureReferencesIn(pugi::xml_node box, const TznSamePicture& samePicture)
 {
-    const QByteArray id = relId.toUtf8();
     std::vector<pugi::xml_node> refs;
+    QHash<QString, bool> same;  // by relationship id, asked once each
     visitElements(box, [&](pugi::xml_node e) {
         if (IsElement(e, ZnNs::W, "txbxContent") || IsElement(e, ZnNs::MC, "Fallback"))
             return false;
-        if (const pugi::xml_attribute a = pictureRelOf(e); a && id == a.value())
-            refs.push_back(e);
+        if (const pugi::xml_attribute a = pictureRelOf(e)) {
+            const QString id = QString::fromUtf8(a.value());
+            auto known = same.constFind(id);
+            if (known == same.constEnd())
+                known = same.insert(id, samePicture(id));
+            if (*known)
+                refs.push_back(e);
+        }
         return true;
     });
     return refs;
@@ -79,7 +87,7 @@ bool isWithin(pugi::xml_node node, const pugi::xml_node& ancestor)
     return false;
 }
 
-pugi::xml_node fallbackReferenceOf(const TznDrawing& d, const TznPictureFacts& f)
+pugi::xml_node fallbackReferenceOf(const TznDrawing& d, const TznPictureFacts& f, const TznSamePicture& samePicture)
 {
     if (!d.Story)
         return {};
@@ -101,8 +109,8 @@ pugi::xml_node fallbackReferenceOf(const TznDrawing& d, const TznPictureFacts& f
     if (at == choiceBoxes.end())
         return {};
     // So do the box's pictures of this media: as many in the copy, the same one by place.
-    const std::vector<pugi::xml_node> choiceRefs = pictureReferencesIn(box, f.RelId);
-    const std::vector<pugi::xml_node> fallbackRefs = pictureReferencesIn(fallbackBoxes[size_t(at - choiceBoxes.begin())], f.RelId);
+    const std::vector<pugi::xml_node> choiceRefs = pictureReferencesIn(box, samePicture);
+    const std::vector<pugi::xml_node> fallbackRefs = pictureReferencesIn(fallbackBoxes[size_t(at - choiceBoxes.begin())], samePicture);
     if (choiceRefs.size() != fallbackRefs.size())
         return {};
     const auto own = std::find_if(choiceRefs.begin(), choiceRefs.end(), [&](const pugi::xml_node& r) { return isWithin(r, d.Unit); });
@@ -124,14 +132,16 @@ pugi::xml_node fallbackReferenceOf(const TznDrawing& d, const TznPictureFacts& f
 
 } // namespace
 
-TznFallbackCopy FallbackCopyOf(const TznDrawing& d, const TznPictureFacts& f)
+TznFallbackCopy FallbackCopyOf(const TznDrawing& d, const TznPictureFacts& f, const TznSamePicture& samePicture)
 {
     TznFallbackCopy copy;
     if (!f.IsPicture || f.Linked || f.RelId.isEmpty())
         return copy;
-    if (const pugi::xml_node reference = fallbackReferenceOf(d, f)) {
+    const TznSamePicture same = [&](const QString& relId) { return relId == f.RelId || samePicture(relId); };
+    if (const pugi::xml_node reference = fallbackReferenceOf(d, f, same)) {
         copy.Reference = reference;
         copy.OldRelId = f.RelId;
+        copy.CopyRelId = QString::fromUtf8(pictureRelOf(reference).value());
         copy.Cx = f.Cx;
         copy.Cy = f.Cy;
         std::copy(std::begin(f.Crop), std::end(f.Crop), copy.Crop);
@@ -142,7 +152,7 @@ TznFallbackCopy FallbackCopyOf(const TznDrawing& d, const TznPictureFacts& f)
 void FollowInFallback(const TznFallbackCopy& pending, const TznClipPicture& picture, const QString& relId, bool cropBaked)
 {
     // Only the copy of the deleted drawing pasted back in its place replaces it.
-    if (!pending.Reference || relId == pending.OldRelId || picture.OriginalRelId != pending.OldRelId
+    if (!pending.Reference || relId == pending.CopyRelId || picture.OriginalRelId != pending.OldRelId
         || picture.Cx != pending.Cx || picture.Cy != pending.Cy)
         return;
     const double crop[4] = {picture.Request.Crop.Left, picture.Request.Crop.Top, picture.Request.Crop.Right, picture.Request.Crop.Bottom};
@@ -150,7 +160,7 @@ void FollowInFallback(const TznFallbackCopy& pending, const TznClipPicture& pict
         if (crop[i] != pending.Crop[i])
             return;
     pugi::xml_node reference = pending.Reference;
-    const QByteArray oldId = pending.OldRelId.toUtf8(), newId = relId.toUtf8();
+    const QByteArray oldId = pending.CopyRelId.toUtf8(), newId = relId.toUtf8();
     for (pugi::xml_attribute a : {AttributeNs(reference, ZnNs::R, "embed"), AttributeNs(reference, ZnNs::R, "id"),
                                   AttributeNs(reference, kUriOffice, "relid")})
         if (a && oldId == a.value())

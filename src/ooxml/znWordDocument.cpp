@@ -265,7 +265,23 @@ void TznWordDocument::Delete(int id)
 {
     const TznDrawing d = Drawing(id);
     const TznPictureFacts f = FactsOf(d);
-    FCaretFallback = FallbackCopyOf(d, f);
+    // The fallback may show the picture through a part of its own holding the same bytes.
+    const auto own = f.RelId.isEmpty() ? std::nullopt : RelById(d.Part, f.RelId);
+    FCaretFallback = FallbackCopyOf(d, f, [&](const QString& relId) {
+        const auto rel = RelById(d.Part, relId);
+        if (!own || own->External || !rel || rel->External)
+            return false;
+        const TznPartName a = PartNameOf(d.Part).Resolve(own->Target), b = PartNameOf(d.Part).Resolve(rel->Target);
+        if (a == b)
+            return true;
+        if (!FPackage->Has(a) || !FPackage->Has(b) || FPackage->SizeOf(a) != FPackage->SizeOf(b))
+            return false;
+        try {
+            return FPackage->Read(a) == FPackage->Read(b);
+        } catch (const EznError&) {
+            return false;  // a damaged part is no copy of anything
+        }
+    });
     if (f.IsPicture && !f.RelId.isEmpty())
         if (const auto rel = RelById(d.Part, f.RelId); rel && !rel->External)
             FRemovedTargets.append(PartNameOf(d.Part).Resolve(rel->Target));

@@ -910,8 +910,9 @@ INSTANTIATE_TEST_SUITE_P(Places, DocslimRecompressTest, ::testing::Values(
 // A text box in alternate content keeps a copy of its story for older
 // readers. The copy of a re-inserted picture follows it to the new media,
 // without the crop baked into it, so that the old media goes; a copy that
-// does not certainly show the same picture stays as it is.
-enum class EznFallbackCopy { Drawing, VmlCropped, OtherPicture, OtherCrop };
+// does not certainly show the same picture stays as it is. A copy that shows the
+// same bytes stored a second time, under another part, follows too.
+enum class EznFallbackCopy { Drawing, VmlCropped, VmlOwnPart, OtherPicture, OtherCrop };
 
 struct FallbackCase
 {
@@ -968,10 +969,10 @@ TEST_P(DocslimFallbackTest, FallbackCopyFollowsTheReinsertedPicture)
     p.CropL = 25000;
     p.Cx = p.Cy = 22 * kEmuPerInch / 10;
     const double wPt = p.Cx / 12700.0, hPt = p.Cy / 12700.0;
-    auto vml = [&](const char* crop) {
+    auto vml = [&](const char* crop, const char* rel = "rIdP1") {
         return QStringLiteral("<w:r><w:pict><v:shape type=\"#_x0000_t75\" style=\"width:%1pt;height:%2pt\">"
-                              "<v:imagedata r:id=\"rIdP1\" o:title=\"\"%3/></v:shape></w:pict></w:r>")
-            .arg(wPt).arg(hPt).arg(QLatin1String(crop));
+                              "<v:imagedata r:id=\"%4\" o:title=\"\"%3/></v:shape></w:pict></w:r>")
+            .arg(wPt).arg(hPt).arg(QLatin1String(crop), QLatin1String(rel));
     };
     TznDocxBuilder b;
     b.Paragraph(QStringLiteral("A text box with a photograph:"));
@@ -980,6 +981,10 @@ TEST_P(DocslimFallbackTest, FallbackCopyFollowsTheReinsertedPicture)
     switch (c.copy) {
     case EznFallbackCopy::Drawing: copy = run; break;
     case EznFallbackCopy::VmlCropped: copy = vml(" cropleft=\"16384f\""); break;
+    case EznFallbackCopy::VmlOwnPart:
+        b.PictureRun(p);  // the same bytes again, as word/media/image2 under rIdP2
+        copy = vml(" cropleft=\"16384f\"", "rIdP2");
+        break;
     case EznFallbackCopy::OtherPicture: {
         TznTestPicture other = p;
         other.Bytes = MakeTestImage({900, 600, QStringLiteral("jpeg"), 96});
@@ -1055,6 +1060,7 @@ TEST_P(DocslimFallbackTest, FallbackCopyFollowsTheReinsertedPicture)
 INSTANTIATE_TEST_SUITE_P(Copies, DocslimFallbackTest, ::testing::Values(
     FallbackCase{"DrawingCopy", EznFallbackCopy::Drawing, true, 1},
     FallbackCase{"VmlCopyWithItsCrop", EznFallbackCopy::VmlCropped, true, 1, true, true},
+    FallbackCase{"VmlCopyOfItsOwnPart", EznFallbackCopy::VmlOwnPart, true, 1},
     // The other picture keeps its media; the replaced one's goes.
     FallbackCase{"OtherPictureUntouched", EznFallbackCopy::OtherPicture, false, 2},
     // Still named by the copy, the replaced media stays; with both the document
