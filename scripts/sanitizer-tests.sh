@@ -19,8 +19,9 @@ jobs="${LP_JOBS:-2}"
 # units (CMake's unity build) at -O1 with line tables only (-g1): the
 # sanitizers' reports still name file and line, and a fresh machine builds
 # both trees in a third of the time separate units with full debug
-# information take.
-fast_build=(-DCMAKE_UNITY_BUILD=ON -DCMAKE_UNITY_BUILD_BATCH_SIZE=16)
+# information take. The test programs' own sources are built at -O0, which
+# halves their compile time; the code under test keeps -O1.
+fast_build=(-DCMAKE_UNITY_BUILD=ON -DCMAKE_UNITY_BUILD_BATCH_SIZE=16 -DLP_TEST_CODE_FLAGS=-O0)
 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLP_SANITIZE=thread \
   -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" "${fast_build[@]}" >/dev/null
 cmake --build "$build" -j"$jobs" --target test_engine test_platform test_runner
@@ -70,12 +71,36 @@ check_exclusions() {
   done
 }
 
+# True when every report is the leak checker's own crash at exit ("Tracer
+# caught signal 11 ... LeakSanitizer has encountered a fatal error"): the
+# sanitizer runtime fails now and then while it stops the threads of an
+# ending process, before it has looked at any memory. That is no finding of
+# the tests, and the run is repeated once; any other report fails at once.
+only_tracer_crash() {
+  local r found=0
+  for r in "$reports"/*; do
+    [ -e "$r" ] || return 1
+    grep -q 'LeakSanitizer has encountered a fatal error' "$r" || return 1
+    if grep -v -e '^Tracer caught signal' -e 'LeakSanitizer has encountered a fatal error' -e '==HINT:' -e '^$' "$r" | grep -q .; then
+      return 1
+    fi
+    found=1
+  done
+  [ "$found" -eq 1 ]
+}
+
 # run name exe log filter
 run() {
   local name=$1 exe=$2 log=$3 filter=$4
   echo "== $name"
   local status=0
   "$exe" --gtest_filter="$filter" >"$log" 2>&1 || status=1
+  if [ "$status" -ne 0 ] && only_tracer_crash && ! grep -q '^\[  FAILED  \]' "$log"; then
+    echo "the leak checker crashed while the program ended (no finding); running it again"
+    rm -f "$reports"/*
+    status=0
+    "$exe" --gtest_filter="$filter" >"$log" 2>&1 || status=1
+  fi
   check_log "$name" "$log" "$status"
 }
 
@@ -136,10 +161,6 @@ ooxml_excluded=(
   # Builds a main part of more than 256 MB, which the sanitizers' shadow
   # memory multiplies beyond what a small machine has.
   '*MainPartOfMoreThan256MBOfXml'
-  # A run over one picture shown in 2,000 places: its time under the
-  # sanitizers nears its bound against hangs, and its code is that of the
-  # hostile rows that do run.
-  '*PictureShownInTwoThousandPlaces'
 )
 check_exclusions "$asan/tests/ooxml/test_ooxml" "${ooxml_excluded[@]}"
 
