@@ -451,7 +451,7 @@ void TznWordDocument::SaveAs(const QString& path, int fileFormat, const TznMedia
         FPackage->Write(FMainPart.RelsName(), MainRels().Save());
     if (FTypesChanged)
         FPackage->Write(TznPartName::ContentTypesPart(), ContentTypes().Save());
-    FPackage->SaveAs(path);
+    FPackage->SaveAs(path, recode.Enabled);
     FFullName = QFileInfo(path).absoluteFilePath();
     // Saving may drop or rewrite media parts.
     FScale.Clear();
