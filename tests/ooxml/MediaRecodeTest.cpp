@@ -298,4 +298,39 @@ TEST_F(TznRecodeSaveTest, EntriesAreDeflatedStronglyOnlyWhereSmaller)
     EXPECT_TRUE(PythonDocxOpens(recoded, &complaint)) << complaint.toStdString();
 }
 
+
+// The package's preview gets the lossless pass like the media: smaller, the same pixels.
+TEST_F(TznRecodeSaveTest, ThumbnailGetsSmallerWithTheSamePixels)
+{
+    TznDocxBuilder b;
+    b.Paragraph(QStringLiteral("A document with a preview."));
+    const QString built = PathOf(QStringLiteral("built.docx"));
+    ASSERT_TRUE(b.Save(built));
+    TznTestImage spec;
+    spec.Format = QStringLiteral("jpeg");
+    const QByteArray thumbnail = withMetadata(MakeTestImage(spec));
+    QList<QPair<QString, QByteArray>> entries;
+    for (const TznZipEntry& e : ReadZipEntries(built)) {
+        QByteArray content = e.Content;
+        if (e.Name == QLatin1String("_rels/.rels"))
+            content.replace("</Relationships>", "<Relationship Id=\"rIdThumb\" Type=\"http://schemas.openxmlformats.org/"
+                                                "package/2006/relationships/metadata/thumbnail\" Target=\"docProps/thumbnail.jpeg\"/>"
+                                                "</Relationships>");
+        if (e.Name == QLatin1String("[Content_Types].xml") && !content.contains("Extension=\"jpeg\""))
+            content.replace("<Default ", "<Default Extension=\"jpeg\" ContentType=\"image/jpeg\"/><Default ");
+        entries.append({e.Name, content});
+    }
+    entries.append({QStringLiteral("docProps/thumbnail.jpeg"), thumbnail});
+    const QString source = PathOf(QStringLiteral("source.docx"));
+    ASSERT_TRUE(WriteZip(source, entries));
+    const QString recoded = PathOf(QStringLiteral("recoded.docx"));
+    SaveThrough(source, recoded, true);
+    const QByteArray after = ReadZipEntry(recoded, QStringLiteral("docProps/thumbnail.jpeg"));
+    ASSERT_FALSE(after.isEmpty());
+    EXPECT_LT(after.size(), thumbnail.size() - 20000) << "the metadata blocks go";
+    EXPECT_EQ(QImage::fromData(after).convertToFormat(QImage::Format_ARGB32),
+              QImage::fromData(thumbnail).convertToFormat(QImage::Format_ARGB32));
+    EXPECT_TRUE(QString::fromUtf8(ReadZipEntry(recoded, QStringLiteral("_rels/.rels"))).contains(QStringLiteral("docProps/thumbnail.jpeg")));
+}
+
 } // namespace
