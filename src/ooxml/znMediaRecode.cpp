@@ -120,7 +120,9 @@ TznMediaRecodeResult RecodeMedia(TznPackage& package, const TznPartName& mainPar
                 media.append(TznMedia{target, {}, true});
             }
             media[at].Refs.append({s, r.Id});
-            if (!r.Type.endsWith(QLatin1String("/image"), Qt::CaseInsensitive))
+            // The package's preview is a picture like the media, shown by whoever lists the file.
+            if (!r.Type.endsWith(QLatin1String("/image"), Qt::CaseInsensitive)
+                && !r.Type.endsWith(QLatin1String("/metadata/thumbnail"), Qt::CaseInsensitive))
                 media[at].OnlyPictures = false;
         }
     }

@@ -23,8 +23,8 @@ struct TznMediaRecodeResult
 
 // The lossless pass over a package's pictures before it is written: media of identical
 // bytes stored once, each picture re-encoded when a smaller encoding displays the same,
-// stored media entries deflated. Only media that nothing but picture relationships names
-// is touched; a new extension renames the part and re-points its relationships. The main
+// stored media entries deflated. Only media that nothing but picture relationships (or the
+// package's thumbnail relationship) names is touched; a new extension renames the part and re-points its relationships. The main
 // part's relationships are the caller's (it writes them); every other relationships part
 // changed is written here. A relationships part that cannot be read stops the pass before
 // anything changed.

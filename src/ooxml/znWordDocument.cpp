@@ -338,9 +338,9 @@ int TznWordDocument::Paste(const TznClipPicture& picture, int pasteType)
     // Relationship ids of the copy mean the same here only in the part it was copied from.
     const bool samePart = picture.SourceDocument == FSerial && picture.SourcePart == PartNameOf(into).Key();
     const TznRendered rendered = RenderingToPaste(picture, pasteType);
-    // The server never makes a picture larger: when the new encoding is not smaller the
-    // original goes back as it was, bytes and crop.
-    const bool useNew = !rendered.Bytes.isEmpty() && rendered.Bytes.size() < picture.Request.Bytes.size();
+    // A new rendering is worth its averaged pixels only when it saves at least a tenth of
+    // the picture's bytes; otherwise the original goes back as it was, bytes and crop.
+    const bool useNew = !rendered.Bytes.isEmpty() && rendered.Bytes.size() <= picture.Request.Bytes.size() - picture.Request.Bytes.size() / 10;
     QString relId;
     if (useNew) {
         // One rendering pasted in several places of a part is stored once, under one
@@ -451,7 +451,7 @@ void TznWordDocument::SaveAs(const QString& path, int fileFormat, const TznMedia
         FPackage->Write(FMainPart.RelsName(), MainRels().Save());
     if (FTypesChanged)
         FPackage->Write(TznPartName::ContentTypesPart(), ContentTypes().Save());
-    FPackage->SaveAs(path);
+    FPackage->SaveAs(path, recode.Enabled);
     FFullName = QFileInfo(path).absoluteFilePath();
     // Saving may drop or rewrite media parts.
     FScale.Clear();

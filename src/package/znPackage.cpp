@@ -1,5 +1,7 @@
 #include "package/znPackage.h"
 
+#include "package/znDeflate.h"
+
 #include "platform/znError.h"
 #include "platform/znLocalPath.h"
 #include "platform/znReplaceFile.h"
@@ -12,6 +14,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <optional>
+#include <vector>
 
 namespace {
 
@@ -24,6 +29,70 @@ struct TznZipFile
     zip_file_t* File = nullptr;
     ~TznZipFile() { if (File) zip_fclose(File); }
 };
+
+// A zip source of bytes deflated here: its stat says they are deflated already, with their
+// inflated size and checksum, so that the zip library writes them as they are.
+struct TznDeflatedSource
+{
+    TznDeflated Deflated;
+    qint64 Offset = 0;
+    zip_error_t Error;
+};
+
+zip_int64_t deflatedSource(void* state, void* data, zip_uint64_t length, zip_source_cmd_t command)
+{
+    auto* source = static_cast<TznDeflatedSource*>(state);
+    switch (command) {
+    case ZIP_SOURCE_OPEN:
+        source->Offset = 0;
+        return 0;
+    case ZIP_SOURCE_READ: {
+        const qint64 n = std::min<qint64>(qint64(length), source->Deflated.Data.size() - source->Offset);
+        std::memcpy(data, source->Deflated.Data.constData() + source->Offset, size_t(n));
+        source->Offset += n;
+        return n;
+    }
+    case ZIP_SOURCE_CLOSE:
+        return 0;
+    case ZIP_SOURCE_STAT: {
+        if (length < sizeof(zip_stat_t))
+            return -1;
+        auto* st = static_cast<zip_stat_t*>(data);
+        zip_stat_init(st);
+        st->valid = ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE | ZIP_STAT_CRC | ZIP_STAT_COMP_METHOD | ZIP_STAT_ENCRYPTION_METHOD;
+        st->size = zip_uint64_t(source->Deflated.Size);
+        st->comp_size = zip_uint64_t(source->Deflated.Data.size());
+        st->crc = source->Deflated.Crc;
+        st->comp_method = ZIP_CM_DEFLATE;
+        st->encryption_method = ZIP_EM_NONE;
+        return sizeof(zip_stat_t);
+    }
+    case ZIP_SOURCE_ERROR:
+        return zip_error_to_data(&source->Error, data, length);
+    case ZIP_SOURCE_FREE:
+        zip_error_fini(&source->Error);
+        delete source;
+        return 0;
+    case ZIP_SOURCE_SUPPORTS:
+        return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT,
+                                              ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, -1);
+    default:
+        zip_error_set(&source->Error, ZIP_ER_OPNOTSUPP, 0);
+        return -1;
+    }
+}
+
+zip_source_t* deflatedSourceOf(zip_t* out, TznDeflated deflated)
+{
+    auto* state = new TznDeflatedSource{std::move(deflated), 0, {}};
+    zip_error_init(&state->Error);
+    zip_source_t* source = zip_source_function(out, deflatedSource, state);
+    if (!source) {
+        zip_error_fini(&state->Error);
+        delete state;
+    }
+    return source;
+}
 
 } // namespace
 
@@ -251,7 +320,7 @@ qint64 TznPackage::SizeOf(const TznPartName& part) const
     return FEntries[at].Changed ? FEntries[at].Bytes.size() : FEntries[at].Size;
 }
 
-void TznPackage::SaveAs(const QString& path) const
+void TznPackage::SaveAs(const QString& path, bool deflateStrongly) const
 {
     const QString target = QFileInfo(path).absoluteFilePath();
     auto failSave = [&](const QString& reason) {
@@ -259,9 +328,27 @@ void TznPackage::SaveAs(const QString& path) const
     };
     // Copied entries keep their compressed bytes, so the zip library would
     // never look at them: a damaged one would pass into the result unseen.
-    for (const TznEntry& entry : FEntries)
-        if (!entry.Changed && !entry.Checked)
-            ReadEntry(entry, nullptr);
+    // Deflating strongly reads them anyway, and deflates what is smaller so.
+    std::vector<std::optional<TznDeflated>> deflated(size_t(FEntries.size()));
+    for (qsizetype i = 0; i < FEntries.size(); ++i) {
+        const TznEntry& entry = FEntries[i];
+        if (!deflateStrongly) {
+            if (!entry.Changed && !entry.Checked)
+                ReadEntry(entry, nullptr);
+            continue;
+        }
+        if (entry.Changed) {
+            deflated[size_t(i)] = DeflateIfSmaller(entry.Bytes, entry.Bytes.size());
+            continue;
+        }
+        zip_stat_t st;
+        zip_stat_init(&st);
+        const bool known = zip_stat_index(FZip, zip_uint64_t(entry.Index), 0, &st) == 0 && (st.valid & ZIP_STAT_COMP_SIZE);
+        QByteArray bytes;
+        ReadEntry(entry, &bytes);
+        if (known)
+            deflated[size_t(i)] = DeflateIfSmaller(bytes, qint64(st.comp_size));
+    }
     QString reserveError;
     const QString tempPath = ReserveLocalFileName(QFileInfo(target).absolutePath(), WorkFilePrefix(),
                                                   QStringLiteral(".tmp"), &reserveError);
@@ -282,10 +369,12 @@ void TznPackage::SaveAs(const QString& path) const
         zip_error_fini(&zerr);
         failSave(QStringLiteral("the file cannot be created (%1).").arg(reason));
     }
-    for (const TznEntry& entry : FEntries) {
-        zip_source_t* source = entry.Changed
-            ? zip_source_buffer(out, entry.Bytes.constData(), zip_uint64_t(entry.Bytes.size()), 0)
-            : zip_source_zip(out, FZip, zip_uint64_t(entry.Index), ZIP_FL_COMPRESSED, 0, -1);
+    for (qsizetype i = 0; i < FEntries.size(); ++i) {
+        const TznEntry& entry = FEntries[i];
+        std::optional<TznDeflated>& strong = deflated[size_t(i)];
+        zip_source_t* source = strong ? deflatedSourceOf(out, std::move(*strong))
+            : entry.Changed ? zip_source_buffer(out, entry.Bytes.constData(), zip_uint64_t(entry.Bytes.size()), 0)
+                            : zip_source_zip(out, FZip, zip_uint64_t(entry.Index), ZIP_FL_COMPRESSED, 0, -1);
         zip_int64_t index = source ? zip_file_add(out, entry.Name.EntryName().toUtf8().constData(), source, ZIP_FL_ENC_UTF_8) : -1;
         if (index < 0) {
             const QString reason = QString::fromUtf8(zip_strerror(out));
@@ -295,7 +384,10 @@ void TznPackage::SaveAs(const QString& path) const
             removeTemp();
             failSave(reason);
         }
-        // A copied entry keeps its method, or libzip would deflate a stored entry's bytes again.
+        // A copied entry keeps its method, or libzip would deflate a stored entry's bytes again;
+        // one deflated here is written as it is.
+        if (strong)
+            continue;
         if (entry.Changed)
             zip_set_file_compression(out, zip_uint64_t(index), ZIP_CM_DEFLATE, 6);
         else

@@ -65,8 +65,9 @@ public:
     // Writes the package to a temporary file in the target's folder and renames it into place,
     // so a failed save leaves neither a half-written target nor a stray file. Every part
     // copied from the source is checked first: a damaged one raises EznError naming it, and
-    // nothing is written.
-    void SaveAs(const QString& path) const;
+    // nothing is written. With deflateStrongly, every part is deflated at a strong level where
+    // that makes its entry smaller, and copied as it was otherwise.
+    void SaveAs(const QString& path, bool deflateStrongly = false) const;
 
 private:
     struct TznEntry

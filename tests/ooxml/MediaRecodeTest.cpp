@@ -4,6 +4,7 @@
 
 #include <QBuffer>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 
 #include <functional>
@@ -112,7 +113,7 @@ const TznRecodeRow kRows[] = {
      true, "jpeg", true},
 };
 
-class TznMediaRecodeTest : public TznServerTest, public ::testing::WithParamInterface<TznRecodeRow>
+class TznRecodeSaveTest : public TznServerTest
 {
 protected:
     // Saves source under target through the server with the lossless pass on or off.
@@ -123,6 +124,10 @@ protected:
         OleCall(doc, QStringLiteral("SaveAs"), {target});
         OleCall(doc, QStringLiteral("Close"), {false});
     }
+};
+
+class TznMediaRecodeTest : public TznRecodeSaveTest, public ::testing::WithParamInterface<TznRecodeRow>
+{
 };
 
 // The media part a relationship of the main part names, as a package path.
@@ -204,5 +209,128 @@ TEST_P(TznMediaRecodeTest, KeptPictureGetsSmallerAndStaysInPlace)
 
 INSTANTIATE_TEST_SUITE_P(Kinds, TznMediaRecodeTest, ::testing::ValuesIn(kRows),
                          [](const auto& info) { return std::string(info.param.Name); });
+
+// With the lossless pass every entry is deflated again at a strong level where that makes it
+// smaller, and copied as it was where it does not; either way its bytes stay what they were.
+struct TznDeflateRow
+{
+    const char* Name;
+    const char* Entry;     // the entry zip writes anew into the built document
+    const char* ZipLevel;  // as zip writes it: -0 stores, -1 is the fastest deflate
+    bool Text;             // compressible text; otherwise random bytes
+    bool Smaller;          // the entry takes fewer bytes after the pass
+};
+
+const TznDeflateRow kDeflateRows[] = {
+    {"MainPartDeflatedFastIsDeflatedAgain", "word/document.xml", "-1", true, true},
+    {"StoredPartIsDeflated", "customXml/item1.xml", "-0", true, true},
+    {"IncompressiblePartIsCopied", "word/fonts/font1.odttf", "-6", false, false},
+};
+
+TEST_F(TznRecodeSaveTest, EntriesAreDeflatedStronglyOnlyWhereSmaller)
+{
+    // Paragraphs of words in varied order, each with its revision ids, as a writer stores them.
+    QRandomGenerator random(7);
+    const QStringList words = QStringLiteral("the of report a and to in is that for it as with was on be by this are "
+                                             "from at or an have not which but all were when we there can more if no "
+                                             "so what up out about into than them only other its new some time could")
+                                  .split(u' ');
+    QString paragraphs;
+    for (int i = 0; i < 4000; ++i) {
+        QStringList text;
+        for (int w = random.bounded(5, 25); w > 0; --w)
+            text << words[random.bounded(int(words.size()))];
+        paragraphs += QStringLiteral("<w:p w:rsidR=\"00%1\"><w:r><w:rPr><w:sz w:val=\"%2\"/></w:rPr><w:t>%3</w:t></w:r></w:p>")
+                          .arg(random.bounded(1 << 24), 6, 16, QLatin1Char('0')).arg(20 + 2 * random.bounded(3)).arg(text.join(u' '));
+    }
+    TznDocxBuilder b;
+    b.Body(paragraphs);
+    const QString source = PathOf(QStringLiteral("source.docx"));
+    ASSERT_TRUE(b.Save(source));
+    for (const TznDeflateRow& row : kDeflateRows) {
+        QByteArray bytes;
+        if (QLatin1String(row.Entry) == QLatin1String("word/document.xml")) {
+            bytes = ReadZipEntry(source, QString::fromLatin1(row.Entry));
+        } else if (row.Text) {
+            for (int i = 0; i < 3000; ++i)
+                bytes += QByteArray("<item n=\"") + QByteArray::number(i) + "\">" + words[i % words.size()].toUtf8() + "</item>";
+        } else {
+            bytes.resize(300000);
+            for (char& c : bytes)
+                c = char(random.bounded(256));
+        }
+        QDir(FDir.path()).mkpath(QFileInfo(PathOf(QString::fromLatin1(row.Entry))).path());
+        QFile f(PathOf(QString::fromLatin1(row.Entry)));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+        f.close();
+        ASSERT_EQ(QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"),
+                  QStringLiteral("cd '%1' && zip -q %2 source.docx %3").arg(FDir.path(), QLatin1String(row.ZipLevel),
+                                                                       QLatin1String(row.Entry))}), 0);
+    }
+    const QString plain = PathOf(QStringLiteral("plain.docx"));
+    const QString recoded = PathOf(QStringLiteral("recoded.docx"));
+    SaveThrough(source, plain, false);
+    SaveThrough(source, recoded, true);
+    QHash<QString, TznZipEntry> before, off, on;
+    for (const TznZipEntry& e : ReadZipEntries(source))
+        before.insert(e.Name, e);
+    for (const TznZipEntry& e : ReadZipEntries(plain))
+        off.insert(e.Name, e);
+    for (const TznZipEntry& e : ReadZipEntries(recoded))
+        on.insert(e.Name, e);
+    ASSERT_EQ(on.size(), before.size());
+    for (const TznDeflateRow& row : kDeflateRows) {
+        SCOPED_TRACE(row.Name);
+        const QString name = QString::fromLatin1(row.Entry);
+        ASSERT_TRUE(on.contains(name));
+        EXPECT_EQ(on[name].Content, before[name].Content);
+        EXPECT_EQ(off[name].Raw, before[name].Raw) << "without the pass an entry is copied as it was";
+        if (row.Smaller) {
+            EXPECT_EQ(on[name].Method, 8);
+            EXPECT_LT(on[name].Raw.size(), before[name].Raw.size() * 97 / 100);
+        } else {
+            EXPECT_EQ(on[name].Raw, before[name].Raw);
+            EXPECT_EQ(on[name].Method, before[name].Method);
+        }
+    }
+    QString complaint;
+    EXPECT_TRUE(PythonDocxOpens(recoded, &complaint)) << complaint.toStdString();
+}
+
+
+// The package's preview gets the lossless pass like the media: smaller, the same pixels.
+TEST_F(TznRecodeSaveTest, ThumbnailGetsSmallerWithTheSamePixels)
+{
+    TznDocxBuilder b;
+    b.Paragraph(QStringLiteral("A document with a preview."));
+    const QString built = PathOf(QStringLiteral("built.docx"));
+    ASSERT_TRUE(b.Save(built));
+    TznTestImage spec;
+    spec.Format = QStringLiteral("jpeg");
+    const QByteArray thumbnail = withMetadata(MakeTestImage(spec));
+    QList<QPair<QString, QByteArray>> entries;
+    for (const TznZipEntry& e : ReadZipEntries(built)) {
+        QByteArray content = e.Content;
+        if (e.Name == QLatin1String("_rels/.rels"))
+            content.replace("</Relationships>", "<Relationship Id=\"rIdThumb\" Type=\"http://schemas.openxmlformats.org/"
+                                                "package/2006/relationships/metadata/thumbnail\" Target=\"docProps/thumbnail.jpeg\"/>"
+                                                "</Relationships>");
+        if (e.Name == QLatin1String("[Content_Types].xml") && !content.contains("Extension=\"jpeg\""))
+            content.replace("<Default ", "<Default Extension=\"jpeg\" ContentType=\"image/jpeg\"/><Default ");
+        entries.append({e.Name, content});
+    }
+    entries.append({QStringLiteral("docProps/thumbnail.jpeg"), thumbnail});
+    const QString source = PathOf(QStringLiteral("source.docx"));
+    ASSERT_TRUE(WriteZip(source, entries));
+    const QString recoded = PathOf(QStringLiteral("recoded.docx"));
+    SaveThrough(source, recoded, true);
+    const QByteArray after = ReadZipEntry(recoded, QStringLiteral("docProps/thumbnail.jpeg"));
+    ASSERT_FALSE(after.isEmpty());
+    EXPECT_LT(after.size(), thumbnail.size() - 20000) << "the metadata blocks go";
+    EXPECT_EQ(QImage::fromData(after).convertToFormat(QImage::Format_ARGB32),
+              QImage::fromData(thumbnail).convertToFormat(QImage::Format_ARGB32));
+    EXPECT_TRUE(QString::fromUtf8(ReadZipEntry(recoded, QStringLiteral("_rels/.rels"))).contains(QStringLiteral("docProps/thumbnail.jpeg")));
+}
 
 } // namespace

@@ -315,6 +315,51 @@ TEST_F(ShapeTest, PictureThatWouldGrowGoesBackUnchanged)
     EXPECT_TRUE(XmlOf(out).contains(QStringLiteral("<a:srcRect l=\"1000\" t=\"0\" r=\"0\" b=\"0\"/>")));
 }
 
+// A re-rendering is worth its place only when it saves a tenth of the picture's bytes;
+// otherwise the picture goes back as it was. Screenshots re-rendered a little smaller gain
+// colours from the averaging and hardly any bytes.
+struct RenderingGainCase
+{
+    const char* name;
+    double across;       // the share of the picture's pixels across that 150 ppi needs as shown
+    bool renderingStays; // the new rendering replaces the picture
+};
+
+class RenderingGainTest : public ShapeTest, public ::testing::WithParamInterface<RenderingGainCase>
+{
+};
+
+TEST_P(RenderingGainTest, RenderingStaysOnlyWhereItSavesATenth)
+{
+    const RenderingGainCase& c = GetParam();
+    TznDocxBuilder b;
+    TznTestPicture pic;
+    pic.Bytes = EncodeWithQt(MakeRibbonImage({1000, 700}, 5), "png");
+    pic.Extension = QStringLiteral("png");
+    pic.Cx = qint64(1000 * c.across / 150.0 * kEmuPerInch);
+    pic.Cy = qint64(700 * c.across / 150.0 * kEmuPerInch);
+    b.Picture(pic);
+    const TznVariant doc = OpenBuilt(b);
+    Reinsert(Item(Inline(doc), 1));
+    const QString out = SaveCopy(doc);
+    const QStringList media = MediaOf(out);
+    ASSERT_EQ(media.size(), 1);
+    const QByteArray after = ReadZipEntry(out, media[0]);
+    if (c.renderingStays) {
+        EXPECT_LE(after.size(), pic.Bytes.size() * 9 / 10);
+        EXPECT_LT(QImage::fromData(after).width(), 1000);
+    } else {
+        EXPECT_EQ(after, pic.Bytes);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(ShownSizes, RenderingGainTest, ::testing::Values(
+    RenderingGainCase{"NoSmallerAtNinetyPercent", 0.9, false},
+    // About 7 % smaller: not worth the averaged pixels.
+    RenderingGainCase{"HardlySmallerAtSeventyPercent", 0.7, false},
+    RenderingGainCase{"AThirdSmallerAtSixtyPercent", 0.6, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(ShapeTest, UndecodablePictureFailsCopyAndStays)
 {
     TznDocxBuilder b;

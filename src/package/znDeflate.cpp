@@ -1,0 +1,71 @@
+#include "package/znDeflate.h"
+
+#include <libdeflate.h>
+
+#include <algorithm>
+#include <memory>
+
+namespace {
+
+struct TznCompressorFree
+{
+    void operator()(libdeflate_compressor* c) const { libdeflate_free_compressor(c); }
+};
+
+// The bytes at level, or an empty array when the stream does not fit into limit bytes.
+QByteArray deflateAt(const QByteArray& bytes, int level, qint64 limit)
+{
+    const std::unique_ptr<libdeflate_compressor, TznCompressorFree> c(libdeflate_alloc_compressor(level));
+    if (!c || limit <= 0)
+        return {};
+    QByteArray out(qsizetype(limit), Qt::Uninitialized);
+    // A stream that does not fit is not wanted: libdeflate says so by returning 0.
+    const size_t n = libdeflate_deflate_compress(c.get(), bytes.constData(), size_t(bytes.size()), out.data(), size_t(out.size()));
+    out.resize(qsizetype(n));
+    return out;
+}
+
+// The share of its bytes a part's first kSample bytes take at a quick level: what the whole
+// part may take at a strong one, a few per cent less.
+constexpr qsizetype kSample = 64 * 1024;
+
+// Below this gain an entry keeps the bytes it had.
+constexpr qint64 kMinGain = 64;
+// The strongest level is tried only after the strong one gained this much, on parts up to the
+// size beyond which it takes seconds.
+constexpr qint64 kStrongestAfterGain = 4096;
+constexpr qint64 kStrongestMaxSize = qint64(16) << 20;
+
+} // namespace
+
+std::optional<TznDeflated> DeflateIfSmaller(const QByteArray& bytes, qint64 smallerThan)
+{
+    if (bytes.isEmpty() || smallerThan <= kMinGain)
+        return std::nullopt;
+    // Worth it only when at least kMinGain bytes and 1 % go.
+    const qint64 limit = std::min(smallerThan - kMinGain, smallerThan * 99 / 100);
+    // A part the quick level does not bring near the limit (a picture, a font compressed
+    // inside, a part its writer deflated well) is not worth the strong level's time.
+    // The head has less history to match against than the whole, so its share is taken with
+    // some room.
+    if (bytes.size() > 2 * kSample) {
+        const QByteArray head = bytes.left(kSample);
+        const QByteArray quick = deflateAt(head, 6, head.size() + 64);
+        const double share = quick.isEmpty() ? 1.0 : double(quick.size()) / double(head.size());
+        if (share > 0.97 || share * double(bytes.size()) > double(limit) * 1.08)
+            return std::nullopt;
+    }
+    QByteArray best = deflateAt(bytes, 9, limit);
+    if (best.isEmpty())
+        return std::nullopt;
+    if (smallerThan - best.size() >= kStrongestAfterGain && bytes.size() <= kStrongestMaxSize) {
+        const QByteArray strongest = deflateAt(bytes, 12, best.size());
+        if (!strongest.isEmpty())
+            best = strongest;
+    }
+    TznDeflated out;
+    out.Data = best;
+    out.Size = bytes.size();
+    out.Crc = quint32(libdeflate_crc32(0, bytes.constData(), size_t(bytes.size())));
+    return out;
+}
