@@ -102,6 +102,62 @@ INSTANTIATE_TEST_SUITE_P(Files, EmbeddedFontCountTest, ::testing::Values(
     FontCountCase{"FontInNoDocument", [] { return QByteArray(4096, 'x') + eotFont(); }, 0}),
     RowName());
 
+// A package of paragraphs, a page break before each but the first of pages.
+QByteArray packageOfPages(const QStringList& pages)
+{
+    TznDocxBuilder builder;
+    for (qsizetype i = 0; i < pages.size(); ++i) {
+        if (i > 0)
+            builder.Body(QStringLiteral("<w:p><w:r><w:br w:type=\"page\"/></w:r></w:p>"));
+        for (int line = 0; line < 15; ++line)
+            builder.Paragraph(pages[i]);
+    }
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("a.docx"));
+    return builder.Save(file) ? ReadBytes(file) : QByteArray();
+}
+
+struct DifferenceCase
+{
+    const char* name;
+    std::function<QByteArray()> source, result;
+    bool render;
+    const char* says;  // what follows "kept as it was: ", or empty when the result may stand
+};
+
+class ResultDifferenceTest : public ::testing::TestWithParam<DifferenceCase>
+{
+};
+
+// The reasons a result is thrown away, each in the words of its result line.
+TEST_P(ResultDifferenceTest, SaysWhyTheResultMustNotStand)
+{
+    const DifferenceCase& c = GetParam();
+    LP_SKIP_UNLESS(!c.render || !TznLegacyOffice::InstalledProgram().isEmpty()) << "LibreOffice is not installed";
+    QTemporaryDir dir;
+    const QString source = dir.filePath(QStringLiteral("source.docx")), result = dir.filePath(QStringLiteral("result.docx"));
+    ASSERT_TRUE(WriteBytes(source, c.source()));
+    ASSERT_TRUE(WriteBytes(result, c.result()));
+    const QString says = ResultDifference(source, result, c.render, 30, source, result);
+    TznLegacyOffice::OfThisThread().Quit();
+    EXPECT_TRUE(QString::fromUtf8(c.says).isEmpty() ? says.isEmpty() : says.startsWith(QString::fromUtf8(c.says))) << says.toStdString();
+}
+
+const QString kLine = QStringLiteral("The quick brown fox jumps over the lazy dog, again and again.");
+const QString kOther = QStringLiteral("WWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWW");
+
+INSTANTIATE_TEST_SUITE_P(Pairs, ResultDifferenceTest, ::testing::Values(
+    DifferenceCase{"SamePages", [] { return packageOfPages({kLine, kLine}); }, [] { return packageOfPages({kLine, kLine}); }, true, ""},
+    DifferenceCase{"OneMorePage", [] { return packageOfPages({kLine}); }, [] { return packageOfPages({kLine, kLine}); }, true,
+                   "2 pages instead of 1"},
+    DifferenceCase{"SecondPageDiffers", [] { return packageOfPages({kLine, kLine}); }, [] { return packageOfPages({kLine, kOther}); },
+                   true, "page 2 would look different, "},
+    DifferenceCase{"FewerFonts", [] { return packageEmbedding({QStringLiteral("embedRegular"), QStringLiteral("embedItalic")}); },
+                   [] { return packageEmbedding({QStringLiteral("embedRegular")}); }, false, "1 embedded font instead of 2"},
+    DifferenceCase{"AsManyFonts", [] { return packageEmbedding({QStringLiteral("embedRegular")}); },
+                   [] { return packageEmbedding({QStringLiteral("embedBold")}); }, false, ""}),
+    RowName());
+
 struct CheckCase
 {
     const char* name;
