@@ -68,6 +68,9 @@ const TznOptionSpec kOptions[] = {
     {{"type"}, "N", "data-type code used when pictures are pasted back (Type)", ogHow},
     {{"no-recompress"}, nullptr, "only re-insert the main text's pictures shown below their size; "
                                  "no other pass, no lossless re-coding on save (Recompress=False)", ogHow},
+    {{"verify"}, nullptr, "render every changed result and its source in LibreOffice and keep the source "
+                          "where a page would look different (Verify=True; default: only .doc documents)", ogHow},
+    {{"no-verify"}, nullptr, "keep every smaller result without rendering it (Verify=False)", ogHow},
     {{"json"}, nullptr, "one JSON object per document on standard output, then a summary object", ogOutput},
     {{"q", "quiet"}, nullptr, "show nothing but the result lines and the summary (no progress line)", ogOutput},
     {{"log"}, "FILE", "write the result lines to FILE (LogFile)", ogOutput},
@@ -275,6 +278,14 @@ TznCommandLine ParseConventionalCommandLine(const QStringList& params, const QSt
         lines << QStringLiteral("KeepFileTime=True");
     if (parser.isSet(QStringLiteral("no-recompress")))
         lines << QStringLiteral("Recompress=False");
+    if (parser.isSet(QStringLiteral("verify")) && parser.isSet(QStringLiteral("no-verify"))) {
+        error = QStringLiteral("--verify and --no-verify exclude each other: give one of them");
+        return result;
+    }
+    if (parser.isSet(QStringLiteral("verify")))
+        lines << QStringLiteral("Verify=True");
+    if (parser.isSet(QStringLiteral("no-verify")))
+        lines << QStringLiteral("Verify=False");
     struct TznNumberOption
     {
         const char* name;

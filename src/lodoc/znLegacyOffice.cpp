@@ -41,6 +41,23 @@ void TznLegacyOffice::Quit()
         FOffice->Quit();
 }
 
+TznLegacyOffice& TznLegacyOffice::OfThisThread()
+{
+    thread_local TznLegacyOffice office;
+    return office;
+}
+
+QString TznLegacyOffice::Unavailable()
+{
+    QString reason;
+    if (!Instance(reason))
+        return reason;
+    const QString program = FSettings.Program.isEmpty() ? InstalledProgram() : FSettings.Program;
+    if (program.isEmpty() || !QFileInfo(program).isExecutable())
+        return QStringLiteral("LibreOffice is not installed; %1.").arg(QLatin1String(kOfficeInstallHint));
+    return {};
+}
+
 TznOfficeBase* TznLegacyOffice::Instance(QString& reason)
 {
     if (FOffice)
@@ -76,9 +93,10 @@ void TznLegacyOffice::Convert(const QString& source, const QString& target, TznO
 {
     const bool saving = format == TznOfficeFormat::Doc;
     const QString label = QDir::toNativeSeparators(sourceLabel.isEmpty() ? (saving ? target : source) : sourceLabel);
-    auto fail = [&](const QString& reason) {
-        throw EznError(QStringLiteral("%1 \"%2\": %3").arg(saving ? QStringLiteral("Cannot save") : QStringLiteral("Cannot open"), label, reason));
-    };
+    const QString verb = saving                            ? QStringLiteral("Cannot save")
+                         : format == TznOfficeFormat::Pdf ? QStringLiteral("Cannot render")
+                                                          : QStringLiteral("Cannot open");
+    auto fail = [&](const QString& reason) { throw EznError(QStringLiteral("%1 \"%2\": %3").arg(verb, label, reason)); };
     QString reason;
     TznOfficeBase* office = Instance(reason);
     if (!office)

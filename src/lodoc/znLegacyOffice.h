@@ -21,6 +21,10 @@ public:
     TznLegacyOffice(const TznLegacyOffice&) = delete;
     TznLegacyOffice& operator=(const TznLegacyOffice&) = delete;
 
+    // The instance of the calling thread, made on first use and ended with the thread: the
+    // one office a worker's legacy documents and its render checks share.
+    static TznLegacyOffice& OfThisThread();
+
     // Converts source to target (written to a temporary name in the target's folder and
     // renamed into place). Raises EznError naming the source: LibreOffice or the module
     // missing (with what to install), the file unreadable to it, or the time-out (the
@@ -30,6 +34,10 @@ public:
                  const QString& sourceLabel = {});
     // Ends the instance and removes its profile; does nothing when none runs.
     void Quit();
+    // Why no conversion can succeed here (the module, its UNO runtime or the office program
+    // missing), as a sentence ending in a period that says what to install; empty when
+    // LibreOffice is there.
+    QString Unavailable();
 
     bool IsRunning() const;
     // The process id of the running instance, 0 when none runs.

@@ -12,6 +12,7 @@ enum class TznOfficeFormat
 {
     Docx,   // an OOXML word-processing package
     Doc,    // the legacy binary word-processing format
+    Pdf,    // the document's pages as PDF, as LibreOffice lays them out
 };
 
 // How an instance is started; the defaults are what the document server uses.
@@ -53,5 +54,5 @@ public:
 // of this header. Raise the version with every change of this header.
 inline constexpr char kOfficeModuleName[] = "leafpress-lodoc";
 inline constexpr char kOfficeEntryName[] = "lpCreateOffice";
-inline constexpr int kOfficeModuleVersion = 1;
+inline constexpr int kOfficeModuleVersion = 2;
 using TznOfficeEntry = TznOfficeBase* (*)(int version, const TznOfficeSettings* settings);

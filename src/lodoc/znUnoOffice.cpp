@@ -240,7 +240,9 @@ uno::Reference<lang::XComponent> TznUnoOffice::Load(const QString& source)
 void TznUnoOffice::Store(const uno::Reference<lang::XComponent>& doc, const QString& target,
                                      TznOfficeFormat format)
 {
-    const char* filter = format == TznOfficeFormat::Doc ? "MS Word 97" : "MS Word 2007 XML";
+    const char* filter = format == TznOfficeFormat::Doc   ? "MS Word 97"
+                         : format == TznOfficeFormat::Pdf ? "writer_pdf_Export"
+                                                          : "MS Word 2007 XML";
     const uno::Sequence<beans::PropertyValue> args = properties({
         property("FilterName", uno::Any(OUString::createFromAscii(filter))),
         property("Overwrite", uno::Any(true)),
@@ -268,7 +270,8 @@ void closeDocument(const uno::Reference<lang::XComponent>& doc)
 }
 
 // True when LibreOffice read the file as a word-processing document of the Word family,
-// not as some other format its detection fell back to (plain text for damaged files).
+// not as some other format its detection fell back to (plain text for damaged files). A
+// package is the source of a conversion to the legacy format; a rendering takes either.
 bool loadedAsWord(const uno::Reference<lang::XComponent>& doc, TznOfficeFormat sourceKind)
 {
     uno::Reference<frame::XModel> model(doc, uno::UNO_QUERY);

@@ -48,8 +48,9 @@ TznLegacyBridge::~TznLegacyBridge() = default;
 
 TznLegacyOffice& TznLegacyBridge::Office()
 {
-    if (!FOffice)
-        FOffice = std::make_unique<TznLegacyOffice>();
+    // The thread's instance: the converter that drives this server on the same thread
+    // renders its results in it too, so that a worker runs one office, not two.
+    FOffice = &TznLegacyOffice::OfThisThread();
     return *FOffice;
 }
 

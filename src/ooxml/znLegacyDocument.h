@@ -8,8 +8,9 @@ class QTemporaryDir;
 class TznLegacyOffice;
 class TznWordDocument;
 
-// The office instance of one application object of the server, started only by the first
-// legacy document and ended with the application.
+// The office instance of one application object of the server: its thread's instance
+// (TznLegacyOffice::OfThisThread), started only by the first legacy document and ended
+// with the application.
 struct TznLegacyBridge
 {
     TznLegacyBridge();
@@ -19,7 +20,7 @@ struct TznLegacyBridge
     void Quit();
 
 private:
-    std::unique_ptr<TznLegacyOffice> FOffice;
+    TznLegacyOffice* FOffice = nullptr;
 };
 
 // True when the file's content (not its name) is a legacy binary Word document: a compound

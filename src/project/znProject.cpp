@@ -212,6 +212,23 @@ int TznProject::Resolution() const { return TextToInt(GetOption(QStringLiteral("
 int TznProject::Quality() const { return TextToInt(GetOption(QStringLiteral("Quality")), 85); }
 bool TznProject::Recompress() const { return TextToBool(GetOption(QStringLiteral("Recompress")), true); }
 
+TznVerify TznProject::Verify() const
+{
+    const QString text = GetOption(QStringLiteral("Verify"));
+    // A text that reads as a Boolean reads so whatever the default; anything else is Auto.
+    const bool on = TextToBool(text, true);
+    if (on != TextToBool(text, false))
+        return TznVerify::Auto;
+    return on ? TznVerify::On : TznVerify::Off;
+}
+
+double TznProject::VerifyPsnr() const
+{
+    bool ok = false;
+    const double psnr = QLocale::c().toDouble(GetOption(QStringLiteral("VerifyPsnr")).trimmed(), &ok);
+    return ok && psnr >= 0 && psnr <= 99 ? psnr : 30;
+}
+
 QString TznProject::TargetFolder() const
 {
     const QString target = Target();

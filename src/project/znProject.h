@@ -21,6 +21,9 @@ using TznConvertorClass = std::function<TznConvertor*(TznBatch*, int, const TznN
 
 // What to do with a target file that already exists.
 enum class TznOverwrite { Skip, Overwrite, Rename };
+// The render check of results: Auto checks what went through LibreOffice, On every
+// changed result, Off none.
+enum class TznVerify { Auto, On, Off };
 
 // Boolean text: a non-zero number or "True" is true, zero or "False" false,
 // anything else def.
@@ -108,6 +111,10 @@ public:
     // re-inserts pictures far above Resolution, reaches every story and asks
     // the document server for its lossless pass on save.
     bool Recompress() const;
+    // Verify: "Auto" (the default, also for text that reads as neither), True or False.
+    TznVerify Verify() const;
+    // The PSNR in dB (0 to 99, default 30) every page of a checked result must reach.
+    double VerifyPsnr() const;
 
     // Target with a trailing delimiter, created when missing (failure ignored).
     // An empty Target gives the empty text and creates nothing.

@@ -7,6 +7,7 @@
 #include "platform/znPath.h"
 #include "project/znFileUtils.h"
 #include "project/znProject.h"
+#include "word/znRenderCheck.h"
 
 #include <QDir>
 #include <QFile>
@@ -140,6 +141,7 @@ void TznDocslim::ConvertFile(TznBatch* batch, TznNode* node)
         return;
     FPasteType = Project->Type();
     FRecompress = Project->Recompress();
+    FVerify = Project->Verify();
     // The result is written beside the target under a name of its own and
     // replaces the target only when it is complete and smaller: an older
     // target, or the source itself when compacting in place, stays as it
@@ -189,16 +191,25 @@ void TznDocslim::ConvertFile(TznBatch* batch, TznNode* node)
         const qint64 savedSize = saved ? TznFileUtils::FileSizeOf(work) : 0;
 
         QString prefix;
+        QString keptWhy;
         bool keepSource = false;
         if (saved && sourceSize != 0) {
             qint64 percentage = savedSize * 100 / sourceSize;
-            if (percentage >= 100) {
+            if (percentage >= 100)
                 keepSource = true;
-                percentage = 99;
+            // A smaller result replaces its target only when it shows what its source
+            // shows; the source's bytes stand otherwise, as when nothing was gained.
+            else if (FVerify != TznVerify::Off) {
+                const bool render = FVerify == TznVerify::On || IsCompoundDocument(sourceFile);
+                keptWhy = ResultDifference(sourceFile, work, render, Project->VerifyPsnr(),
+                                           WithoutCredentials(node->Path), target);
+                keepSource = !keptWhy.isEmpty();
             }
+            if (keepSource)
+                percentage = 99;
             prefix = QStringLiteral("[%1%] ").arg(percentage);
             node->SourceSize = sourceSize;
-            node->TargetSize = qMin(savedSize, sourceSize);
+            node->TargetSize = keepSource ? sourceSize : savedSize;
         }
         // The source's bytes take the result's place, and then replace the
         // target as a result would; in place they are already there.
@@ -223,7 +234,8 @@ void TznDocslim::ConvertFile(TznBatch* batch, TznNode* node)
         }
         work.clear();
         const QString note = FinishSource(batch, node, target);
-        node->Message = ReadableLocalPath(prefix + target + note);
+        const QString kept = keptWhy.isEmpty() ? QString() : QStringLiteral(" (kept as it was: %1)").arg(keptWhy);
+        node->Message = ReadableLocalPath(prefix + target + kept + note);
         node->Status = nsSuccess;
         batch->AddSuccess();
     } catch (const std::exception& e) {

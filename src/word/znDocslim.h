@@ -1,5 +1,6 @@
 #pragma once
 
+#include "project/znProject.h"
 #include "word/znWordOle.h"
 
 // The product's converter: re-inserts every picture shown below its full
@@ -32,6 +33,8 @@ protected:
     int FPasteType = 13;
     // The option Recompress, read once per file.
     bool FRecompress = true;
+    // The option Verify, read once per file.
+    TznVerify FVerify = TznVerify::Auto;
 
 private:
     void passPictureSettings();

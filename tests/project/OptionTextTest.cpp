@@ -111,6 +111,10 @@ const auto subdir = [](const TznProject& p) { return b(p.Subdir()); };
 const auto threads = [](const TznProject& p) { return QString::number(p.ThreadsCount()); };
 const auto overwrite = [](const TznProject& p) { return overwriteName(p.IsOverwrite()); };
 const auto runAndClose = [](const TznProject& p) { return b(p.RunAndClose()); };
+const auto verify = [](const TznProject& p) {
+    return p.Verify() == TznVerify::Auto ? QStringLiteral("auto") : b(p.Verify() == TznVerify::On);
+};
+const auto verifyPsnr = [](const TznProject& p) { return QString::number(p.VerifyPsnr()); };
 
 INSTANTIATE_TEST_SUITE_P(Options, TypedReadTest, ::testing::Values(
     TypedCase{"BoolUpperTrue", "subdir=TRUE", subdir, "true"},
@@ -145,7 +149,15 @@ INSTANTIATE_TEST_SUITE_P(Options, TypedReadTest, ::testing::Values(
     TypedCase{"RunAndCloseByConsole", "PureConsole=True", runAndClose, "true"},
     TypedCase{"RunAndCloseOwnKey", "RunAndClose=1", runAndClose, "true"},
     TypedCase{"RunAndCloseNegativeDaemon", "Daemon=-5", runAndClose, "false"},
-    TypedCase{"RunAndCloseNone", "", runAndClose, "false"}),
+    TypedCase{"RunAndCloseNone", "", runAndClose, "false"},
+    TypedCase{"VerifyDefault", "", verify, "auto"},
+    TypedCase{"VerifyAutoAnyCase", "Verify=AUTO", verify, "auto"},
+    TypedCase{"VerifyGarbageIsAuto", "Verify=sometimes", verify, "auto"},
+    TypedCase{"VerifyTrue", "Verify=True", verify, "true"},
+    TypedCase{"VerifyZero", "Verify=0", verify, "false"},
+    TypedCase{"VerifyPsnrDefault", "", verifyPsnr, "30"},
+    TypedCase{"VerifyPsnrFraction", "VerifyPsnr=27.5", verifyPsnr, "27.5"},
+    TypedCase{"VerifyPsnrOutOfRange", "VerifyPsnr=120", verifyPsnr, "30"}),
     RowName());
 
 TEST_F(ProjectFixture, TargetFolderCreatesTheFolderAndEndsWithADelimiter)

@@ -488,24 +488,6 @@ QList<QImage> RenderPdfPages(const QString& pdf, const QString& prefix, int dpi)
     return pages;
 }
 
-double PagePsnr(const QImage& a, const QImage& b)
-{
-    if (a.size() != b.size() || a.isNull())
-        return 0;
-    const QImage pa = a.convertToFormat(QImage::Format_RGB888), pb = b.convertToFormat(QImage::Format_RGB888);
-    double sum = 0;
-    for (int y = 0; y < pa.height(); ++y) {
-        const uchar* ra = pa.constScanLine(y);
-        const uchar* rb = pb.constScanLine(y);
-        for (int x = 0; x < pa.width() * 3; ++x) {
-            const double d = double(ra[x]) - double(rb[x]);
-            sum += d * d;
-        }
-    }
-    const double mse = sum / (3.0 * pa.width() * pa.height());
-    return mse == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / mse);
-}
-
 QString CorpusDir()
 {
 #ifdef LP_CORPUS_DIR

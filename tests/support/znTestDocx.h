@@ -1,5 +1,8 @@
 #pragma once
 
+// The product's page comparison (PagePsnr), which the renderings of the tests use too.
+#include "lodoc/znRenderCompare.h"
+
 #include <QByteArray>
 #include <QImage>
 #include <QList>
@@ -116,7 +119,5 @@ QString ConvertToPdf(const QString& path, const QString& outDir);
 QStringList ConvertAllToPdf(const QStringList& paths, const QString& outDir);
 // The pages of a PDF rendered by pdftoppm at dpi, as RGB pictures.
 QList<QImage> RenderPdfPages(const QString& pdf, const QString& prefix, int dpi);
-// Peak signal-to-noise ratio of two pictures of one size in decibels (99 when equal, 0 when the sizes differ).
-double PagePsnr(const QImage& a, const QImage& b);
 // The corpus folder, empty when it is absent.
 QString CorpusDir();

@@ -55,6 +55,14 @@ const TznExpectedFailure ExpectedFailures[] = {
     {"poi/ExternalEntityInText.docx", "declares a document type, which Office documents may not"},
     {"poi/stress025.docx", "holds no word-processing document"},       // a theme package
     {"pydocx/missing_relationships.docx", "holds no word-processing document"},
+    {"node-word-extractor/badfile-01-bad-header.doc", "damaged or is no document package"},
+    {"poi/clusterfuzz-testcase-POIHWPFFuzzer-5696094627495936.doc", "damaged or is no document package"},
+    {"poi/word2.doc", "damaged or is no document package"},
+    {"poi/PasswordProtected.doc", "encrypted with a password"},
+    {"poi/password_password_cryptoapi.doc", "encrypted with a password"},
+    {"poi/password_tika_binaryrc4.doc", "encrypted with a password"},
+    // LibreOffice itself aborts on it, also when run by hand.
+    {"poi/FloatingPictures.doc", "LibreOffice failed while converting it"},
 };
 
 // Why documents were left out of the page-by-page comparison, with their names.
@@ -82,24 +90,26 @@ private:
 
 class CorpusCompactionTest : public WordFixture {};
 
-// Every corpus document is converted by the product's converter with every
-// pass on: nothing crashes, only the documents of the table fail and each
-// for its reason, no picture is lost, every changed result is smaller,
-// python-docx reads every result it read the source of, and LibreOffice
-// renders every changed result as it renders its source: the same pages,
-// each at 30 dB or more at 100 dpi. The test prints how many documents it
-// compared and which it left out, and why.
+// Every corpus document, the legacy ones included, is converted by the
+// product's converter with every pass on and Verify at its default: nothing
+// crashes, only the documents of the table fail and each for its reason, no
+// picture is lost, every changed result is smaller, python-docx reads every
+// result it read the source of, and LibreOffice renders every changed result
+// as it renders its source: the same pages, each at 30 dB or more at 100 dpi.
+// The test prints how many documents it compared, how many results the render
+// check kept as they were, and which it left out, and why.
 TEST_F(CorpusCompactionTest, EveryDocumentSurvivesCompactionAndLooksAsBefore)
 {
     const QString corpus = CorpusDir();
     LP_SKIP_UNLESS(!corpus.isEmpty()) << "corpus not available";
     FProject->SetOptionsText(QStringLiteral("Recompress=True"));
-    int converted = 0, unchanged = 0;
+    int converted = 0, unchanged = 0, keptByCheck = 0;
     TznLeftOut leftOut;
     QSet<QString> failedAsExpected, listedFound;
     const QString only = qEnvironmentVariable("LP_CORPUS_ONLY");
     QStringList sources, results;   // the changed ones, kept for rendering
-    QDirIterator it(corpus, {QStringLiteral("*.docx"), QStringLiteral("*.docm"), QStringLiteral("*.dotx"), QStringLiteral("*.dotm")},
+    QDirIterator it(corpus, {QStringLiteral("*.docx"), QStringLiteral("*.docm"), QStringLiteral("*.dotx"), QStringLiteral("*.dotm"),
+                             QStringLiteral("*.doc")},
                     QDir::Files, QDirIterator::Subdirectories);
     int index = 0;
     while (it.hasNext()) {
@@ -141,13 +151,25 @@ TEST_F(CorpusCompactionTest, EveryDocumentSurvivesCompactionAndLooksAsBefore)
         ++converted;
         const QString out = path(QStringLiteral("out/") + name);
         ASSERT_TRUE(QFileInfo(out).isFile());
+        // The render check (Verify at its default) keeps the source's bytes of a result
+        // that would look different or lose an embedded font.
+        if (node->Message.contains(QStringLiteral(" (kept as it was: "))) {
+            EXPECT_EQ(ReadBytes(out), ReadBytes(source)) << node->Message.toStdString();
+            leftOut.Add(QStringLiteral("kept by the check"), relative + QStringLiteral(": ") + node->Message.section(QStringLiteral("kept as it was: "), 1).chopped(1));
+            ++keptByCheck;
+            continue;
+        }
         if (ReadBytes(out) == ReadBytes(source)) {
             ++unchanged;
             leftOut.Add(QStringLiteral("unchanged"), relative);
             continue;
         }
         EXPECT_LT(QFileInfo(out).size(), QFileInfo(source).size());
-        EXPECT_EQ(DrawingCount(out), DrawingCount(source));
+        // A legacy document's result is a package (DocToDocx); its drawings are compared
+        // in the renderings only.
+        if (!file.endsWith(QStringLiteral(".doc"))) {
+            EXPECT_EQ(DrawingCount(out), DrawingCount(source));
+        }
         QString err;
         if (PythonDocxOpens(source)) {
             EXPECT_TRUE(PythonDocxOpens(out, &err)) << err.toStdString();
@@ -164,10 +186,11 @@ TEST_F(CorpusCompactionTest, EveryDocumentSurvivesCompactionAndLooksAsBefore)
     }
     EXPECT_GT(results.size(), only.isEmpty() ? 10 : 0);
     RecordProperty("changed", int(results.size()));
+    RecordProperty("keptByTheCheck", keptByCheck);
     const auto summary = [&](int compared, const QString& lowest) {
-        std::printf("%d documents: %d converted (%d unchanged, %d changed), %d refused as expected; "
+        std::printf("%d documents: %d converted (%d unchanged, %d kept by the check, %d changed), %d refused as expected; "
                     "compared %d page by page%s\n",
-                    index, converted, unchanged, int(results.size()), int(failedAsExpected.size()), compared,
+                    index, converted, unchanged, keptByCheck, int(results.size()), int(failedAsExpected.size()), compared,
                     qPrintable(lowest));
         leftOut.Print();
     };
