@@ -212,6 +212,8 @@ int TznProject::Resolution() const { return TextToInt(GetOption(QStringLiteral("
 int TznProject::Quality() const { return TextToInt(GetOption(QStringLiteral("Quality")), 85); }
 bool TznProject::Recompress() const { return TextToBool(GetOption(QStringLiteral("Recompress")), true); }
 
+bool TznProject::SubsetFonts() const { return TextToBool(GetOption(QStringLiteral("SubsetFonts")), false); }
+
 QString TznProject::TargetFolder() const
 {
     const QString target = Target();

@@ -108,6 +108,8 @@ public:
     // re-inserts pictures far above Resolution, reaches every story and asks
     // the document server for its lossless pass on save.
     bool Recompress() const;
+    // Embedded fonts subset to the characters the document uses.
+    bool SubsetFonts() const;
 
     // Target with a trailing delimiter, created when missing (failure ignored).
     // An empty Target gives the empty text and creates nothing.
