@@ -14,6 +14,8 @@ packages=(
   libreoffice-dev libreoffice-writer-nogui
   # the render check: LibreOffice's PDFs rasterised in process
   libpoppler-qt6-dev
+  # embedded fonts subset to a document's characters
+  libharfbuzz-dev
   # tests and benchmarks; every tool a test runs is here, since under
   # LP_REQUIRE_ALL=1 (make test, CI) a missing one fails its test: python-docx
   # for /usr/bin/python3, pdftoppm, pdftotext and pdfimages (poppler-utils),

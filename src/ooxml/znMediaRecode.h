@@ -12,6 +12,9 @@ struct TznMediaRecodeOptions
     bool Enabled = false;
     int Quality = 85;     // JPEG quality for photographs stored losslessly
     int PasteType = 13;   // such photographs become JPEG only with the automatic type
+    // Embedded fonts are subset to the document's characters on save (not lossless for a
+    // reader who edits the document in the font: other characters fall back to another).
+    bool SubsetFonts = false;
 };
 
 struct TznMediaRecodeResult

@@ -174,6 +174,7 @@ public:
             GetPut("PictureQuality", [](auto& s, auto& call) { return Field(s.FState->Quality, call, 1, 100); }),
             GetPut("RecompressMedia", [](auto& s, auto& call) { return Field(s.FState->RecompressMedia, call); }),
             GetPut("RecompressType", [](auto& s, auto& call) { return Field(s.FState->RecompressType, call); }),
+            GetPut("SubsetFonts", [](auto& s, auto& call) { return Field(s.FState->SubsetFonts, call); }),
         };
         return members;
     }

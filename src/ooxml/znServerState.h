@@ -49,6 +49,8 @@ struct TznServerState
     // whether photographs stored losslessly may become JPEG in it.
     bool RecompressMedia = false;
     int RecompressType = 13;
+    // Embedded fonts subset to the document's characters on save.
+    bool SubsetFonts = false;
     QList<std::shared_ptr<TznDocEntry>> Documents;
     TznLegacyBridge Legacy;
     // The selection: a shape of a document, or (with no shape) that document's caret.
@@ -68,7 +70,7 @@ struct TznServerState
     // rendering ahead is made for it too, and the paste renders nothing.
     int LastPasteType = 13;
 
-    TznMediaRecodeOptions Recode() const { return {RecompressMedia, Quality, RecompressType}; }
+    TznMediaRecodeOptions Recode() const { return {RecompressMedia, Quality, RecompressType, SubsetFonts}; }
 
     void DropPrepared()
     {

@@ -1,5 +1,6 @@
 #include "ooxml/znWordDocument.h"
 
+#include "ooxml/znFontSubset.h"
 #include "ooxml/znWordPackage.h"
 #include "package/znCompoundFile.h"
 #include "package/znMediaParts.h"
@@ -430,6 +431,10 @@ void TznWordDocument::SaveAs(const QString& path, int fileFormat, const TznMedia
     if (caretParent) {
         FCaret = caretNext ? caretParent.insert_child_before(pugi::node_pi, caretNext) : caretParent.append_child(pugi::node_pi);
         FCaret.set_name(kCaretName);
+    }
+    if (recode.SubsetFonts) {
+        LoadMain();
+        SubsetEmbeddedFonts(*FPackage, FMainPart, MainRels());
     }
     if (recode.Enabled) {
         LoadMain();

@@ -229,6 +229,8 @@ double TznProject::VerifyPsnr() const
     return ok && psnr >= 0 && psnr <= 99 ? psnr : 30;
 }
 
+bool TznProject::SubsetFonts() const { return TextToBool(GetOption(QStringLiteral("SubsetFonts")), false); }
+
 QString TznProject::TargetFolder() const
 {
     const QString target = Target();

@@ -115,6 +115,8 @@ public:
     TznVerify Verify() const;
     // The PSNR in dB (0 to 99, default 30) every page of a checked result must reach.
     double VerifyPsnr() const;
+    // Embedded fonts subset to the characters the document uses.
+    bool SubsetFonts() const;
 
     // Target with a trailing delimiter, created when missing (failure ignored).
     // An empty Target gives the empty text and creates nothing.

@@ -101,6 +101,13 @@ void TznDocslim::passPictureSettings()
         } catch (...) {
             // the server encodes at its own quality
         }
+        if (Project->SubsetFonts()) {
+            try {
+                OlePut(options, QStringLiteral("SubsetFonts"), TznVariant(true));
+            } catch (...) {
+                // the server keeps its embedded fonts whole
+            }
+        }
         // The lossless pass on save of the built-in server; the paste type
         // chooses whether photographs stored losslessly may become JPEG.
         if (FRecompress) {

@@ -1115,4 +1115,70 @@ INSTANTIATE_TEST_SUITE_P(Places, DocslimSharedMediaTest, ::testing::Values(
     SharedMediaCase{"BothPlacesFarAbove", 100, 2}),            // 300 at both
     RowName());
 
+// Embedded fonts cut down to the document's characters, only when asked: the
+// result still shows its text in the embedded fonts (LibreOffice reads them;
+// the fonts are not installed here), and says that it embeds subsets.
+struct FontSubsetCase
+{
+    const char* name;
+    bool subset;
+};
+
+class DocslimFontSubsetTest : public DocslimTest, public ::testing::WithParamInterface<FontSubsetCase>
+{
+};
+
+TEST_P(DocslimFontSubsetTest, EmbeddedFontsAreSubsetOnlyWhenAsked)
+{
+    const FontSubsetCase& c = GetParam();
+    const QString source = path(QStringLiteral("in/fonts.docx"));
+    ASSERT_TRUE(QFile::copy(QStringLiteral(LP_CORPUS_DIR "/open-xml-powertools/DB0016-DocDefaultStyles.docx"), source));
+    QFile(source).setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+    FProject->SetOptionsText(QStringLiteral("SubsetFonts=%1").arg(c.subset ? "True" : "False"));
+    TznNode* node = convert(source);
+    ASSERT_EQ(node->Status, nsSuccess) << node->Message.toStdString();
+    const QString target = path(QStringLiteral("out/fonts.docx"));
+    QHash<QString, QByteArray> before, after;
+    for (const TznZipEntry& e : ReadZipEntries(source))
+        if (e.Name.startsWith(QStringLiteral("word/fonts/")))
+            before.insert(e.Name, e.Content);
+    for (const TznZipEntry& e : ReadZipEntries(target))
+        if (e.Name.startsWith(QStringLiteral("word/fonts/")))
+            after.insert(e.Name, e.Content);
+    ASSERT_EQ(after.keys().size(), before.keys().size());
+    qint64 fontsBefore = 0, fontsAfter = 0;
+    for (auto it = before.cbegin(); it != before.cend(); ++it) {
+        fontsBefore += it.value().size();
+        fontsAfter += after[it.key()].size();
+        if (!c.subset) {
+            EXPECT_EQ(after[it.key()], it.value()) << it.key().toStdString();
+        }
+    }
+    const bool saysSubset = ReadZipEntry(target, QStringLiteral("word/settings.xml")).contains("saveSubsetFonts");
+    EXPECT_EQ(saysSubset, c.subset);
+    if (!c.subset)
+        return;
+    EXPECT_LT(fontsAfter, fontsBefore / 3) << fontsBefore << " -> " << fontsAfter;
+
+    LP_SKIP_UNLESS(HasLibreOffice() && !QStandardPaths::findExecutable(QStringLiteral("pdftoppm")).isEmpty())
+        << "LibreOffice or pdftoppm is not installed";
+    QDir().mkpath(path(QStringLiteral("render")));
+    QFile::copy(source, path(QStringLiteral("render/source.docx")));
+    QFile::copy(target, path(QStringLiteral("render/result.docx")));
+    const QStringList pdfs = ConvertAllToPdf({path(QStringLiteral("render/source.docx")), path(QStringLiteral("render/result.docx"))},
+                                             path(QStringLiteral("render")));
+    ASSERT_EQ(pdfs.size(), 2);
+    const QList<QImage> a = RenderPdfPages(pdfs[0], path(QStringLiteral("render/a-")), 100);
+    const QList<QImage> r = RenderPdfPages(pdfs[1], path(QStringLiteral("render/r-")), 100);
+    ASSERT_FALSE(a.isEmpty());
+    ASSERT_EQ(r.size(), a.size());
+    for (int i = 0; i < a.size(); ++i)
+        EXPECT_GE(PagePsnr(a[i], r[i]), 35.0) << "page " << i + 1;
+}
+
+INSTANTIATE_TEST_SUITE_P(Options, DocslimFontSubsetTest, ::testing::Values(
+    FontSubsetCase{"WholeByDefault", false},
+    FontSubsetCase{"SubsetWhenAsked", true}),
+    RowName());
+
 } // namespace
