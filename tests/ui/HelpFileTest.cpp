@@ -14,6 +14,7 @@ const char* const optionKeys[] = {
     "Source", "Subdir", "Target", "ThreadsCount", "IsOverwrite", "KeepFileTime", "KeepTargetSubdirs",
     "DeleteSource", "RenameSource", "RunAndClose", "Daemon", "PureConsole", "LogFile", "RegExt",
     "SkipHidden", "AppVisible", "ReadOnly", "SkipPassword", "DocToDocx", "Type", "Resolution", "Quality",
+    "Recompress", "Verify", "VerifyPsnr", "SubsetFonts",
 };
 
 QString readAll(const QString& path)
