@@ -31,37 +31,38 @@ constexpr qsizetype kSample = 64 * 1024;
 
 // Below this gain an entry keeps the bytes it had.
 constexpr qint64 kMinGain = 64;
-// The strongest level is tried only after the strong one gained this much, on parts up to the
-// size beyond which it takes seconds.
-constexpr qint64 kStrongestAfterGain = 4096;
-constexpr qint64 kStrongestMaxSize = qint64(16) << 20;
+// Entries smaller than this are left as they are: they cannot gain what the try costs.
+constexpr qint64 kMinEntry = 4096;
+// The stronger, slower level is tried only after the quick one gained this much.
+constexpr qint64 kStrongerAfterGain = 8192;
 
 } // namespace
 
 std::optional<TznDeflated> DeflateIfSmaller(const QByteArray& bytes, qint64 smallerThan)
 {
-    if (bytes.isEmpty() || smallerThan <= kMinGain)
+    if (bytes.isEmpty() || smallerThan < kMinEntry)
         return std::nullopt;
     // Worth it only when at least kMinGain bytes and 1 % go.
     const qint64 limit = std::min(smallerThan - kMinGain, smallerThan * 99 / 100);
     // A part the quick level does not bring near the limit (a picture, a font compressed
-    // inside, a part its writer deflated well) is not worth the strong level's time.
-    // The head has less history to match against than the whole, so its share is taken with
-    // some room.
+    // inside, a part its writer deflated well) is not worth a whole try. The head has less
+    // history to match against than the whole, so its share is taken with some room.
     if (bytes.size() > 2 * kSample) {
         const QByteArray head = bytes.left(kSample);
         const QByteArray quick = deflateAt(head, 6, head.size() + 64);
         const double share = quick.isEmpty() ? 1.0 : double(quick.size()) / double(head.size());
-        if (share > 0.97 || share * double(bytes.size()) > double(limit) * 1.08)
+        if (share > 0.97 || share * double(bytes.size()) > double(limit) * 1.05)
             return std::nullopt;
     }
-    QByteArray best = deflateAt(bytes, 9, limit);
+    // libdeflate's level 6 is fast and already smaller than zlib's; level 9 takes about three
+    // times as long for a few per cent more, so it runs only where there is much to gain.
+    QByteArray best = deflateAt(bytes, 6, limit);
     if (best.isEmpty())
         return std::nullopt;
-    if (smallerThan - best.size() >= kStrongestAfterGain && bytes.size() <= kStrongestMaxSize) {
-        const QByteArray strongest = deflateAt(bytes, 12, best.size());
-        if (!strongest.isEmpty())
-            best = strongest;
+    if (smallerThan - best.size() >= kStrongerAfterGain) {
+        const QByteArray stronger = deflateAt(bytes, 9, best.size());
+        if (!stronger.isEmpty())
+            best = stronger;
     }
     TznDeflated out;
     out.Data = best;

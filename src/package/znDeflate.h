@@ -13,7 +13,7 @@ struct TznDeflated
 };
 
 // The bytes deflated at a strong level, when that takes fewer than smallerThan bytes, by at
-// least a share worth a rewrite of the entry; nothing otherwise. The strongest (and slowest)
-// level runs only where a strong one already gained a few kilobytes, so that small parts and
-// parts that cannot gain (pictures, fonts that are compressed inside) cost one fast try.
+// least a share worth a rewrite of the entry; nothing otherwise. Small entries, and parts
+// whose head does not compress (pictures, fonts compressed inside), cost one quick try or
+// none; the slower, stronger level runs only where the quick one gained kilobytes.
 std::optional<TznDeflated> DeflateIfSmaller(const QByteArray& bytes, qint64 smallerThan);
