@@ -248,6 +248,10 @@ QByteArray EncodeSampleJpeg(const QImage& image, const TznJpegOptions& options)
         info.Y_density = UINT16(options.DensityDpi);
     }
     jpeg_set_quality(&info, options.Quality, TRUE);
+    if (!options.Cmyk && !options.Grey) {
+        info.comp_info[0].h_samp_factor = options.LumaSampling.width();
+        info.comp_info[0].v_samp_factor = options.LumaSampling.height();
+    }
     if (options.Progressive)
         jpeg_simple_progression(&info);
     jpeg_start_compress(&info, TRUE);

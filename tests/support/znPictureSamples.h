@@ -28,6 +28,7 @@ struct TznJpegOptions {
     bool AdobeInverted = false;  // with Cmyk: inverted values and Adobe's APP14 segment, else plain ink values
     bool Grey = false;           // store a single grey component
     bool Progressive = false;
+    QSize LumaSampling = {2, 2}; // with colour: luma's sampling factors over chroma's, 2 x 2 for 4:2:0, 1 x 1 for 4:4:4
     int ExifDpi = 0;             // with Orientation: EXIF resolution in dots per inch, 0 for none
     bool BigEndianExif = false;  // with Orientation: the EXIF block in Motorola byte order
     QByteArray IccProfile = {};  // colour profile to embed, empty for none
