@@ -35,3 +35,11 @@ struct TznJpegOptions {
 };
 // Encodes an image with libjpeg exactly as the options say.
 QByteArray EncodeSampleJpeg(const QImage& image, const TznJpegOptions& options);
+
+// The first scans of a JPEG, then its end marker: a progressive picture of which only the coarse
+// scans arrived, which libjpeg decodes without complaint (and smooths its blocks).
+QByteArray KeepFirstJpegScans(const QByteArray& jpeg, int scans);
+// Decodes a JPEG with libjpeg alone (its own memory manager) at scale eighths / 8, the accurate
+// integer DCT and the library's other defaults: Grayscale8 for grey pictures, RGB32 otherwise. Null
+// when libjpeg fails.
+QImage DecodeSampleJpeg(const QByteArray& jpeg, int eighths);
