@@ -11,7 +11,7 @@
 // Then it converts two document sets with the product's converter (see
 // documents.cpp).
 //
-//   bench_compact [--photos N] [--keep DIR] [--corpus DIR] [--documents-only]
+//   bench_compact [--photos N] [--keep DIR] [--corpus DIR] [--documents-only | --memory-only]
 
 #include "documents.h"
 #include "picture/znPicture.h"
@@ -134,6 +134,48 @@ int memoryChild(const char* path, qint64 cx, qint64 cy)
     return 0;
 }
 
+// Renders one 100-megapixel JPEG, baseline, progressive and progressive
+// 4:4:4 (no chroma subsampling), each in a child process of its own, and
+// prints each child's peak memory; returns the number of children that
+// failed.
+int runMemory(const QString& dir)
+{
+    printf("\nPeak memory for one 100-megapixel JPEG (10000 x 10000) shown at 6.5 x 6.5 in:\n");
+    fflush(stdout);
+    struct TznBigJpeg { const char* Name; const char* File; TznJpegOptions Options; };
+    const TznBigJpeg bigJpegs[] = {
+        {"baseline", "photo100mp.jpg", {.Quality = 85}},
+        {"progressive", "photo100mp-progressive.jpg", {.Quality = 85, .Progressive = true}},
+        {"progressive 4:4:4", "photo100mp-progressive-444.jpg", {.Quality = 85, .Progressive = true, .LumaSampling = {1, 1}}},
+    };
+    QImage big;
+    int failures = 0;
+    for (const TznBigJpeg& bigJpeg : bigJpegs) {
+        const QString bigPath = dir + "/" + bigJpeg.File;
+        if (!QFile::exists(bigPath)) {
+            if (big.isNull())
+                big = MakePhotographicImage(QSize(10000, 10000), 99);
+            writeFile(bigPath, EncodeSampleJpeg(big, bigJpeg.Options));
+        }
+        QProcess child;
+        child.start(QFile::symLinkTarget("/proc/self/exe"), {"--memory-child", bigPath, QString::number(65 * EmuPerInch / 10),
+                                                           QString::number(65 * EmuPerInch / 10)});
+        child.waitForFinished(-1);
+        const QList<QByteArray> fields = child.readAllStandardOutput().trimmed().split(' ');
+        printf("  %s, %.1f MB:\n", bigJpeg.Name, QFileInfo(bigPath).size() / 1e6);
+        if (child.exitCode() != 0 || fields.size() != 6) {
+            printf("    the child failed: %s\n", child.readAllStandardError().constData());
+            ++failures;
+            continue;
+        }
+        printf("    rendered:          %10s x %s pixels in %s ms, %s bytes\n", fields[2].constData(),
+               fields[3].constData(), fields[4].constData(), fields[5].constData());
+        printf("    peak resident:     %10s MB (goal: under 250 MB); %s MB before the call, file bytes included\n",
+               fields[1].constData(), fields[0].constData());
+    }
+    return failures;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -148,10 +190,12 @@ int main(int argc, char** argv)
 #else
     QString corpus;
 #endif
-    bool documentsOnly = false;
+    bool documentsOnly = false, memoryOnly = false;
     for (int i = 1; i < argc; ++i) {
         if (strcmp(argv[i], "--documents-only") == 0)
             documentsOnly = true;
+        else if (strcmp(argv[i], "--memory-only") == 0)
+            memoryOnly = true;
         else if (i + 1 < argc && strcmp(argv[i], "--photos") == 0)
             photos = atoi(argv[++i]);
         else if (i + 1 < argc && strcmp(argv[i], "--keep") == 0)
@@ -166,6 +210,8 @@ int main(int argc, char** argv)
         corpus.clear();
     if (documentsOnly)
         return RunDocumentSets(dir, corpus);
+    if (memoryOnly)
+        return runMemory(dir) ? 1 : 0;
 
     printf("Building the picture set in %s ...\n", qPrintable(dir));
     fflush(stdout);
@@ -238,33 +284,7 @@ int main(int argc, char** argv)
     else
         printf("  djpeg -scale 1/4:    not available (install libjpeg-turbo-progs)\n");
 
-    printf("\nPeak memory for one 100-megapixel JPEG (10000 x 10000) shown at 6.5 x 6.5 in:\n");
-    fflush(stdout);
-    const QString bigPaths[2] = {dir + "/photo100mp.jpg", dir + "/photo100mp-progressive.jpg"};
-    if (!QFile::exists(bigPaths[0]) || !QFile::exists(bigPaths[1])) {
-        const QImage big = MakePhotographicImage(QSize(10000, 10000), 99);
-        writeFile(bigPaths[0], EncodeSampleJpeg(big, {.Quality = 85}));
-        writeFile(bigPaths[1], EncodeSampleJpeg(big, {.Quality = 85, .Progressive = true}));
-    }
-    int failures = 0;
-    for (const QString& bigPath : bigPaths) {
-        QProcess child;
-        child.start(QFile::symLinkTarget("/proc/self/exe"), {"--memory-child", bigPath, QString::number(65 * EmuPerInch / 10),
-                                                           QString::number(65 * EmuPerInch / 10)});
-        child.waitForFinished(-1);
-        const QList<QByteArray> fields = child.readAllStandardOutput().trimmed().split(' ');
-        printf("  %s, %.1f MB:\n", bigPath.endsWith("progressive.jpg") ? "progressive" : "baseline",
-               QFileInfo(bigPath).size() / 1e6);
-        if (child.exitCode() != 0 || fields.size() != 6) {
-            printf("    the child failed: %s\n", child.readAllStandardError().constData());
-            ++failures;
-            continue;
-        }
-        printf("    rendered:          %10s x %s pixels in %s ms, %s bytes\n", fields[2].constData(),
-               fields[3].constData(), fields[4].constData(), fields[5].constData());
-        printf("    peak resident:     %10s MB (goal: under 250 MB); %s MB before the call, file bytes included\n",
-               fields[1].constData(), fields[0].constData());
-    }
+    const int failures = runMemory(dir);
     RunDocumentSets(dir, corpus);
     return failures ? 1 : 0;
 }

@@ -393,8 +393,9 @@ TznRendered RenderPicture(const TznRenderRequest& request)
                               QPointF(std::max(a.X, b.X) * storedWidth, std::max(a.Y, b.Y) * storedHeight));
     const QSize storedOut = quarterTurn ? partSize.transposed() : partSize;
 
-    // Decoding that holds the whole picture (Qt's readers, progressive JPEGs) takes up to 8 bytes
-    // a pixel; big ones run one at a time, so that workers side by side do not multiply the peak.
+    // Decoding that holds the whole picture takes up to 8 bytes a pixel (Qt's readers) or up to 6
+    // (the packed coefficients of a progressive JPEG, most often far less); big ones run one at a
+    // time, so that workers side by side do not multiply the peak.
     const bool wholeInMemory = !jpegSource || info->Progressive;
     static std::mutex bigDecode;
     std::unique_lock<std::mutex> oneAtATime(bigDecode, std::defer_lock);

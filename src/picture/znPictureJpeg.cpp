@@ -1,7 +1,9 @@
 // JPEG decoding straight through libjpeg-turbo: the DCT shrinks the picture
 // while it is decoded (down to 1/8), rows stream into the area-averaging
 // scaler, and CMYK pictures are converted according to their convention.
+// Progressive pictures hold their coefficients in packed arrays.
 #include "picture/znPictureJpeg.h"
+#include "picture/znPictureJpegStore.h"
 #include "picture/znPictureScale.h"
 #include "platform/znError.h"
 
@@ -40,9 +42,45 @@ struct TznJpegJob {
     uchar* Converted = nullptr;
     JOCTET* Icc = nullptr;
     unsigned int IccLength = 0;
+    TznPackedBlockStore Coefficients;
+    void (*RealizeLibraryArrays)(j_common_ptr) = nullptr;
 };
 
 TznJpegJob* jobOf(j_common_ptr info) { return reinterpret_cast<TznJpegJob*>(info->client_data); }
+
+// The memory manager's methods for whole-image block arrays, which libjpeg
+// asks for only to gather a progressive (or multi-scan) picture's scans.
+// They must not throw into libjpeg: failures leave through ERREXIT.
+jvirt_barray_ptr requestBlockArray(j_common_ptr info, int pool, boolean, JDIMENSION blocksPerRow, JDIMENSION rows,
+                                   JDIMENSION maxAccess)
+{
+    if (pool != JPOOL_IMAGE)
+        ERREXIT1(info, JERR_BAD_POOL_ID, pool);
+    TznPackedBlockArray* array = jobOf(info)->Coefficients.Add(blocksPerRow, rows, maxAccess);
+    if (!array)
+        ERREXIT1(info, JERR_OUT_OF_MEMORY, 0);
+    return reinterpret_cast<jvirt_barray_ptr>(array);
+}
+
+void realizeArrays(j_common_ptr info)
+{
+    jobOf(info)->RealizeLibraryArrays(info); // the sample arrays stay libjpeg's
+    if (!jobOf(info)->Coefficients.Realize())
+        ERREXIT1(info, JERR_OUT_OF_MEMORY, 0);
+}
+
+JBLOCKARRAY accessBlockArray(j_common_ptr info, jvirt_barray_ptr handle, JDIMENSION start, JDIMENSION count,
+                             boolean writable)
+{
+    auto* array = reinterpret_cast<TznPackedBlockArray*>(handle);
+    JBLOCKARRAY rows = array->Access(start, count, writable != FALSE);
+    if (!rows) {
+        if (array->BadAccess())
+            ERREXIT(info, JERR_BAD_VIRTUAL_ACCESS);
+        ERREXIT1(info, JERR_OUT_OF_MEMORY, 0);
+    }
+    return rows;
+}
 
 void errorExit(j_common_ptr info)
 {
@@ -87,6 +125,10 @@ bool startJob(TznJpegJob* job)
     // Set after creation, which clears every other field.
     job->Progress.progress_monitor = progressMonitor;
     job->Info.progress = &job->Progress;
+    job->RealizeLibraryArrays = job->Info.mem->realize_virt_arrays;
+    job->Info.mem->request_virt_barray = requestBlockArray;
+    job->Info.mem->realize_virt_arrays = realizeArrays;
+    job->Info.mem->access_virt_barray = accessBlockArray;
     jpeg_mem_src(&job->Info, reinterpret_cast<const unsigned char*>(job->Bytes->constData()),
                  static_cast<unsigned long>(job->Bytes->size()));
     jpeg_save_markers(&job->Info, JPEG_APP0 + 2, 0xFFFF);

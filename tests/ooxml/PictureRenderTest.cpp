@@ -6,11 +6,13 @@
 #include "znTestBytes.h"
 
 #include <QColorSpace>
+#include <QFile>
 #include <QPainter>
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <thread>
 #include <vector>
@@ -286,6 +288,96 @@ const TznFaithfulCase FaithfulCases[] = {
 INSTANTIATE_TEST_SUITE_P(Formats, PictureFaithfulTest, testing::ValuesIn(FaithfulCases),
                          [](const auto& info) { return std::string(info.param.Name); });
 
+// --- Progressive JPEGs -------------------------------------------------------
+
+// A progressive JPEG's coefficients wait in packed arrays until its last scan is in. The pixels must
+// come out as libjpeg gives them with its own whole-image arrays: at each DCT scale, for each
+// sampling, for blocks too dense to pack, and for pictures whose later scans never came (libjpeg
+// then smooths the blocks, reading the rows around each one).
+struct TznProgressiveCase {
+    const char* Name;
+    QSize Size;
+    int Noise;
+    TznJpegOptions Options;
+    int Scans;   // scans kept, 0 for all
+    int Eighths; // the DCT scale the rendering takes
+};
+
+class PictureProgressiveTest : public testing::TestWithParam<TznProgressiveCase> {};
+
+TEST_P(PictureProgressiveTest, DecodesAsLibjpegAlone)
+{
+    const TznProgressiveCase c = GetParam();
+    QByteArray bytes = EncodeSampleJpeg(MakePhotographicImage(c.Size, 11, c.Noise), c.Options);
+    if (c.Scans > 0)
+        bytes = KeepFirstJpegScans(bytes, c.Scans);
+    const QImage expected = DecodeSampleJpeg(bytes, c.Eighths);
+    ASSERT_FALSE(expected.isNull());
+    const QImage actual = DecodeJpegRegion(bytes, QRectF(QPointF(0, 0), QSizeF(c.Size)), expected.size());
+    ASSERT_EQ(actual.size(), expected.size());
+    ASSERT_EQ(actual.format(), expected.format());
+    int differentRows = 0;
+    for (int y = 0; y < actual.height(); ++y)
+        differentRows += memcmp(actual.constScanLine(y), expected.constScanLine(y), size_t(actual.bytesPerLine())) != 0;
+    EXPECT_EQ(differentRows, 0);
+}
+
+const TznProgressiveCase ProgressiveCases[] = {
+    {"Subsampled420AtOneEighth", {1200, 896}, 12, {.Quality = 85, .Progressive = true}, 0, 1},
+    {"Full444AtThreeEighths", {1200, 896}, 12, {.Quality = 85, .Progressive = true, .LumaSampling = {1, 1}}, 0, 3},
+    {"Horizontal422AtFullSize", {640, 480}, 12, {.Quality = 90, .Progressive = true, .LumaSampling = {2, 1}}, 0, 8},
+    {"Vertical440AtFiveEighths", {1000, 776}, 12, {.Quality = 90, .Progressive = true, .LumaSampling = {1, 2}}, 0, 5},
+    {"OddSizeAtFullSize", {1001, 777}, 12, {.Quality = 90, .Progressive = true}, 0, 8},
+    {"GreyAtQuarter", {1200, 896}, 12, {.Quality = 85, .Grey = true, .Progressive = true}, 0, 2},
+    {"DenseNoiseLeftUnpacked", {640, 480}, 127, {.Quality = 100, .Progressive = true, .LumaSampling = {1, 1}}, 0, 8},
+    {"CoarseScansOnlySmoothed", {1200, 896}, 12, {.Quality = 85, .Progressive = true}, 3, 8},
+    {"CoarseScansOnlyAtHalf", {1000, 776}, 12, {.Quality = 85, .Progressive = true}, 5, 4},
+    {"BaselineInOnePass", {1200, 896}, 12, {.Quality = 85}, 0, 1},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, PictureProgressiveTest, testing::ValuesIn(ProgressiveCases),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+// A field of this process's /proc/self/status in kilobytes ("VmRSS:", "VmHWM:"), 0 when unknown.
+qint64 statusKilobytes(const QByteArray& field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith(field))
+            return line.mid(field.size()).trimmed().split(' ').front().toLongLong();
+    }
+    return 0;
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool MeasuresResidentMemory = false; // the sanitizer keeps freed memory resident
+#else
+constexpr bool MeasuresResidentMemory = true;
+#endif
+
+TEST(PictureRenderTest, ProgressiveJpegTakesLessThanItsWholeCoefficients)
+{
+    // 3000 x 3000 in 4:4:4: libjpeg's own arrays take 54 MB whatever the output size.
+    const QByteArray bytes = EncodeSampleJpeg(MakePhotographicImage({3000, 3000}, 4, 3),
+                                              {.Quality = 85, .Progressive = true, .LumaSampling = {1, 1}});
+    const qint64 wholeKilobytes = qint64(3000) * 3000 * 3 * 2 / 1024; // 2 bytes a coefficient
+    // Writing 5 resets the peak to what is resident now. Memory that earlier tests of the same process
+    // freed can hide growth, never add to it: the test is exact when run alone, as CTest runs it.
+    QFile reset(QStringLiteral("/proc/self/clear_refs"));
+    const bool peakReset = reset.open(QIODevice::WriteOnly) && reset.write("5") == 1;
+    reset.close();
+    const qint64 before = statusKilobytes(peakReset ? "VmRSS:" : "VmHWM:");
+    const QImage out = DecodeJpegRegion(bytes, QRectF(0, 0, 3000, 3000), QSize(300, 300));
+    const qint64 grown = statusKilobytes("VmHWM:") - before;
+    ASSERT_EQ(out.size(), QSize(300, 300));
+    ASSERT_GT(before, 0) << "no /proc/self/status";
+    if (MeasuresResidentMemory) {
+        EXPECT_LT(grown, wholeKilobytes / 3) << "the whole coefficients take " << wholeKilobytes << " kB";
+    }
+}
+
 // --- Resampling -------------------------------------------------------------
 
 TEST(PictureRenderTest, AveragesAreasInsteadOfPickingPixels)
@@ -531,6 +623,17 @@ const TznRefusalCase RefusalCases[] = {
     {"GarbledJpeg",
      [] {
          QByteArray b = EncodeSampleJpeg(MakePhotographicImage({300, 300}, 1), {});
+         for (qsizetype i = b.size() / 3; i < b.size() - 2; i += 7)
+             b[i] = char(0xFF);
+         return b;
+     },
+     {}, "damaged"},
+    {"TruncatedProgressiveJpeg",
+     [] { QByteArray b = EncodeSampleJpeg(MakePhotographicImage({300, 300}, 1), {.Progressive = true}); return b.left(b.size() * 2 / 3); },
+     {}, "damaged"},
+    {"GarbledProgressiveJpeg",
+     [] {
+         QByteArray b = EncodeSampleJpeg(MakePhotographicImage({300, 300}, 1), {.Progressive = true});
          for (qsizetype i = b.size() / 3; i < b.size() - 2; i += 7)
              b[i] = char(0xFF);
          return b;

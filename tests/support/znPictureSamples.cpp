@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <csetjmp>
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 #include <jpeglib.h>
@@ -44,6 +46,39 @@ QByteArray exifBlock(int orientation, int dpi, bool bigEndian)
     if (dpi > 0)
         tiff += u32(quint32(dpi) * 10) + u32(10) + u32(quint32(dpi) * 10) + u32(10);
     return QByteArray("Exif\0\0", 6) + tiff;
+}
+
+struct TznSampleDecoder {
+    jpeg_decompress_struct Info{};
+    jpeg_error_mgr Errors{};
+    std::jmp_buf Jump{};
+};
+
+void sampleErrorExit(j_common_ptr info)
+{
+    std::longjmp(reinterpret_cast<TznSampleDecoder*>(info->client_data)->Jump, 1);
+}
+
+bool decodeSample(TznSampleDecoder* d, const QByteArray* jpeg, int eighths, QImage* image)
+{
+    if (setjmp(d->Jump))
+        return false;
+    jpeg_mem_src(&d->Info, reinterpret_cast<const unsigned char*>(jpeg->constData()), static_cast<unsigned long>(jpeg->size()));
+    jpeg_read_header(&d->Info, TRUE);
+    const bool grey = d->Info.jpeg_color_space == JCS_GRAYSCALE;
+    d->Info.out_color_space = grey ? JCS_GRAYSCALE : JCS_EXT_BGRX;
+    d->Info.scale_num = unsigned(eighths);
+    d->Info.scale_denom = 8;
+    d->Info.dct_method = JDCT_ISLOW;
+    jpeg_start_decompress(&d->Info);
+    *image = QImage(int(d->Info.output_width), int(d->Info.output_height),
+                    grey ? QImage::Format_Grayscale8 : QImage::Format_RGB32);
+    while (d->Info.output_scanline < d->Info.output_height) {
+        JSAMPROW rows[1] = {image->scanLine(int(d->Info.output_scanline))};
+        jpeg_read_scanlines(&d->Info, rows, 1);
+    }
+    jpeg_finish_decompress(&d->Info);
+    return true;
 }
 
 } // namespace
@@ -248,6 +283,10 @@ QByteArray EncodeSampleJpeg(const QImage& image, const TznJpegOptions& options)
         info.Y_density = UINT16(options.DensityDpi);
     }
     jpeg_set_quality(&info, options.Quality, TRUE);
+    if (!options.Cmyk && !options.Grey) {
+        info.comp_info[0].h_samp_factor = options.LumaSampling.width();
+        info.comp_info[0].v_samp_factor = options.LumaSampling.height();
+    }
     if (options.Progressive)
         jpeg_simple_progression(&info);
     jpeg_start_compress(&info, TRUE);
@@ -286,4 +325,36 @@ QByteArray EncodeSampleJpeg(const QImage& image, const TznJpegOptions& options)
     QByteArray bytes(reinterpret_cast<const char*>(out), qsizetype(outSize));
     free(out);
     return bytes;
+}
+
+QByteArray KeepFirstJpegScans(const QByteArray& jpeg, int scans)
+{
+    int count = 0;
+    qsizetype at = 2;
+    while (at + 4 <= jpeg.size() && quint8(jpeg[at + 1]) != 0xD9) {
+        qsizetype next = at + 2 + ((quint8(jpeg[at + 2]) << 8) | quint8(jpeg[at + 3]));
+        if (quint8(jpeg[at + 1]) == 0xDA) {
+            // Entropy-coded data runs to the next marker that is no stuffed zero and no restart.
+            while (next + 1 < jpeg.size()
+                   && !(quint8(jpeg[next]) == 0xFF && jpeg[next + 1] != 0 && (quint8(jpeg[next + 1]) & 0xF8) != 0xD0))
+                ++next;
+            if (++count == scans)
+                return jpeg.left(next) + QByteArray("\xFF\xD9", 2);
+        }
+        at = next;
+    }
+    return jpeg;
+}
+
+QImage DecodeSampleJpeg(const QByteArray& jpeg, int eighths)
+{
+    auto decoder = std::make_unique<TznSampleDecoder>();
+    decoder->Info.err = jpeg_std_error(&decoder->Errors);
+    decoder->Errors.error_exit = sampleErrorExit;
+    jpeg_create_decompress(&decoder->Info);
+    decoder->Info.client_data = decoder.get();
+    QImage image;
+    const bool done = decodeSample(decoder.get(), &jpeg, eighths, &image);
+    jpeg_destroy_decompress(&decoder->Info);
+    return done ? image : QImage();
 }

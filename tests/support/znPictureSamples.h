@@ -28,9 +28,18 @@ struct TznJpegOptions {
     bool AdobeInverted = false;  // with Cmyk: inverted values and Adobe's APP14 segment, else plain ink values
     bool Grey = false;           // store a single grey component
     bool Progressive = false;
+    QSize LumaSampling = {2, 2}; // with colour: luma's sampling factors over chroma's, 2 x 2 for 4:2:0, 1 x 1 for 4:4:4
     int ExifDpi = 0;             // with Orientation: EXIF resolution in dots per inch, 0 for none
     bool BigEndianExif = false;  // with Orientation: the EXIF block in Motorola byte order
     QByteArray IccProfile = {};  // colour profile to embed, empty for none
 };
 // Encodes an image with libjpeg exactly as the options say.
 QByteArray EncodeSampleJpeg(const QImage& image, const TznJpegOptions& options);
+
+// The first scans of a JPEG, then its end marker: a progressive picture of which only the coarse
+// scans arrived, which libjpeg decodes without complaint (and smooths its blocks).
+QByteArray KeepFirstJpegScans(const QByteArray& jpeg, int scans);
+// Decodes a JPEG with libjpeg alone (its own memory manager) at scale eighths / 8, the accurate
+// integer DCT and the library's other defaults: Grayscale8 for grey pictures, RGB32 otherwise. Null
+// when libjpeg fails.
+QImage DecodeSampleJpeg(const QByteArray& jpeg, int eighths);
