@@ -9,6 +9,12 @@
 #include <QFile>
 #include <QFileInfo>
 
+bool IsSingleStreamWordDocument(const QByteArray& head)
+{
+    // The identifier, then the version (at least Word 1.0's 0x0021 and below 1.x's later ones).
+    return head.size() >= 4 && quint8(head[1]) == 0xA5 && (quint8(head[0]) == 0x9B || quint8(head[0]) == 0xDB);
+}
+
 TznLegacyOffice::TznLegacyOffice(TznOfficeSettings settings) : FSettings(std::move(settings)) {}
 
 // The instance is deleted by the module's own destructor, which ends the office.

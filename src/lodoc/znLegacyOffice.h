@@ -6,6 +6,11 @@
 
 #include <memory>
 
+// True for the head of a file in a legacy binary Word format that is no compound file, as
+// Word for Windows 1.x and 2.x stored documents (their file information block starts the
+// file: 0xA59B or 0xA5DB). LibreOffice reads them like the later .doc files.
+bool IsSingleStreamWordDocument(const QByteArray& head);
+
 // One headless LibreOffice instance driven through its UNO API over a pipe, with a user
 // profile of its own. It is started by the first conversion, kept for the later ones and
 // ended by Quit or the destructor. The process runs in a process group of its own and is

@@ -63,7 +63,12 @@ void TznLegacyBridge::Quit()
 bool IsLegacyWordDocument(const QString& path)
 {
     QFile file;
-    if (!OpenLocalFile(file, path) || !IsCompoundFileSignature(file.read(8)))
+    if (!OpenLocalFile(file, path))
+        return false;
+    const QByteArray head = file.read(8);
+    if (IsSingleStreamWordDocument(head))
+        return true;
+    if (!IsCompoundFileSignature(head))
         return false;
     const auto names = CompoundFileEntryNames(path);
     // An encrypted OOXML package is a compound file too; the package reader reports it.
@@ -76,12 +81,21 @@ std::unique_ptr<TznWordDocument> OpenLegacyDocument(const QString& path, TznLega
 {
     // The file information block opens the WordDocument stream: its identifier, then at
     // offset 10 the flags whose bit 8 marks an encrypted (or obfuscated) document.
-    const auto fib = CompoundFileStreamHead(path, QStringLiteral("WordDocument"), 12);
-    if (!fib)
+    // A document of Word for Windows 1.x or 2.x is that stream alone, with the same flag.
+    std::optional<QByteArray> fib;
+    QFile file;
+    if (OpenLocalFile(file, path) && IsSingleStreamWordDocument(file.read(12))) {
+        file.seek(0);
+        fib = file.read(12);
+    } else {
+        fib = CompoundFileStreamHead(path, QStringLiteral("WordDocument"), 12);
+    }
+    file.close();
+    if (!fib || fib->size() < 12)
         failOpen(path, QStringLiteral("the file is damaged or is no document package."));
     const quint16 ident = qFromLittleEndian<quint16>(fib->constData());
     const quint16 flags = qFromLittleEndian<quint16>(fib->constData() + 10);
-    if (ident != 0xA5EC && ident != 0xA5DC)
+    if (ident != 0xA5EC && ident != 0xA5DC && ident != 0xA5DB && ident != 0xA59B)
         failOpen(path, QStringLiteral("the file is damaged or is no document package."));
     if (flags & 0x0100)
         failOpen(path, QStringLiteral("the document is encrypted with a password."));

@@ -99,7 +99,10 @@ QString fonts(int n)
 bool IsCompoundDocument(const QString& path)
 {
     QFile file;
-    return OpenLocalFile(file, path) && IsCompoundFileSignature(file.read(8));
+    if (!OpenLocalFile(file, path))
+        return false;
+    const QByteArray head = file.read(8);
+    return IsCompoundFileSignature(head) || IsSingleStreamWordDocument(head);
 }
 
 int EmbeddedFontCount(const QString& path)

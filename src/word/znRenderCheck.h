@@ -9,8 +9,8 @@
 // Embedded OpenType fonts stored in a legacy compound file; 0 for anything unreadable.
 int EmbeddedFontCount(const QString& path);
 
-// True when the file is a legacy compound document, which the document server reads
-// and writes through LibreOffice.
+// True when the file is a legacy binary document (a compound file, or a single-stream one of
+// Word for Windows 1.x and 2.x), which the document server reads and writes through LibreOffice.
 bool IsCompoundDocument(const QString& path);
 
 // Why result must not replace source, in the words that follow "kept as it was: " in the

@@ -215,7 +215,10 @@ TEST_F(LegacyDocTest, CorpusDocsEndWithTwoOwnInstances)
             EXPECT_TRUE(line.contains(QStringLiteral("damaged")) || line.contains(QStringLiteral("LibreOffice failed"))) << what;
         } else {
             ASSERT_TRUE(line.startsWith(QStringLiteral("Success"))) << what;
-            EXPECT_EQ(headOf(out(it.key()), 4), QByteArray("\xD0\xCF\x11\xE0", 4)) << what;
+            // A legacy result, or the source's bytes where it would not be smaller (a Word 2
+            // document of a few kilobytes comes back as a larger Word 97 one).
+            EXPECT_TRUE(headOf(out(it.key()), 4) == QByteArray("\xD0\xCF\x11\xE0", 4)
+                        || ReadBytes(out(it.key())) == ReadBytes(in(it.key()))) << what;
             const qsizetype why = line.indexOf(QStringLiteral(" (kept as it was: "));
             const auto listed = std::find_if(std::begin(KeptByTheCheck), std::end(KeptByTheCheck),
                                              [&](const TznKeptByTheCheck& k) { return it.key() == QLatin1String(k.name); });

@@ -58,7 +58,6 @@ const TznExpectedFailure ExpectedFailures[] = {
     {"pydocx/missing_relationships.docx", "holds no word-processing document"},
     {"node-word-extractor/badfile-01-bad-header.doc", "damaged or is no document package"},
     {"poi/clusterfuzz-testcase-POIHWPFFuzzer-5696094627495936.doc", "damaged or is no document package"},
-    {"poi/word2.doc", "damaged or is no document package"},
     {"poi/PasswordProtected.doc", "encrypted with a password"},
     {"poi/password_password_cryptoapi.doc", "encrypted with a password"},
     {"poi/password_tika_binaryrc4.doc", "encrypted with a password"},
