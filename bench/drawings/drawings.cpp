@@ -36,13 +36,7 @@ namespace {
 // One picture of 1,600 x 1,200 pixels shown at 2 x 1.5 inches in n places.
 bool saveSamePicture(const QString& path, int n)
 {
-    TznTestImage image;
-    image.Width = 1600;
-    image.Height = 1200;
-    image.Format = QStringLiteral("jpeg");
-    TznTestPicture picture;
-    picture.Bytes = MakeTestImage(image);
-    picture.Extension = QStringLiteral("jpeg");
+    TznTestPicture picture = TestJpegPicture(1600, 1200, 2 * kEmuPerInch, kEmuPerInch * 3 / 2);
     TznDocxBuilder builder;
     builder.Paragraph(QStringLiteral("One picture in %1 places.").arg(n));
     builder.Picture(picture);

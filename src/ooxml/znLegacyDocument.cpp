@@ -84,12 +84,10 @@ std::unique_ptr<TznWordDocument> OpenLegacyDocument(const QString& path, TznLega
     // A document of Word for Windows 1.x or 2.x is that stream alone, with the same flag.
     std::optional<QByteArray> fib;
     QFile file;
-    if (OpenLocalFile(file, path) && IsSingleStreamWordDocument(file.read(12))) {
-        file.seek(0);
-        fib = file.read(12);
-    } else {
+    if (const QByteArray head = OpenLocalFile(file, path) ? file.read(12) : QByteArray(); IsSingleStreamWordDocument(head))
+        fib = head;
+    else
         fib = CompoundFileStreamHead(path, QStringLiteral("WordDocument"), 12);
-    }
     file.close();
     if (!fib || fib->size() < 12)
         failOpen(path, QStringLiteral("the file is damaged or is no document package."));

@@ -207,7 +207,7 @@ void TznDocslim::ConvertFile(TznBatch* batch, TznNode* node)
             // A smaller result replaces its target only when it shows what its source
             // shows; the source's bytes stand otherwise, as when nothing was gained.
             else if (FVerify != TznVerify::Off) {
-                const bool render = FVerify == TznVerify::On || IsCompoundDocument(sourceFile);
+                const bool render = FVerify == TznVerify::On || IsLegacyBinaryDocument(sourceFile);
                 keptWhy = ResultDifference(sourceFile, work, render, Project->VerifyPsnr(),
                                            WithoutCredentials(node->Path), target);
                 keepSource = !keptWhy.isEmpty();

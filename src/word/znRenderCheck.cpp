@@ -96,7 +96,7 @@ QString fonts(int n)
 
 } // namespace
 
-bool IsCompoundDocument(const QString& path)
+bool IsLegacyBinaryDocument(const QString& path)
 {
     QFile file;
     if (!OpenLocalFile(file, path))

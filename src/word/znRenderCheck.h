@@ -11,7 +11,7 @@ int EmbeddedFontCount(const QString& path);
 
 // True when the file is a legacy binary document (a compound file, or a single-stream one of
 // Word for Windows 1.x and 2.x), which the document server reads and writes through LibreOffice.
-bool IsCompoundDocument(const QString& path);
+bool IsLegacyBinaryDocument(const QString& path);
 
 // Why result must not replace source, in the words that follow "kept as it was: " in the
 // result line ("page 3 would look different, 15.1 dB", "4 pages instead of 3", "1

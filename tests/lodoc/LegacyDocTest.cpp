@@ -352,15 +352,7 @@ TEST_F(LegacyDocTest, MissingModuleOrOfficeSaysWhatToInstall)
     const QString source = in(QStringLiteral("picture.doc"));
     ASSERT_TRUE(QFile::copy(CorpusDir() + QStringLiteral("/poi/picture.doc"), source));
     // A photograph shown at a quarter of its width: the result is smaller, and checked.
-    TznTestImage image;
-    image.Width = 1600;
-    image.Height = 1200;
-    image.Format = QStringLiteral("jpeg");
-    TznTestPicture picture;
-    picture.Bytes = MakeTestImage(image);
-    picture.Extension = QStringLiteral("jpeg");
-    picture.Cx = 4 * kEmuPerInch;
-    picture.Cy = 3 * kEmuPerInch;
+    const TznTestPicture picture = TestJpegPicture(1600, 1200, 4 * kEmuPerInch, 3 * kEmuPerInch);
     TznDocxBuilder builder;
     builder.Picture(picture);
     const QString package = in(QStringLiteral("photo.docx"));

@@ -42,15 +42,7 @@ TEST_F(TznServerTest, PictureRenderedAheadIsTheOneThatIsPasted)
 {
     // Reading the scales renders the picture ahead; the paste that follows
     // must give the same document as a copy rendered on the spot.
-    TznTestImage image;
-    image.Width = 800;
-    image.Height = 600;
-    image.Format = QStringLiteral("jpeg");
-    TznTestPicture picture;
-    picture.Bytes = MakeTestImage(image);
-    picture.Extension = QStringLiteral("jpeg");
-    picture.Cx = kEmuPerInch * 2;
-    picture.Cy = kEmuPerInch * 3 / 2;
+    const TznTestPicture picture = TestJpegPicture(800, 600, kEmuPerInch * 2, kEmuPerInch * 3 / 2);
     TznDocxBuilder b;
     b.Picture(picture);
     const QString source = PathOf(QStringLiteral("a.docx"));

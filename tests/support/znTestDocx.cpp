@@ -31,6 +31,20 @@ void StripResolution(QByteArray& bytes)
 }
 } // namespace
 
+TznTestPicture TestJpegPicture(int width, int height, qint64 cx, qint64 cy)
+{
+    TznTestImage image;
+    image.Width = width;
+    image.Height = height;
+    image.Format = QStringLiteral("jpeg");
+    TznTestPicture picture;
+    picture.Bytes = MakeTestImage(image);
+    picture.Extension = QStringLiteral("jpeg");
+    picture.Cx = cx;
+    picture.Cy = cy;
+    return picture;
+}
+
 QByteArray MakeTestImage(const TznTestImage& spec)
 {
     QImage image(spec.Width, spec.Height, spec.Alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);

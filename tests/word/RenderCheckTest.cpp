@@ -187,15 +187,7 @@ TEST_P(RenderCheckTest, KeepsTheSourceWhereTheResultWouldLookDifferent)
         ASSERT_FALSE(bytes.isEmpty());
         ASSERT_TRUE(WriteBytes(source, c.appendFont ? bytes + eotFont() : bytes));
     } else {
-        TznTestImage image;
-        image.Width = 1600;
-        image.Height = 1200;
-        image.Format = QStringLiteral("jpeg");
-        TznTestPicture picture;
-        picture.Bytes = MakeTestImage(image);
-        picture.Extension = QStringLiteral("jpeg");
-        picture.Cx = 3 * kEmuPerInch;
-        picture.Cy = qint64(2.25 * kEmuPerInch);
+        const TznTestPicture picture = TestJpegPicture(1600, 1200, 3 * kEmuPerInch, qint64(2.25 * kEmuPerInch));
         TznDocxBuilder builder;
         builder.Paragraph(QStringLiteral("A photograph shown far below its size."));
         builder.Picture(picture);
