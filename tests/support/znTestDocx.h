@@ -39,9 +39,6 @@ struct TznTestPicture
     int CropL = 0, CropT = 0, CropR = 0, CropB = 0; // a:srcRect, 1/1000 percent
     QString Name = QStringLiteral("Picture");
     QString Descr{}, Title{}, HyperlinkUrl{};
-
-// A photographic test JPEG of width x height pixels (96 dpi) shown at cx x cy EMU.
-TznTestPicture TestJpegPicture(int width, int height, qint64 cx, qint64 cy);
     int SameMediaAs = -1;                   // index of an earlier picture whose media part this one shares
     QString Graphic{};                      // graphicData uri other than a picture (chart, SmartArt...)
     // Frame and picture formatting, written as given.
@@ -55,6 +52,9 @@ TznTestPicture TestJpegPicture(int width, int height, qint64 cx, qint64 cy);
     QString Wrap = QStringLiteral("<wp:wrapSquare wrapText=\"bothSides\"/>");
     QByteArray Svg{};                       // an SVG behind the raster (asvg:svgBlip, relationship rIdS<n>)
 };
+
+// A photographic test JPEG of width x height pixels (96 dpi) shown at cx x cy EMU.
+TznTestPicture TestJpegPicture(int width, int height, qint64 cx, qint64 cy);
 
 // Builds a word-processing package: paragraphs of text and drawings in document order.
 class TznDocxBuilder
