@@ -492,12 +492,14 @@ QStringList ConvertAllToPdf(const QStringList& paths, const QString& outDir)
 
 QList<QImage> RenderPdfPages(const QString& pdf, const QString& prefix, int dpi)
 {
+    // Pages as PPM: writing them as PNG costs pdftoppm ten times the time of
+    // rendering them, and the pictures are read back at once.
     QProcess p;
-    p.start(QStringLiteral("pdftoppm"), {QStringLiteral("-r"), QString::number(dpi), QStringLiteral("-png"), pdf, prefix});
+    p.start(QStringLiteral("pdftoppm"), {QStringLiteral("-r"), QString::number(dpi), pdf, prefix});
     p.waitForFinished(120000);
     QList<QImage> pages;
     const QFileInfo info(prefix);
-    for (const QString& name : QDir(info.path()).entryList({info.fileName() + QStringLiteral("-*.png")}, QDir::Files, QDir::Name))
+    for (const QString& name : QDir(info.path()).entryList({info.fileName() + QStringLiteral("-*.ppm")}, QDir::Files, QDir::Name))
         pages.append(QImage(info.path() + QLatin1Char('/') + name).convertToFormat(QImage::Format_RGB888));
     return pages;
 }

@@ -245,8 +245,8 @@ TEST_F(CorpusCompactionTest, EveryDocumentSurvivesCompactionAndLooksAsBefore)
         if (!only.isEmpty())
             continue;
         for (const QString& folder : {QStringLiteral("in"), QStringLiteral("out")})
-            for (const QString& png : QDir(path(folder)).entryList({QStringLiteral("page*.png")}))
-                QFile::remove(path(folder + QLatin1Char('/') + png));
+            for (const QString& page : QDir(path(folder)).entryList({QStringLiteral("page*.ppm")}))
+                QFile::remove(path(folder + QLatin1Char('/') + page));
     }
     RecordProperty("rendered", rendered);
     RecordProperty("lowestPsnr", std::to_string(lowest));
