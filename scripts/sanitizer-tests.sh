@@ -28,30 +28,31 @@ cmake --build "$build" -j"$jobs" --target test_engine test_platform test_runner
 
 export QT_QPA_PLATFORM=offscreen LC_ALL=C.UTF-8
 # Reports of the programs the tests start go to files of their own (name.pid),
-# since the tests keep those programs' outputs to themselves.
+# since the tests keep those programs' outputs to themselves, in a folder per
+# test program run (runs may go side by side).
 reports="$top/build-sanitizer-reports"
 rm -rf "$reports"
 mkdir -p "$reports"
 # Qt's own libraries are not instrumented: the races the sanitizer cannot
 # see through them are listed in tsan.supp.
-export TSAN_OPTIONS="halt_on_error=1 exitcode=66 second_deadlock_stack=1 suppressions=$top/scripts/tsan.supp log_path=$reports/tsan"
+export TSAN_OPTIONS="halt_on_error=1 exitcode=66 second_deadlock_stack=1 suppressions=$top/scripts/tsan.supp"
 
 # Fails the script when the program failed or a report was written.
-# check_log name log status
+# check_log name log status dir
 check_log() {
-  local name=$1 log=$2 status=$3
-  if compgen -G "$reports/*" >/dev/null; then
+  local name=$1 log=$2 status=$3 dir=$4
+  if compgen -G "$dir/*" >/dev/null; then
     status=1
   fi
   tail -n 3 "$log"
   if [ "$status" -ne 0 ]; then
     grep -n -A40 "FAILED" "$log" | head -n 120 || true
-    for r in "$reports"/*; do
+    for r in "$dir"/*; do
       [ -e "$r" ] || continue
       echo "-- $r"
       head -n 80 "$r"
     done
-    echo "$name failed (log: $log, reports: $reports)"
+    echo "$name failed (log: $log, reports: $dir)"
     exit "$status"
   fi
 }
@@ -76,9 +77,10 @@ check_exclusions() {
 # sanitizer runtime fails now and then while it stops the threads of an
 # ending process, before it has looked at any memory. That is no finding of
 # the tests, and the run is repeated once; any other report fails at once.
+# only_tracer_crash dir
 only_tracer_crash() {
   local r found=0
-  for r in "$reports"/*; do
+  for r in "$1"/*; do
     [ -e "$r" ] || return 1
     grep -q 'LeakSanitizer has encountered a fatal error' "$r" || return 1
     if grep -v -e '^Tracer caught signal' -e 'LeakSanitizer has encountered a fatal error' -e '==HINT:' -e '^$' "$r" | grep -q .; then
@@ -89,19 +91,32 @@ only_tracer_crash() {
   [ "$found" -eq 1 ]
 }
 
+# Runs exe with its sanitizers' reports in a folder of the run's own (named
+# after its log), so that runs side by side keep theirs apart.
+# run_once exe log filter dir
+run_once() {
+  local exe=$1 log=$2 filter=$3 dir=$4
+  TSAN_OPTIONS="${TSAN_OPTIONS:-} log_path=$dir/tsan" ASAN_OPTIONS="${ASAN_OPTIONS:-} log_path=$dir/asan" \
+    UBSAN_OPTIONS="${UBSAN_OPTIONS:-} log_path=$dir/ubsan" "$exe" --gtest_filter="$filter" >"$log" 2>&1
+}
+
 # run name exe log filter
 run() {
   local name=$1 exe=$2 log=$3 filter=$4
+  local dir
+  dir="$reports/$(basename "$log" .log)"
+  rm -rf "$dir"
+  mkdir -p "$dir"
   echo "== $name"
   local status=0
-  "$exe" --gtest_filter="$filter" >"$log" 2>&1 || status=1
-  if [ "$status" -ne 0 ] && only_tracer_crash && ! grep -q '^\[  FAILED  \]' "$log"; then
+  run_once "$exe" "$log" "$filter" "$dir" || status=1
+  if [ "$status" -ne 0 ] && only_tracer_crash "$dir" && ! grep -q '^\[  FAILED  \]' "$log"; then
     echo "the leak checker crashed while the program ended (no finding); running it again"
-    rm -f "$reports"/*
+    rm -f "$dir"/*
     status=0
-    "$exe" --gtest_filter="$filter" >"$log" 2>&1 || status=1
+    run_once "$exe" "$log" "$filter" "$dir" || status=1
   fi
-  check_log "$name" "$log" "$status"
+  check_log "$name" "$log" "$status" "$dir"
 }
 
 # The runner's tests run the program with two and four workers over real
@@ -138,11 +153,11 @@ asan="$top/build-asan"
 cmake -S "$top" -B "$asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DLP_SANITIZE=address,undefined \
   -DCMAKE_CXX_FLAGS="-O1 -fno-sanitize-recover=undefined" -DCMAKE_CXX_FLAGS_DEBUG="-g1" "${fast_build[@]}" >/dev/null
 cmake --build "$asan" -j"$jobs" --target test_ui test_ooxml test_word
-export ASAN_OPTIONS="detect_leaks=1 abort_on_error=0 exitcode=67 log_path=$reports/asan"
+export ASAN_OPTIONS="detect_leaks=1 abort_on_error=0 exitcode=67"
 # print_suppressions=0: a summary of the suppressions used would be a
 # report file of its own.
 export LSAN_OPTIONS="suppressions=$top/scripts/lsan.supp print_suppressions=0"
-export UBSAN_OPTIONS="print_stacktrace=1 halt_on_error=1 log_path=$reports/ubsan"
+export UBSAN_OPTIONS="print_stacktrace=1 halt_on_error=1"
 
 # The server's tests left to the ordinary run, each with its reason.
 ooxml_excluded=(
@@ -164,12 +179,31 @@ ooxml_excluded=(
 )
 check_exclusions "$asan/tests/ooxml/test_ooxml" "${ooxml_excluded[@]}"
 
-run "test_ui under AddressSanitizer and UndefinedBehaviorSanitizer" "$asan/tests/ui/test_ui" \
-  "$asan/test_ui.asan.log" 'RunControlTest.*:RealRunTest.*'
-run "test_ooxml under AddressSanitizer and UndefinedBehaviorSanitizer" "$asan/tests/ooxml/test_ooxml" \
-  "$asan/test_ooxml.asan.log" "-$(IFS=:; echo "${ooxml_excluded[*]}")"
-# The corpus case checks the compaction of every corpus document and stops
-# before the LibreOffice renders, whose time is the office's.
-LP_CORPUS_NO_RENDER=1 run "test_word under AddressSanitizer and UndefinedBehaviorSanitizer" \
-  "$asan/tests/word/test_word" "$asan/test_word.asan.log" '*'
+# Two lanes side by side, one per core: the corpus case of test_word, which
+# takes as long as all the others, and the other programs and cases. The
+# corpus case checks the compaction of every corpus document and stops before
+# the LibreOffice renders, whose time is the office's.
+lane_corpus() {
+  LP_CORPUS_NO_RENDER=1 run "test_word's corpus case under AddressSanitizer and UndefinedBehaviorSanitizer" \
+    "$asan/tests/word/test_word" "$asan/test_word-corpus.asan.log" 'CorpusCompactionTest.*'
+}
+lane_others() {
+  run "test_ui under AddressSanitizer and UndefinedBehaviorSanitizer" "$asan/tests/ui/test_ui" \
+    "$asan/test_ui.asan.log" 'RunControlTest.*:RealRunTest.*'
+  run "test_ooxml under AddressSanitizer and UndefinedBehaviorSanitizer" "$asan/tests/ooxml/test_ooxml" \
+    "$asan/test_ooxml.asan.log" "-$(IFS=:; echo "${ooxml_excluded[*]}")"
+  run "test_word under AddressSanitizer and UndefinedBehaviorSanitizer" \
+    "$asan/tests/word/test_word" "$asan/test_word.asan.log" '-CorpusCompactionTest.*'
+}
+lane_corpus >"$reports/lane-corpus.out" 2>&1 &
+corpus_pid=$!
+lane_others >"$reports/lane-others.out" 2>&1 &
+others_pid=$!
+corpus_status=0 others_status=0
+wait "$corpus_pid" || corpus_status=$?
+wait "$others_pid" || others_status=$?
+cat "$reports/lane-others.out" "$reports/lane-corpus.out"
+if [ "$corpus_status" -ne 0 ] || [ "$others_status" -ne 0 ]; then
+  exit 1
+fi
 echo "sanitizer tests passed"
