@@ -33,6 +33,7 @@
 #include <rtl/bootstrap.hxx>
 #include <rtl/ustring.hxx>
 
+#include <string.h>
 #include <unistd.h>
 
 using namespace com::sun::star;
@@ -325,7 +326,7 @@ QString TznUnoOffice::ConvertOrThrow(const QString& source, const QString& targe
     }
 
     QString reason;
-    bool timedOut = false;
+    bool timedOut = false, endedReading = false;
     {
         TznOfficeWatchdog guard(FProcess, FSettings.TimeoutMs);
         uno::Reference<lang::XComponent> doc;
@@ -342,9 +343,9 @@ QString TznUnoOffice::ConvertOrThrow(const QString& source, const QString& targe
         } catch (...) {
             crashed = true;
         }
-        if (crashed)
-            FProcess.WaitForEnd(kQuitTimeoutMs);
         if (crashed) {
+            FProcess.WaitForEnd(kQuitTimeoutMs);
+            endedReading = true;
             reason = QStringLiteral("LibreOffice failed while reading it.");
         } else if (!doc.is() || !loadedAsWord(doc, format)) {
             reason = QStringLiteral("the file is damaged or is no document package.");
@@ -370,10 +371,19 @@ QString TznUnoOffice::ConvertOrThrow(const QString& source, const QString& targe
     }
     if (timedOut || !FProcess.IsAlive()) {
         // A hung or crashed instance is of no use to the next document: a new one is started.
+        const int signal = FProcess.ExitSignal();
         Stop();
         if (timedOut)
             return QStringLiteral("LibreOffice did not convert it within %1 seconds; its instance was restarted.")
                 .arg(FSettings.TimeoutMs / 1000);
+        // The signal says what happened to the instance (an abort is LibreOffice giving up
+        // on the document by itself, a segmentation fault a crash).
+        const char* what = signal > 0 ? sigdescr_np(signal) : nullptr;
+        if (what)
+            return QStringLiteral("LibreOffice failed while converting it: it ended on signal %1 (%2) while %3 the document; "
+                                  "its instance was restarted.")
+                .arg(signal)
+                .arg(QString::fromLocal8Bit(what), endedReading ? QStringLiteral("reading") : QStringLiteral("writing"));
         return QStringLiteral("LibreOffice failed while converting it; its instance was restarted.");
     }
     return reason;
