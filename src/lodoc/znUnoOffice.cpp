@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <QUrl>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <memory>
@@ -110,6 +111,43 @@ QString uniquePipeName()
         .arg(std::chrono::steady_clock::now().time_since_epoch().count() % 1000000);
 }
 
+// The settings every profile starts with: documents never fetch what they link to (a
+// picture on a web server would tell its owner who opened the document, and when) and
+// never run their macros; the document is only converted.
+bool writeProfileSettings(const QString& profile)
+{
+    static const char settings[] =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<oor:items xmlns:oor=\"http://openoffice.org/2001/registry\" xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" "
+        "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\n"
+        "<item oor:path=\"/org.openoffice.Office.Common/Security/Scripting\"><prop oor:name=\"BlockUntrustedRefererLinks\" "
+        "oor:op=\"fuse\"><value>true</value></prop></item>\n"
+        "<item oor:path=\"/org.openoffice.Office.Common/Security/Scripting\"><prop oor:name=\"DisableMacrosExecution\" "
+        "oor:op=\"fuse\"><value>true</value></prop></item>\n"
+        "</oor:items>\n";
+    if (!QDir(profile).mkpath(QStringLiteral("user")))
+        return false;
+    QFile f(profile + QStringLiteral("/user/registrymodifications.xcu"));
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(settings, qint64(sizeof settings - 1)) == qint64(sizeof settings - 1)
+           && f.flush();
+}
+
+// The import filter for a conversion by LibreOffice's own command line, by the source's
+// first bytes: it must read the file as a word-processing document, never fall back to
+// plain text. Empty when the source is no file LibreOffice may take for the format.
+QString commandLineFilterFor(const QString& source, TznOfficeFormat format)
+{
+    QFile f(source);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray head = f.read(4);
+    if (head == QByteArray("PK\x03\x04", 4))
+        return QStringLiteral("MS Word 2007 XML");
+    if (head == QByteArray("\xD0\xCF\x11\xE0", 4) && format != TznOfficeFormat::Doc)
+        return QStringLiteral("MS Word 97");
+    return {};
+}
+
 } // namespace
 
 // One LibreOffice instance driven through its UNO API over a pipe.
@@ -135,14 +173,50 @@ private:
     QString Start();
     void Stop();
     QString ConvertOrThrow(const QString& source, const QString& target, TznOfficeFormat format);
+    bool ConvertAlone(const QString& source, const QString& target, TznOfficeFormat format);
     uno::Reference<lang::XComponent> Load(const QString& source);
     void Store(const uno::Reference<lang::XComponent>& doc, const QString& target, TznOfficeFormat format);
 };
 
+namespace {
+
+QString programOf(const TznOfficeSettings& settings)
+{
+    return settings.Program.isEmpty() ? QString::fromLatin1(kOfficeProgramDir) + QStringLiteral("/soffice.bin") : settings.Program;
+}
+
+std::unique_ptr<QTemporaryDir> newProfile(const TznOfficeSettings& settings)
+{
+    // In the run's own scratch folder: when the run is killed, a later run
+    // finds the profile by the run's process id and removes it.
+    const QString& scratch = settings.ScratchFolder;
+    return std::make_unique<QTemporaryDir>((scratch.isEmpty() ? QDir::tempPath() + QStringLiteral("/leafpress-") : scratch + u'/')
+                                           + QStringLiteral("office-XXXXXX"));
+}
+
+// The export filter and the file name extension of a format.
+const char* exportFilter(TznOfficeFormat format)
+{
+    return format == TznOfficeFormat::Doc ? "MS Word 97" : format == TznOfficeFormat::Pdf ? "writer_pdf_Export" : "MS Word 2007 XML";
+}
+
+const char* extensionOf(TznOfficeFormat format)
+{
+    return format == TznOfficeFormat::Doc ? "doc" : format == TznOfficeFormat::Pdf ? "pdf" : "docx";
+}
+
+const QStringList& quietArgs()
+{
+    static const QStringList args{QStringLiteral("--headless"), QStringLiteral("--invisible"), QStringLiteral("--nologo"),
+                                  QStringLiteral("--norestore"), QStringLiteral("--nodefault"), QStringLiteral("--nolockcheck")};
+    return args;
+}
+
+} // namespace
+
 QString TznUnoOffice::Start()
 {
-    const QString program = FSettings.Program.isEmpty() ? QString::fromLatin1(kOfficeProgramDir) + QStringLiteral("/soffice.bin")
-                                                    : FSettings.Program;
+    const QString program = programOf(FSettings);
     if (program.isEmpty() || !QFileInfo(program).isExecutable())
         return QStringLiteral("such documents need LibreOffice; %1.").arg(QLatin1String(kOfficeInstallHint));
     QString reason;
@@ -150,21 +224,17 @@ QString TznUnoOffice::Start()
     if (!local.is())
         return QStringLiteral("LibreOffice's UNO runtime cannot be started (%1); %2.").arg(reason, QLatin1String(kOfficeInstallHint));
 
-    // In the run's own scratch folder: when the run is killed, a later run
-    // finds the profile by the run's process id and removes it.
-    const QString& scratch = FSettings.ScratchFolder;
-    FProfile = std::make_unique<QTemporaryDir>((scratch.isEmpty() ? QDir::tempPath() + QStringLiteral("/leafpress-") : scratch + u'/')
-                                              + QStringLiteral("office-XXXXXX"));
+    FProfile = newProfile(FSettings);
     if (!FProfile->isValid())
         return QStringLiteral("no profile folder for LibreOffice can be made (%1).").arg(FProfile->errorString());
     const QString pipe = uniquePipeName();
-    const QStringList args{
-        QStringLiteral("-env:UserInstallation=") + QUrl::fromLocalFile(FProfile->path()).toString(),
-        QStringLiteral("--headless"), QStringLiteral("--invisible"), QStringLiteral("--nologo"),
-        QStringLiteral("--norestore"), QStringLiteral("--nodefault"), QStringLiteral("--nolockcheck"),
-        QStringLiteral("--accept=pipe,name=%1;urp;StarOffice.ComponentContext").arg(pipe)};
+    const QStringList args = QStringList{QStringLiteral("-env:UserInstallation=") + QUrl::fromLocalFile(FProfile->path()).toString()}
+                             + quietArgs()
+                             + QStringList{QStringLiteral("--accept=pipe,name=%1;urp;StarOffice.ComponentContext").arg(pipe)};
     // The instance's own temporary files go into its profile folder and leave with it.
     QDir(FProfile->path()).mkpath(QStringLiteral("tmp"));
+    if (!writeProfileSettings(FProfile->path()))
+        return QStringLiteral("the settings of LibreOffice's profile cannot be written in %1.").arg(FProfile->path());
     const QStringList env{QStringLiteral("SAL_ENABLE_FILE_LOCKING=1"), QStringLiteral("TMPDIR=") + FProfile->filePath(QStringLiteral("tmp"))};
     int restarts = 0;
     if (!FProcess.Start(program, args, env, reason))
@@ -241,11 +311,8 @@ uno::Reference<lang::XComponent> TznUnoOffice::Load(const QString& source)
 void TznUnoOffice::Store(const uno::Reference<lang::XComponent>& doc, const QString& target,
                                      TznOfficeFormat format)
 {
-    const char* filter = format == TznOfficeFormat::Doc   ? "MS Word 97"
-                         : format == TznOfficeFormat::Pdf ? "writer_pdf_Export"
-                                                          : "MS Word 2007 XML";
     const uno::Sequence<beans::PropertyValue> args = properties({
-        property("FilterName", uno::Any(OUString::createFromAscii(filter))),
+        property("FilterName", uno::Any(OUString::createFromAscii(exportFilter(format)))),
         property("Overwrite", uno::Any(true)),
     });
     uno::Reference<frame::XStorable> storable(doc, uno::UNO_QUERY_THROW);
@@ -302,6 +369,46 @@ void TznUnoOffice::Quit() noexcept
     }
 }
 
+// One conversion by LibreOffice's command line in a profile of its own, in the time a
+// conversion may take; true when it wrote target.
+bool TznUnoOffice::ConvertAlone(const QString& source, const QString& target, TznOfficeFormat format)
+{
+    const QString filter = commandLineFilterFor(source, format);
+    const std::unique_ptr<QTemporaryDir> profile = newProfile(FSettings);
+    if (filter.isEmpty() || !profile->isValid() || !writeProfileSettings(profile->path()))
+        return false;
+    const QDir dir(profile->path());
+    if (!dir.mkpath(QStringLiteral("tmp")) || !dir.mkpath(QStringLiteral("out")))
+        return false;
+    const QString extension = QLatin1String(extensionOf(format));
+    const QStringList args = QStringList{QStringLiteral("-env:UserInstallation=") + QUrl::fromLocalFile(profile->path()).toString()}
+                             + quietArgs()
+                             + QStringList{QStringLiteral("--infilter=") + filter, QStringLiteral("--convert-to"),
+                                           extension + u':' + QLatin1String(exportFilter(format)), QStringLiteral("--outdir"),
+                                           dir.filePath(QStringLiteral("out")), QFileInfo(source).absoluteFilePath()};
+    const QStringList env{QStringLiteral("SAL_ENABLE_FILE_LOCKING=1"), QStringLiteral("TMPDIR=") + dir.filePath(QStringLiteral("tmp"))};
+    TznOfficeProcess process;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(FSettings.TimeoutMs);
+    for (int start = 0; start < 2; ++start) {
+        QString reason;
+        if (!process.Start(programOf(FSettings), args, env, reason))
+            return false;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (!process.WaitForEnd(int(std::max<qint64>(0, left.count())))) {
+            process.Kill();
+            return false;
+        }
+        // The first start in a new profile writes it and asks to be started again.
+        if (process.ExitCode() != kRestartCode)
+            break;
+    }
+    const QString produced = dir.filePath(QStringLiteral("out/") + QFileInfo(source).completeBaseName() + u'.' + extension);
+    if (process.ExitCode() != 0 || QFileInfo(produced).size() <= 0)
+        return false;
+    QFile::remove(target);
+    return QFile::rename(produced, target) || QFile::copy(produced, target);
+}
+
 QString TznUnoOffice::Convert(const QString& source, const QString& target, TznOfficeFormat format) noexcept
 {
     try {
@@ -343,11 +450,23 @@ QString TznUnoOffice::ConvertOrThrow(const QString& source, const QString& targe
         } catch (...) {
             crashed = true;
         }
+        // An instance that ends from here on without having returned a document ended
+        // while it read the file.
+        endedReading = !doc.is();
+        bool asWord = false;
+        if (!crashed && doc.is()) {
+            try {
+                asWord = loadedAsWord(doc, format);
+            } catch (const uno::Exception&) {
+                // The instance went away just after it returned the document, still
+                // busy with it (seen on a loaded machine).
+                endedReading = crashed = true;
+            }
+        }
         if (crashed) {
             FProcess.WaitForEnd(kQuitTimeoutMs);
-            endedReading = true;
             reason = QStringLiteral("LibreOffice failed while reading it.");
-        } else if (!doc.is() || !loadedAsWord(doc, format)) {
+        } else if (!asWord) {
             reason = QStringLiteral("the file is damaged or is no document package.");
         } else {
             try {
@@ -371,20 +490,25 @@ QString TznUnoOffice::ConvertOrThrow(const QString& source, const QString& targe
     }
     if (timedOut || !FProcess.IsAlive()) {
         // A hung or crashed instance is of no use to the next document: a new one is started.
-        const int signal = FProcess.ExitSignal();
+        const int signal = FProcess.ExitSignal(), code = FProcess.ExitCode();
         Stop();
         if (timedOut)
             return QStringLiteral("LibreOffice did not convert it within %1 seconds; its instance was restarted.")
                 .arg(FSettings.TimeoutMs / 1000);
-        // The signal says what happened to the instance (an abort is LibreOffice giving up
-        // on the document by itself, a segmentation fault a crash).
-        const char* what = signal > 0 ? sigdescr_np(signal) : nullptr;
-        if (what)
-            return QStringLiteral("LibreOffice failed while converting it: it ended on signal %1 (%2) while %3 the document; "
-                                  "its instance was restarted.")
-                .arg(signal)
-                .arg(QString::fromLocal8Bit(what), endedReading ? QStringLiteral("reading") : QStringLiteral("writing"));
-        return QStringLiteral("LibreOffice failed while converting it; its instance was restarted.");
+        // LibreOffice gives up now and then on a document it reads through its programming
+        // interface, which its own command line, reading on its main thread with the same
+        // filters, converts.
+        if (endedReading && ConvertAlone(source, target, format))
+            return {};
+        // How the instance ended says what happened to it (an abort is LibreOffice giving
+        // up on the document by itself, a segmentation fault a crash).
+        QString how;
+        if (const char* what = signal > 0 ? sigdescr_np(signal) : nullptr)
+            how = QStringLiteral(" on signal %1 (%2)").arg(signal).arg(QString::fromLocal8Bit(what));
+        else if (code >= 0)
+            how = QStringLiteral(" with exit code %1").arg(code);
+        return QStringLiteral("LibreOffice failed while converting it: it ended%1 while %2 the document; its instance was restarted.")
+            .arg(how, endedReading ? QStringLiteral("reading") : QStringLiteral("writing"));
     }
     return reason;
 }

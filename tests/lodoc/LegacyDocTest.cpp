@@ -77,6 +77,9 @@ const TznKeptByTheCheck KeptByTheCheck[] = {
     {"node-word-extractor__test19.doc", "page 1 would look different, 12.5 dB"},
     {"phpword__docChinese.doc", "page 1 would look different, 25.0 dB"},
     {"poi__Bug47731.doc", "page 1 would look different, 14.6 dB"},
+    // LibreOffice reads it through its programming interface or, when it gives up there,
+    // through its command line, whose layouts differ: the page and figure vary.
+    {"poi__FloatingPictures.doc", "page "},
     {"poi__Bug51890.doc", "page 1 would look different, 23.1 dB"},
     {"poi__ca.kwsymphony.www_education_School_Concert_Seat_Booking_Form_2011-12.doc", "page 1 would look different, 23.0 dB"},
     {"poi__header_image.doc", "page 1 would look different, 28.2 dB"},
@@ -211,9 +214,8 @@ TEST_F(LegacyDocTest, CorpusDocsEndWithTwoOwnInstances)
             EXPECT_TRUE(line.startsWith(QStringLiteral("Failure")) && line.contains(QStringLiteral("encrypted with a password"))) << what;
         } else if (line.startsWith(QStringLiteral("Failure"))) {
             // Anything else may only be refused as damaged, or because LibreOffice itself
-            // fails on it (it aborts while reading one corpus document through its
-            // programming interface), saying how it ended.
-            EXPECT_TRUE(line.contains(QStringLiteral("damaged")) || line.contains(QStringLiteral("LibreOffice failed while converting it: it ended on signal")))
+            // fails on it, saying how it ended.
+            EXPECT_TRUE(line.contains(QStringLiteral("damaged")) || line.contains(QStringLiteral("LibreOffice failed while converting it: it ended")))
                 << what;
         } else {
             ASSERT_TRUE(line.startsWith(QStringLiteral("Success"))) << what;

@@ -61,9 +61,6 @@ const TznExpectedFailure ExpectedFailures[] = {
     {"poi/PasswordProtected.doc", "encrypted with a password"},
     {"poi/password_password_cryptoapi.doc", "encrypted with a password"},
     {"poi/password_tika_binaryrc4.doc", "encrypted with a password"},
-    // LibreOffice aborts while it reads it through its programming interface, with any
-    // load options and filter (its own command line converts it).
-    {"poi/FloatingPictures.doc", "LibreOffice failed while converting it: it ended on signal 6 (Aborted) while reading"},
 };
 
 // Why documents were left out of the page-by-page comparison, with their names.

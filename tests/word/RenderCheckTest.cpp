@@ -11,7 +11,14 @@
 #include <QFileInfo>
 #include <QtEndian>
 
+#include <atomic>
 #include <functional>
+#include <thread>
+
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -227,5 +234,93 @@ INSTANTIATE_TEST_SUITE_P(Documents, RenderCheckTest, ::testing::Values(
     CheckCase{"PackageUncheckedByDefault", "", nullptr, false, nullptr, false},
     CheckCase{"PackageBelowAStricterThreshold", "Verify=True\nVerifyPsnr=99", nullptr, false, "page 1 would look different, ", true}),
     RowName());
+
+// A web server on a port of the loopback that counts the connections made to it and
+// answers each with "404 Not Found".
+class TznCountingServer
+{
+public:
+    TznCountingServer()
+    {
+        FSocket = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        if (FSocket < 0 || bind(FSocket, reinterpret_cast<sockaddr*>(&address), size) != 0 || listen(FSocket, 8) != 0
+            || getsockname(FSocket, reinterpret_cast<sockaddr*>(&address), &size) != 0)
+            return;
+        FPort = ntohs(address.sin_port);
+        FThread = std::thread([this] {
+            while (!FStop) {
+                pollfd p{FSocket, POLLIN, 0};
+                if (poll(&p, 1, 50) <= 0)
+                    continue;
+                const int client = accept(FSocket, nullptr, nullptr);
+                if (client < 0)
+                    continue;
+                ++FConnections;
+                static const char answer[] = "HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\n\r\n";
+                [[maybe_unused]] const ssize_t sent = send(client, answer, sizeof answer - 1, MSG_NOSIGNAL);
+                close(client);
+            }
+        });
+    }
+    ~TznCountingServer()
+    {
+        FStop = true;
+        if (FThread.joinable())
+            FThread.join();
+        if (FSocket >= 0)
+            close(FSocket);
+    }
+    int Port() const { return FPort; }
+    int Connections() const { return FConnections; }
+
+private:
+    int FSocket = -1, FPort = 0;
+    std::atomic<bool> FStop{false};
+    std::atomic<int> FConnections{0};
+    std::thread FThread;
+};
+
+class RenderCheckPrivacyTest : public WordFixture
+{
+};
+
+// The check renders a document that links a picture on a web server: LibreOffice shows
+// what the document holds and never asks the server, which would learn who opened the
+// document, and when.
+TEST_F(RenderCheckPrivacyTest, PictureOnAWebServerIsNeverFetched)
+{
+    LP_SKIP_UNLESS(!TznLegacyOffice::InstalledProgram().isEmpty()) << "LibreOffice is not installed";
+    TznCountingServer server;
+    ASSERT_GT(server.Port(), 0);
+    TznDocxBuilder builder;
+    builder.Paragraph(QStringLiteral("A photograph shown far below its size, and a picture on the web."));
+    builder.Picture(TestJpegPicture(1600, 1200, 3 * kEmuPerInch, qint64(2.25 * kEmuPerInch)));
+    TznTestPicture web = TestJpegPicture(64, 48, kEmuPerInch, kEmuPerInch);
+    web.Linked = true;
+    builder.Picture(web);
+    const QString built = path(QStringLiteral("built.docx")), source = path(QStringLiteral("in/web.docx"));
+    ASSERT_TRUE(builder.Save(built));
+    QList<QPair<QString, QByteArray>> entries;
+    for (const TznZipEntry& e : ReadZipEntries(built))
+        entries.append({e.Name, QByteArray(e.Content).replace("file:///missing/picture2.png",
+                                                              QStringLiteral("http://127.0.0.1:%1/picture.png").arg(server.Port()).toUtf8())});
+    ASSERT_TRUE(WriteZip(source, entries));
+    ASSERT_TRUE(ReadZipEntry(source, QStringLiteral("word/_rels/document.xml.rels")).contains("http://127.0.0.1:"));
+
+    FProject->SetOptionsText(QStringLiteral("Verify=True"));
+    TznNode* node = batchOf(source);
+    {
+        TznDocslim converter(FBatch.get(), 1, TznNodeEvent());
+        converter.ConvertFile(FBatch.get(), node);
+    }
+    TznLegacyOffice::OfThisThread().Quit();
+    ASSERT_EQ(node->Status, nsSuccess) << node->Message.toStdString();
+    EXPECT_EQ(node->Message.indexOf(QStringLiteral("kept as it was")), -1) << node->Message.toStdString();
+    EXPECT_EQ(server.Connections(), 0) << "LibreOffice fetched the linked picture";
+}
 
 } // namespace
