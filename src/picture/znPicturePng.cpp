@@ -22,7 +22,8 @@ libdeflate_compressor* compressorAt(int level)
         ~TznCompressors()
         {
             for (libdeflate_compressor* c : ByLevel)
-                libdeflate_free_compressor(c);
+                if (c)
+                    libdeflate_free_compressor(c);
         }
     };
     thread_local TznCompressors compressors;
