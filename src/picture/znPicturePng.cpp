@@ -390,14 +390,34 @@ bool SamePixels(const QImage& decoded, const QImage& other)
 {
     if (decoded.size() != other.size())
         return false;
+    const int w = decoded.width(), h = decoded.height();
+    // Two pictures of one format without a colour table hold the same samples when their rows
+    // hold the same bytes (RGB32's unused alpha byte apart); no copy in another format is needed.
+    if (decoded.format() == other.format() && decoded.colorCount() == 0 && decoded.depth() >= 8) {
+        if (decoded.format() == QImage::Format_RGB32) {
+            for (int y = 0; y < h; ++y) {
+                const QRgb* a = reinterpret_cast<const QRgb*>(decoded.constScanLine(y));
+                const QRgb* b = reinterpret_cast<const QRgb*>(other.constScanLine(y));
+                for (int x = 0; x < w; ++x)
+                    if ((a[x] | 0xFF000000u) != (b[x] | 0xFF000000u))
+                        return false;
+            }
+            return true;
+        }
+        const size_t rowBytes = size_t(w) * size_t(decoded.depth() / 8);
+        for (int y = 0; y < h; ++y)
+            if (std::memcmp(decoded.constScanLine(y), other.constScanLine(y), rowBytes) != 0)
+                return false;
+        return true;
+    }
     // Indexed and straight pictures convert to straight ARGB32 without loss;
     // premultiplied ones hold no colour under alpha 0 to compare.
     const QImage::Format format = decoded.format() == QImage::Format_ARGB32_Premultiplied
                                       ? QImage::Format_ARGB32_Premultiplied
                                       : QImage::Format_ARGB32;
     const QImage a = decoded.convertToFormat(format), b = other.convertToFormat(format);
-    const qsizetype rowBytes = qsizetype(a.width()) * 4;
-    for (int y = 0; y < a.height(); ++y)
+    const qsizetype rowBytes = qsizetype(w) * 4;
+    for (int y = 0; y < h; ++y)
         if (std::memcmp(a.constScanLine(y), b.constScanLine(y), size_t(rowBytes)) != 0)
             return false;
     return true;

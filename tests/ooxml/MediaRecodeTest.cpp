@@ -2,6 +2,7 @@
 #include "znTestBytes.h"
 #include "znPictureSamples.h"
 
+#include "picture/znPicturePng.h"
 #include "picture/znPictureRecode.h"
 
 #include <QBuffer>
@@ -395,6 +396,41 @@ TEST(TznSmallestPngTest, EveryLayoutDecodesToTheSamePixels)
         ASSERT_FALSE(back.isNull());
         EXPECT_EQ(back.convertToFormat(QImage::Format_ARGB32), image);
     }
+}
+
+// The check that stands between a re-coded picture and the document: one differing sample, in
+// any format, makes two pictures differ; the byte RGB32 leaves unused does not.
+TEST(TznSmallestPngTest, SamePixelsSeesEverySample)
+{
+    QImage base(37, 5, QImage::Format_ARGB32);
+    for (int y = 0; y < base.height(); ++y)
+        for (int x = 0; x < base.width(); ++x)
+            base.setPixel(x, y, qRgba(x * 7, y * 40, 99, x == 3 ? 0 : 255));
+    const auto changed = [&](QImage::Format format, int x, QRgb to) {
+        QImage image = base.convertToFormat(format);
+        image.setPixel(x, 2, to);
+        return image;
+    };
+    QImage rgbWithJunkAlpha = base.convertToFormat(QImage::Format_RGB32);
+    reinterpret_cast<QRgb*>(rgbWithJunkAlpha.scanLine(1))[5] &= 0x00FFFFFFu;
+    const struct
+    {
+        const char* Name;
+        QImage Decoded, Other;
+        bool Same;
+    } rows[] = {
+        {"Itself", base, base, true},
+        {"AnotherFormatSameSamples", base, base.convertToFormat(QImage::Format_RGBA8888), true},
+        {"OneSampleOff", base, changed(QImage::Format_ARGB32, 36, qRgba(0, 0, 0, 255)), false},
+        {"ColourUnderClearPixel", base, changed(QImage::Format_ARGB32, 3, qRgba(1, 2, 3, 0)), false},
+        {"RgbUnusedByteIgnored", base.convertToFormat(QImage::Format_RGB32), rgbWithJunkAlpha, true},
+        {"RgbOneSampleOff", base.convertToFormat(QImage::Format_RGB32), changed(QImage::Format_RGB32, 0, qRgb(1, 1, 1)), false},
+        {"GreyOneSampleOff", base.convertToFormat(QImage::Format_Grayscale8),
+         changed(QImage::Format_Grayscale8, 20, qRgb(255, 255, 255)), false},
+        {"OtherSize", base, base.copy(0, 0, 36, 5), false},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(SamePixels(row.Decoded, row.Other), row.Same) << row.Name;
 }
 
 } // namespace
