@@ -11,7 +11,7 @@
 // Then it converts two document sets with the product's converter (see
 // documents.cpp).
 //
-//   bench_compact [--photos N] [--keep DIR] [--corpus DIR] [--documents-only | --memory-only]
+//   bench_compact [--photos N] [--keep DIR] [--corpus DIR] [--documents-only | --memory-only] [--set NAME]
 
 #include "documents.h"
 #include "picture/znPicture.h"
@@ -191,6 +191,7 @@ int main(int argc, char** argv)
     QString corpus;
 #endif
     bool documentsOnly = false, memoryOnly = false;
+    QString onlySet;  // one document set only
     for (int i = 1; i < argc; ++i) {
         if (strcmp(argv[i], "--documents-only") == 0)
             documentsOnly = true;
@@ -202,6 +203,8 @@ int main(int argc, char** argv)
             keep = QString::fromLocal8Bit(argv[++i]);
         else if (i + 1 < argc && strcmp(argv[i], "--corpus") == 0)
             corpus = QString::fromLocal8Bit(argv[++i]);
+        else if (i + 1 < argc && strcmp(argv[i], "--set") == 0)
+            onlySet = QString::fromLocal8Bit(argv[++i]);
     }
     QTemporaryDir temp;
     const QString dir = keep.isEmpty() ? temp.path() : keep;
@@ -209,7 +212,7 @@ int main(int argc, char** argv)
     if (!QFileInfo(corpus).isDir())
         corpus.clear();
     if (documentsOnly)
-        return RunDocumentSets(dir, corpus);
+        return RunDocumentSets(dir, corpus, onlySet);
     if (memoryOnly)
         return runMemory(dir) ? 1 : 0;
 
@@ -285,6 +288,6 @@ int main(int argc, char** argv)
         printf("  djpeg -scale 1/4:    not available (install libjpeg-turbo-progs)\n");
 
     const int failures = runMemory(dir);
-    RunDocumentSets(dir, corpus);
+    RunDocumentSets(dir, corpus, onlySet);
     return failures ? 1 : 0;
 }

@@ -285,15 +285,17 @@ struct TznRun
     qint64 After = 0;
     double Ms = 0;
     QStringList Converted;   // sources the converter succeeded on
+    int Failed = 0;          // sources it failed on, counted at their own size
 };
 
-// Converts every file into outDir as one worker does, with Recompress and Verify as given.
-TznRun convert(const QStringList& files, const QString& outDir, bool recompress, const char* verify = "Auto")
+// Converts every file into outDir as one worker does, with Recompress, Verify and SubsetFonts as given.
+TznRun convert(const QStringList& files, const QString& outDir, bool recompress, const char* verify = "Auto",
+               bool subsetFonts = false)
 {
     QDir(outDir).removeRecursively();
     QDir().mkpath(outDir);
-    Project->SetOptionsText(QStringLiteral("Recompress=%1\r\nIsOverwrite=True\r\nVerify=%2")
-                                .arg(recompress ? "True" : "False", verify));
+    Project->SetOptionsText(QStringLiteral("Recompress=%1\r\nIsOverwrite=True\r\nVerify=%2\r\nSubsetFonts=%3")
+                                .arg(recompress ? "True" : "False", verify, subsetFonts ? "True" : "False"));
     TznRun run;
     const double start = cpuMs();
     for (const QString& file : files) {
@@ -308,6 +310,10 @@ TznRun convert(const QStringList& files, const QString& outDir, bool recompress,
         if (node->Status == nsSuccess) {
             run.Converted << file;
             run.After += QFileInfo(outDir + QLatin1Char('/') + QFileInfo(file).fileName()).size();
+        } else {
+            // A document the converter fails on stays as it was.
+            run.After += QFileInfo(file).size();
+            ++run.Failed;
         }
     }
     run.Ms = cpuMs() - start;
@@ -371,16 +377,21 @@ void report(const char* title, const QStringList& all, const QString& work, bool
     const QStringList files = off.Converted;
     const TznRun offAgain = convert(files, work + QStringLiteral("/off"), false);
     const TznRun on = convert(files, work + QStringLiteral("/on"), true, "False");
+    const TznRun fonts = convert(files, work + QStringLiteral("/fonts"), true, "False", true);
     const TznRun lossy = repack(files, work + QStringLiteral("/repack"));
     const qint64 before = sizeOf(files);
     auto line = [&](const char* name, const TznRun& r) {
         const qint64 saved = before - r.After;
-        std::printf("  %-22s %12.2f MB  saved %10.2f MB (%5.1f %%)  %9.1f ms CPU\n", name, r.After / 1e6, saved / 1e6,
+        std::printf("  %-22s %12.2f MB  saved %10.2f MB (%5.1f %%)  %9.1f ms CPU", name, r.After / 1e6, saved / 1e6,
                     before ? 100.0 * saved / before : 0.0, r.Ms);
+        if (r.Failed > 0)
+            std::printf("  (%d failed)", r.Failed);
+        std::printf("\n");
     };
     std::printf("\n%s: %d documents (%d converted), %.2f MB before\n", title, int(all.size()), int(files.size()), before / 1e6);
     line("Recompress=False", offAgain);
     line("Recompress=True", on);
+    line("SubsetFonts=True", fonts);
     line("lossy repack", lossy);
     const double savedOn = double(before - on.After), savedRepack = double(before - lossy.After);
     std::printf("  saved with Recompress=True / saved by the repack: %.2f x (goal: at least 1.5 x)\n",
@@ -400,8 +411,9 @@ void report(const char* title, const QStringList& all, const QString& work, bool
 
 } // namespace
 
-int RunDocumentSets(const QString& dir, const QString& corpus)
+int RunDocumentSets(const QString& dir, const QString& corpus, const QString& only)
 {
+    auto wanted = [&](const char* set) { return only.isEmpty() || only == QLatin1String(set); };
     TznApp app(dir + QStringLiteral("/leafpress"), QStringList());
     App = &app;
     TznProject project;
@@ -409,14 +421,18 @@ int RunDocumentSets(const QString& dir, const QString& corpus)
     project.ProjectExt = QStringLiteral(".batch-docslim");
     Project = &project;
 
-    const QStringList built = buildSet(dir + QStringLiteral("/documents"));
-    report("Built document set (what the main-text passes miss)", built, dir + QStringLiteral("/built"));
-    const QStringList heldOutLike = buildHeldOutLike(dir + QStringLiteral("/held-out-like"));
-    report("Held-out-like set (screenshots, fallback copies, big XML, preview, font)", heldOutLike,
-           dir + QStringLiteral("/held-out-like-work"));
+    if (wanted("built")) {
+        const QStringList built = buildSet(dir + QStringLiteral("/documents"));
+        report("Built document set (what the main-text passes miss)", built, dir + QStringLiteral("/built"));
+    }
+    if (wanted("held-out-like")) {
+        const QStringList heldOutLike = buildHeldOutLike(dir + QStringLiteral("/held-out-like"));
+        report("Held-out-like set (screenshots, fallback copies, big XML, preview, font)", heldOutLike,
+               dir + QStringLiteral("/held-out-like-work"));
+    }
 
     QStringList corpusFiles;
-    if (!corpus.isEmpty()) {
+    if (!corpus.isEmpty() && wanted("corpus")) {
         // Copies with names of their own: the corpus has one name in several folders.
         const QString copies = dir + QStringLiteral("/corpus");
         QDir().mkpath(copies);

@@ -15,5 +15,5 @@ struct TznDeflated
 // The bytes deflated at a strong level, when that takes fewer than smallerThan bytes, by at
 // least a share worth a rewrite of the entry; nothing otherwise. Small entries, and parts
 // whose head does not compress (pictures, fonts compressed inside), cost one quick try or
-// none; the slower, stronger level runs only where the quick one gained kilobytes.
+// none.
 std::optional<TznDeflated> DeflateIfSmaller(const QByteArray& bytes, qint64 smallerThan);

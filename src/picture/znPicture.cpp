@@ -125,9 +125,10 @@ bool hasTransparency(const QImage& image)
     if (!image.hasAlphaChannel())
         return false;
     const QImage argb = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    for (int y = 0; y < argb.height(); ++y) {
+    const int w = argb.width(), h = argb.height();
+    for (int y = 0; y < h; ++y) {
         const QRgb* row = reinterpret_cast<const QRgb*>(argb.constScanLine(y));
-        for (int x = 0; x < argb.width(); ++x) {
+        for (int x = 0; x < w; ++x) {
             if (qAlpha(row[x]) != 255)
                 return true;
         }
@@ -139,9 +140,10 @@ bool isGrey(const QImage& image)
 {
     if (image.format() == QImage::Format_Grayscale8)
         return true;
-    for (int y = 0; y < image.height(); ++y) {
+    const int w = image.width(), h = image.height();
+    for (int y = 0; y < h; ++y) {
         const QRgb* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
-        for (int x = 0; x < image.width(); ++x) {
+        for (int x = 0; x < w; ++x) {
             if (qRed(row[x]) != qGreen(row[x]) || qGreen(row[x]) != qBlue(row[x]))
                 return false;
         }
@@ -156,9 +158,10 @@ std::optional<QList<QRgb>> fewColours(const QImage& image)
     QRgb table[tableSize];
     bool used[tableSize] = {};
     QList<QRgb> colours;
-    for (int y = 0; y < image.height(); ++y) {
+    const int w = image.width(), h = image.height();
+    for (int y = 0; y < h; ++y) {
         const QRgb* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
-        for (int x = 0; x < image.width(); ++x) {
+        for (int x = 0; x < w; ++x) {
             const QRgb c = row[x];
             quint32 h = (c * 2654435761u) >> 22;
             while (used[h] && table[h] != c)
@@ -180,12 +183,13 @@ std::optional<QList<QRgb>> fewColours(const QImage& image)
 double flatShare(const QImage& image)
 {
     qint64 equal = 0;
-    for (int y = 0; y < image.height(); ++y) {
+    const int w = image.width(), h = image.height();
+    for (int y = 0; y < h; ++y) {
         const QRgb* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
-        for (int x = 1; x < image.width(); ++x)
+        for (int x = 1; x < w; ++x)
             equal += row[x] == row[x - 1];
     }
-    return double(equal) / std::max<qint64>(1, qint64(image.width() - 1) * image.height());
+    return double(equal) / std::max<qint64>(1, qint64(w - 1) * h);
 }
 
 // Share of 8 x 8 blocks with at least 24 distinct colours: a camera's noise
@@ -196,8 +200,9 @@ double variedShare(const QImage& image)
     constexpr int Block = 8, Varied = 24;
     qint64 blocks = 0, varied = 0;
     QRgb seen[Block * Block];
-    for (int by = 0; by + Block <= image.height(); by += Block) {
-        for (int bx = 0; bx + Block <= image.width(); bx += Block) {
+    const int w = image.width(), h = image.height();
+    for (int by = 0; by + Block <= h; by += Block) {
+        for (int bx = 0; bx + Block <= w; bx += Block) {
             int distinct = 0;
             for (int y = by; y < by + Block && distinct < Varied; ++y) {
                 const QRgb* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
@@ -218,18 +223,19 @@ double longRunShare(const QImage& image)
 {
     constexpr int LongRun = 8;
     qint64 inRuns = 0;
-    for (int y = 0; y < image.height(); ++y) {
+    const int w = image.width(), h = image.height();
+    for (int y = 0; y < h; ++y) {
         const QRgb* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
-        for (int x = 0; x < image.width();) {
+        for (int x = 0; x < w;) {
             int end = x + 1;
-            while (end < image.width() && row[end] == row[x])
+            while (end < w && row[end] == row[x])
                 ++end;
             if (end - x >= LongRun)
                 inRuns += end - x;
             x = end;
         }
     }
-    return double(inRuns) / std::max<qint64>(1, qint64(image.width()) * image.height());
+    return double(inRuns) / std::max<qint64>(1, qint64(w) * h);
 }
 
 // Peak signal-to-noise ratio of two opaque images of one size, in decibels.
@@ -239,10 +245,11 @@ double psnr(const QImage& a, const QImage& b)
         return 0;
     const QImage x = a.convertToFormat(QImage::Format_RGB32), y = b.convertToFormat(QImage::Format_RGB32);
     double sum = 0;
-    for (int row = 0; row < x.height(); ++row) {
+    const int w = x.width(), h = x.height();
+    for (int row = 0; row < h; ++row) {
         const QRgb* p = reinterpret_cast<const QRgb*>(x.constScanLine(row));
         const QRgb* q = reinterpret_cast<const QRgb*>(y.constScanLine(row));
-        for (int col = 0; col < x.width(); ++col) {
+        for (int col = 0; col < w; ++col) {
             const int dr = qRed(p[col]) - qRed(q[col]), dg = qGreen(p[col]) - qGreen(q[col]), db = qBlue(p[col]) - qBlue(q[col]);
             sum += dr * dr + dg * dg + db * db;
         }
@@ -316,8 +323,9 @@ std::optional<std::pair<QString, QString>> sourceType(const QString& format)
 QByteArray PhotographJpeg(const QImage& image, int quality, const QByteArray& iccProfile)
 {
     const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
-    if (fewColours(rgb).has_value() || flatShare(rgb) >= 0.5 || variedShare(rgb) < MinVariedShare
-        || longRunShare(rgb) > MaxLongRunShare)
+    // The cheap scans first: any one of them rules JPEG out.
+    if (flatShare(rgb) >= 0.5 || longRunShare(rgb) > MaxLongRunShare || fewColours(rgb).has_value()
+        || variedShare(rgb) < MinVariedShare)
         return {};
     // Logos and drawings with sharp coloured edges suffer in JPEG; a lossless
     // source stays lossless unless JPEG keeps it close to how it looked.

@@ -2,12 +2,16 @@
 #include "znTestBytes.h"
 #include "znPictureSamples.h"
 
+#include "picture/znPicturePng.h"
+#include "picture/znPictureRecode.h"
+
 #include <QBuffer>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 
 #include <functional>
+#include <set>
 
 namespace {
 
@@ -331,6 +335,102 @@ TEST_F(TznRecodeSaveTest, ThumbnailGetsSmallerWithTheSamePixels)
     EXPECT_EQ(QImage::fromData(after).convertToFormat(QImage::Format_ARGB32),
               QImage::fromData(thumbnail).convertToFormat(QImage::Format_ARGB32));
     EXPECT_TRUE(QString::fromUtf8(ReadZipEntry(recoded, QStringLiteral("_rels/.rels"))).contains(QStringLiteral("docProps/thumbnail.jpeg")));
+}
+
+// Every layout the PNG encoder writes (grey, grey and alpha, RGB, RGBA, palettes of 1 to 8 bits)
+// decodes to the samples it was given: rows that are smooth, noisy and flat in turn make the
+// row-by-row choice use every filter, and odd widths leave part of a packed row's last byte.
+struct TznPngLayoutRow
+{
+    const char* Name;
+    std::function<QRgb(int x, int y, quint32 noise)> Pixel;
+    std::set<int> ColourTypes;  // IHDR colour types the encoder may choose
+    int BitDepth;               // 0: any
+};
+
+const TznPngLayoutRow kPngLayoutRows[] = {
+    {"GreyPhotograph", [](int x, int y, quint32 n) { const int v = (x * 3 + y * 2 + int(n % 9)) & 255; return qRgb(v, v, v); },
+     {0, 3}, 8},
+    {"GreyWithAlpha", [](int x, int y, quint32 n) { const int v = (x * 5 + int(n % 7)) & 255; return qRgba(v, v, v, (y * 9 + int(n % 5)) & 255); },
+     {4}, 8},
+    {"Rgb", [](int x, int y, quint32 n) { return qRgb((x * 3 + int(n % 11)) & 255, (y * 4) & 255, (x * y + int(n % 3)) & 255); }, {2}, 8},
+    {"RgbaWithColourUnderClearPixels",
+     [](int x, int y, quint32 n) { return qRgba((x * 7) & 255, int(n % 251), (y * 3) & 255, x % 13 == 0 ? 0 : (x + y) & 255); }, {6}, 8},
+    {"TwoColours", [](int x, int y, quint32 n) { return (x / 3 + y + int(n % 2)) % 2 ? qRgb(200, 30, 30) : qRgb(20, 40, 220); }, {3}, 1},
+    {"FourColoursOneClear",
+     [](int x, int y, quint32 n) {
+         const QRgb c[] = {qRgba(255, 0, 0, 0), qRgb(0, 160, 0), qRgb(0, 0, 255), qRgb(250, 250, 10)};
+         return c[(x / 4 + y / 3 + int(n % 3 == 0)) % 4];
+     },
+     {3}, 2},
+    {"TwelveColours",
+     [](int x, int y, quint32 n) {
+         const int k = (x / 5 + y / 2 + int(n % 3)) % 12;
+         return qRgb(20 * k, 100, 255 - 10 * k);
+     },
+     {3}, 4},
+    {"TwoHundredColours", [](int x, int y, quint32 n) { return qRgb(int(n % 200), 255 - int(n % 200) / 2, 7); }, {3}, 8},
+};
+
+TEST(TznSmallestPngTest, EveryLayoutDecodesToTheSamePixels)
+{
+    for (const TznPngLayoutRow& row : kPngLayoutRows) {
+        SCOPED_TRACE(row.Name);
+        QImage image(61, 47, QImage::Format_ARGB32);
+        quint32 noise = 12345;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x) {
+                noise = noise * 1103515245u + 12345u;
+                // Bands of four rows: smooth, noisy, flat.
+                const int band = (y / 4) % 3;
+                const quint32 n = band == 0 ? 0 : band == 1 ? (noise >> 16) : quint32(x);
+                image.setPixel(x, y, row.Pixel(x, y, n));
+            }
+        const QByteArray png = EncodeSmallestPng(image);
+        ASSERT_GT(png.size(), 26);
+        EXPECT_TRUE(row.ColourTypes.count(quint8(png[25]))) << "colour type " << int(quint8(png[25]));
+        if (row.BitDepth) {
+            EXPECT_EQ(quint8(png[24]), row.BitDepth);
+        }
+        const QImage back = QImage::fromData(png, "png");
+        ASSERT_FALSE(back.isNull());
+        EXPECT_EQ(back.convertToFormat(QImage::Format_ARGB32), image);
+    }
+}
+
+// The check that stands between a re-coded picture and the document: one differing sample, in
+// any format, makes two pictures differ; the byte RGB32 leaves unused does not.
+TEST(TznSmallestPngTest, SamePixelsSeesEverySample)
+{
+    QImage base(37, 5, QImage::Format_ARGB32);
+    for (int y = 0; y < base.height(); ++y)
+        for (int x = 0; x < base.width(); ++x)
+            base.setPixel(x, y, qRgba(x * 7, y * 40, 99, x == 3 ? 0 : 255));
+    const auto changed = [&](QImage::Format format, int x, QRgb to) {
+        QImage image = base.convertToFormat(format);
+        image.setPixel(x, 2, to);
+        return image;
+    };
+    QImage rgbWithJunkAlpha = base.convertToFormat(QImage::Format_RGB32);
+    reinterpret_cast<QRgb*>(rgbWithJunkAlpha.scanLine(1))[5] &= 0x00FFFFFFu;
+    const struct
+    {
+        const char* Name;
+        QImage Decoded, Other;
+        bool Same;
+    } rows[] = {
+        {"Itself", base, base, true},
+        {"AnotherFormatSameSamples", base, base.convertToFormat(QImage::Format_RGBA8888), true},
+        {"OneSampleOff", base, changed(QImage::Format_ARGB32, 36, qRgba(0, 0, 0, 255)), false},
+        {"ColourUnderClearPixel", base, changed(QImage::Format_ARGB32, 3, qRgba(1, 2, 3, 0)), false},
+        {"RgbUnusedByteIgnored", base.convertToFormat(QImage::Format_RGB32), rgbWithJunkAlpha, true},
+        {"RgbOneSampleOff", base.convertToFormat(QImage::Format_RGB32), changed(QImage::Format_RGB32, 0, qRgb(1, 1, 1)), false},
+        {"GreyOneSampleOff", base.convertToFormat(QImage::Format_Grayscale8),
+         changed(QImage::Format_Grayscale8, 20, qRgb(255, 255, 255)), false},
+        {"OtherSize", base, base.copy(0, 0, 36, 5), false},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(SamePixels(row.Decoded, row.Other), row.Same) << row.Name;
 }
 
 } // namespace
