@@ -163,15 +163,15 @@ std::optional<QList<QRgb>> fewColours(const QImage& image)
         const QRgb* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
         for (int x = 0; x < w; ++x) {
             const QRgb c = row[x];
-            quint32 h = (c * 2654435761u) >> 22;
-            while (used[h] && table[h] != c)
-                h = (h + 1) % tableSize;
-            if (used[h])
+            quint32 slot = (c * 2654435761u) >> 22;
+            while (used[slot] && table[slot] != c)
+                slot = (slot + 1) % tableSize;
+            if (used[slot])
                 continue;
             if (colours.size() == 256)
                 return std::nullopt;
-            used[h] = true;
-            table[h] = c;
+            used[slot] = true;
+            table[slot] = c;
             colours.append(c);
         }
     }
