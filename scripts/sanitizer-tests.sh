@@ -181,8 +181,8 @@ check_exclusions "$asan/tests/ooxml/test_ooxml" "${ooxml_excluded[@]}"
 
 # Two lanes side by side, one per core: the corpus case of test_word, which
 # takes as long as all the others, and the other programs and cases. The
-# corpus case checks the compaction of every corpus document and stops before
-# the LibreOffice renders, whose time is the office's.
+# corpus case checks the compaction of every corpus document, without the render
+# check and before the LibreOffice renders, whose time is the office's.
 lane_corpus() {
   LP_CORPUS_NO_RENDER=1 run "test_word's corpus case under AddressSanitizer and UndefinedBehaviorSanitizer" \
     "$asan/tests/word/test_word" "$asan/test_word-corpus.asan.log" 'CorpusCompactionTest.*'
