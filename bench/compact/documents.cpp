@@ -7,6 +7,7 @@
 #include "documents.h"
 
 #include "engine/znBatch.h"
+#include "ooxml/znFontSubset.h"
 #include "znPictureSamples.h"
 #include "platform/znApp.h"
 #include "project/znProject.h"
@@ -251,22 +252,50 @@ QStringList buildHeldOutLike(const QString& dir)
         put(folder, QStringLiteral("_rels/.rels"), rels);
         QByteArray types = ReadZipEntry(file, QStringLiteral("[Content_Types].xml"));
         if (!types.contains("Extension=\"jpeg\""))
-            types.replace("<Default ", "<Default Extension=\"jpeg\" ContentType=\"image/jpeg\"/><Default ");
+            types.insert(types.indexOf("<Default "), "<Default Extension=\"jpeg\" ContentType=\"image/jpeg\"/>");
         put(folder, QStringLiteral("[Content_Types].xml"), types);
         rezip(file, folder, "-6", {QStringLiteral("_rels/.rels"), QStringLiteral("[Content_Types].xml")});
         rezip(file, folder, "-0", {QStringLiteral("docProps/thumbnail.jpeg")});
     }
     {
-        // A font file as a writer embeds it, deflated at the fastest level.
+        // A font as a writer embeds it (obfuscated with its key, named by the font table,
+        // deflated at the fastest level), and text set in it.
         QFile font(QStringLiteral("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"));
-        if (font.open(QIODevice::ReadOnly)) {
+        const QString key = QStringLiteral("{4F1C2A3B-5D6E-4F70-8192-A3B4C5D6E7F8}");
+        const std::optional<QByteArray> obfuscated = font.open(QIODevice::ReadOnly) ? ObfuscatedFont(font.readAll(), key) : std::nullopt;
+        if (obfuscated) {
             TznDocxBuilder b;
-            b.Paragraph(QStringLiteral("A document that embeds its font."));
+            b.Body(QStringLiteral("<w:p><w:r><w:rPr><w:rFonts w:ascii=\"DejaVu Sans\" w:hAnsi=\"DejaVu Sans\"/></w:rPr>"
+                                  "<w:t>A document that embeds its font.</w:t></w:r></w:p>"));
             b.Picture(photo(1200, 900, 300, 94));
             const QString file = save(b, "font.docx");
             const QString folder = scratch + QStringLiteral("/font");
-            put(folder, QStringLiteral("word/fonts/font1.odttf"), font.readAll());
-            rezip(file, folder, "-1", {QStringLiteral("word/fonts/font1.odttf")});
+            const QString w = QStringLiteral("xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\" "
+                                             "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\"");
+            put(folder, QStringLiteral("word/fontTable.xml"),
+                QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?><w:fonts %1><w:font w:name=\"DejaVu Sans\">"
+                               "<w:embedRegular r:id=\"rIdF1\" w:fontKey=\"%2\"/></w:font></w:fonts>")
+                    .arg(w, key)
+                    .toUtf8());
+            put(folder, QStringLiteral("word/_rels/fontTable.xml.rels"),
+                "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?><Relationships "
+                "xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\"><Relationship Id=\"rIdF1\" "
+                "Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/font\" Target=\"fonts/font1.odttf\"/>"
+                "</Relationships>");
+            put(folder, QStringLiteral("word/fonts/font1.odttf"), *obfuscated);
+            QByteArray rels = ReadZipEntry(file, QStringLiteral("word/_rels/document.xml.rels"));
+            rels.replace("</Relationships>", "<Relationship Id=\"rIdFontTable\" Type=\"http://schemas.openxmlformats.org/"
+                                             "officeDocument/2006/relationships/fontTable\" Target=\"fontTable.xml\"/></Relationships>");
+            put(folder, QStringLiteral("word/_rels/document.xml.rels"), rels);
+            QByteArray types = ReadZipEntry(file, QStringLiteral("[Content_Types].xml"));
+            types.insert(types.indexOf("<Default "), "<Default Extension=\"odttf\" ContentType=\"application/vnd.openxmlformats-"
+                                                     "officedocument.obfuscatedFont\"/><Override PartName=\"/word/fontTable.xml\" "
+                                                     "ContentType=\"application/vnd.openxmlformats-officedocument.wordprocessingml."
+                                                     "fontTable+xml\"/>");
+            put(folder, QStringLiteral("[Content_Types].xml"), types);
+            rezip(file, folder, "-1",
+                  {QStringLiteral("word/fonts/font1.odttf"), QStringLiteral("word/fontTable.xml"), QStringLiteral("word/_rels/fontTable.xml.rels"),
+                   QStringLiteral("word/_rels/document.xml.rels"), QStringLiteral("[Content_Types].xml")});
         }
     }
     return files;
