@@ -76,16 +76,21 @@ TznTestPicture lossless(const QImage& image, const char* format, const QString& 
     return p;
 }
 
+// Saves b as dir/name, listed in files when it could be written; returns its path.
+QString saveInto(const QString& dir, QStringList& files, const TznDocxBuilder& b, const char* name)
+{
+    const QString file = dir + QLatin1Char('/') + QLatin1String(name);
+    if (b.Save(file))
+        files << file;
+    return file;
+}
+
 // Writes the built set into dir; returns the documents.
 QStringList buildSet(const QString& dir)
 {
     QDir().mkpath(dir);
     QStringList files;
-    auto save = [&](TznDocxBuilder& b, const char* name) {
-        const QString file = dir + QLatin1Char('/') + QLatin1String(name);
-        if (b.Save(file))
-            files << file;
-    };
+    auto save = [&](const TznDocxBuilder& b, const char* name) { return saveInto(dir, files, b, name); };
     {
         TznDocxBuilder b;
         b.Paragraph(QStringLiteral("Photographs declared at 300 dpi, shown at full size."));
@@ -178,12 +183,7 @@ QStringList buildHeldOutLike(const QString& dir)
     QDir().mkpath(dir);
     const QString scratch = dir + QStringLiteral("/scratch");
     QStringList files;
-    auto save = [&](TznDocxBuilder& b, const char* name) {
-        const QString file = dir + QLatin1Char('/') + QLatin1String(name);
-        if (b.Save(file))
-            files << file;
-        return file;
-    };
+    auto save = [&](const TznDocxBuilder& b, const char* name) { return saveInto(dir, files, b, name); };
     {
         TznDocxBuilder b;
         b.Paragraph(QStringLiteral("Screenshots with text at 96 to 200 pixels per inch."));
@@ -214,21 +214,8 @@ QStringList buildHeldOutLike(const QString& dir)
     }
     {
         // About 900 KB of paragraphs of words in varied order, deflated at zip's fastest level.
-        QRandomGenerator random(91);
-        const QStringList words = QStringLiteral("the of report a and to in is that for it as with was on be by this are from "
-                                                 "at or an have not which but all were when we there can more if no so what up "
-                                                 "out about into than them only other its new some time could budget quarter")
-                                      .split(u' ');
-        QString body;
-        for (int i = 0; i < 5000; ++i) {
-            QStringList text;
-            for (int w = random.bounded(5, 25); w > 0; --w)
-                text << words[random.bounded(int(words.size()))];
-            body += QStringLiteral("<w:p w:rsidR=\"00%1\"><w:r><w:rPr><w:sz w:val=\"%2\"/></w:rPr><w:t>%3</w:t></w:r></w:p>")
-                        .arg(random.bounded(1 << 24), 6, 16, QLatin1Char('0')).arg(20 + 2 * random.bounded(3)).arg(text.join(u' '));
-        }
         TznDocxBuilder b;
-        b.Body(body);
+        b.Body(WriterParagraphs(5000, 91));
         b.Picture(photo(1200, 900, 300, 92));
         const QString file = save(b, "bigxml.docx");
         const QString folder = scratch + QStringLiteral("/bigxml");

@@ -233,22 +233,10 @@ const TznDeflateRow kDeflateRows[] = {
 
 TEST_F(TznRecodeSaveTest, EntriesAreDeflatedStronglyOnlyWhereSmaller)
 {
-    // Paragraphs of words in varied order, each with its revision ids, as a writer stores them.
+    const QStringList& words = WriterWords();
     QRandomGenerator random(7);
-    const QStringList words = QStringLiteral("the of report a and to in is that for it as with was on be by this are "
-                                             "from at or an have not which but all were when we there can more if no "
-                                             "so what up out about into than them only other its new some time could")
-                                  .split(u' ');
-    QString paragraphs;
-    for (int i = 0; i < 4000; ++i) {
-        QStringList text;
-        for (int w = random.bounded(5, 25); w > 0; --w)
-            text << words[random.bounded(int(words.size()))];
-        paragraphs += QStringLiteral("<w:p w:rsidR=\"00%1\"><w:r><w:rPr><w:sz w:val=\"%2\"/></w:rPr><w:t>%3</w:t></w:r></w:p>")
-                          .arg(random.bounded(1 << 24), 6, 16, QLatin1Char('0')).arg(20 + 2 * random.bounded(3)).arg(text.join(u' '));
-    }
     TznDocxBuilder b;
-    b.Body(paragraphs);
+    b.Body(WriterParagraphs(4000, 7));
     const QString source = PathOf(QStringLiteral("source.docx"));
     ASSERT_TRUE(b.Save(source));
     for (const TznDeflateRow& row : kDeflateRows) {

@@ -504,6 +504,33 @@ QList<QImage> RenderPdfPages(const QString& pdf, const QString& prefix, int dpi)
     return pages;
 }
 
+const QStringList& WriterWords()
+{
+    static const QStringList words = QStringLiteral("the of report a and to in is that for it as with was on be by this are "
+                                                    "from at or an have not which but all were when we there can more if no "
+                                                    "so what up out about into than them only other its new some time could "
+                                                    "budget quarter")
+                                         .split(u' ');
+    return words;
+}
+
+QString WriterParagraphs(int count, quint32 seed)
+{
+    QRandomGenerator random(seed);
+    const QStringList& words = WriterWords();
+    QString paragraphs;
+    for (int i = 0; i < count; ++i) {
+        QStringList text;
+        for (int w = random.bounded(5, 25); w > 0; --w)
+            text << words[random.bounded(int(words.size()))];
+        paragraphs += QStringLiteral("<w:p w:rsidR=\"00%1\"><w:r><w:rPr><w:sz w:val=\"%2\"/></w:rPr><w:t>%3</w:t></w:r></w:p>")
+                          .arg(random.bounded(1 << 24), 6, 16, QLatin1Char('0'))
+                          .arg(20 + 2 * random.bounded(3))
+                          .arg(text.join(u' '));
+    }
+    return paragraphs;
+}
+
 QString CorpusDir()
 {
 #ifdef LP_CORPUS_DIR

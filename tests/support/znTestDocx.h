@@ -122,5 +122,9 @@ QString ConvertToPdf(const QString& path, const QString& outDir);
 QStringList ConvertAllToPdf(const QStringList& paths, const QString& outDir);
 // The pages of a PDF rendered by pdftoppm at dpi, as RGB pictures.
 QList<QImage> RenderPdfPages(const QString& pdf, const QString& prefix, int dpi);
+// Words of business prose, and count paragraphs of them in varied order (seeded), each
+// with its revision id and a font size, as a writer stores a long main part.
+const QStringList& WriterWords();
+QString WriterParagraphs(int count, quint32 seed);
 // The corpus folder, empty when it is absent.
 QString CorpusDir();
